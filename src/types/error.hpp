@@ -1,0 +1,44 @@
+// The engine's error values. Engine code returns them; only bindings/ turns
+// them into Python exceptions.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "types/result.hpp"
+
+namespace qel {
+
+struct QelError {
+    enum class Kind : std::uint8_t {
+        InvalidDimension = 0,
+        SingularMatrix = 1,
+        IntegrationDiverged = 2,
+        InvalidConfig = 3,
+        BoundaryViolation = 4,
+    };
+
+    Kind kind = Kind::InvalidDimension;
+    std::string message;
+
+    static QelError invalid_dimension(std::string m) { return {Kind::InvalidDimension, std::move(m)}; }
+    static QelError singular_matrix(std::string m) { return {Kind::SingularMatrix, std::move(m)}; }
+    static QelError integration_diverged(std::string m) { return {Kind::IntegrationDiverged, std::move(m)}; }
+    static QelError invalid_config(std::string m) { return {Kind::InvalidConfig, std::move(m)}; }
+    static QelError boundary_violation(std::string m) { return {Kind::BoundaryViolation, std::move(m)}; }
+
+    // "invalid dimension: " and so on: the text a Python ValueError carries.
+    std::string python_text() const;
+    // Variant name and the message as a quoted literal: InvalidDimension("n must be > 0").
+    std::string debug() const;
+};
+
+// A failure reported as a ValueError with the bare message (no prefix).
+struct PlainError {
+    std::string message;
+};
+
+template <class T>
+using QelResult = Result<T, QelError>;
+using Status = Result<void, QelError>;
+
+}  // namespace qel

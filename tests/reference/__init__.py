@@ -1,0 +1,1 @@
+"""Pure-Python and NumPy references written from the mathematics, one module per area."""

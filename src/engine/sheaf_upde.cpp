@@ -1,8 +1,11 @@
 #include "engine/sheaf_upde.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "engine/util/checked.hpp"
+#include "engine/util/integrators.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -11,29 +14,15 @@ namespace qel::sheaf_upde {
 
 namespace {
 
-// Dormand-Prince 5(4) tableau.
-constexpr double a21 = 1.0 / 5.0;
-constexpr double a31 = 3.0 / 40.0, a32 = 9.0 / 40.0;
-constexpr double a41 = 44.0 / 45.0, a42 = -56.0 / 15.0, a43 = 32.0 / 9.0;
-constexpr double a51 = 19372.0 / 6561.0, a52 = -25360.0 / 2187.0, a53 = 64448.0 / 6561.0, a54 = -212.0 / 729.0;
-constexpr double a61 = 9017.0 / 3168.0, a62 = -355.0 / 33.0, a63 = 46732.0 / 5247.0, a64 = 49.0 / 176.0,
-                 a65 = -5103.0 / 18656.0;
-constexpr double b1 = 35.0 / 384.0, b3 = 500.0 / 1113.0, b4 = 125.0 / 192.0, b5 = -2187.0 / 6784.0,
-                 b6 = 11.0 / 84.0;
 // Error weights: fourth-order weight minus fifth-order weight, each rounded first.
-constexpr double e1 = 5179.0 / 57600.0 - b1, e3 = 7571.0 / 16695.0 - b3, e4 = 393.0 / 640.0 - b4,
-                 e5 = -92097.0 / 339200.0 - b5, e6 = 187.0 / 2100.0 - b6, e7 = 1.0 / 40.0;
+constexpr double e1 = integrators::dp::bs1 - integrators::dp::b1, e3 = integrators::dp::bs3 - integrators::dp::b3,
+                 e4 = integrators::dp::bs4 - integrators::dp::b4, e5 = integrators::dp::bs5 - integrators::dp::b5,
+                 e6 = integrators::dp::bs6 - integrators::dp::b6, e7 = integrators::dp::bs7;
 
 // Remaining time at or below this is dropped.
 constexpr double kTimeEpsilon = 1e-12;
 constexpr double kMinStep = 1e-9;
 
-bool finite(double v) { return std::isfinite(v); }
-bool all_finite(std::span<const double> v) {
-    for (double x : v)
-        if (!finite(x)) return false;
-    return true;
-}
 
 // max(|a|, |b|) with a NaN operand ignored.
 double abs_max_ignoring_nan(double a, double b) {
@@ -111,23 +100,33 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     auto nd = checked_mul(n, d);
     if (!nd) return QelError::invalid_dimension(text::cat("n*d overflows: n=", n, " d=", d));
     if (!checked_mul(*nd, *nd)) return QelError::invalid_dimension(text::cat("(n*d)^2 overflows: n*d=", *nd));
+    constexpr std::size_t kLong = 12;
+    auto long_total = checked_mul(*nd, kLong);
+    auto total = long_total ? checked_add(*long_total, 2 * d) : std::nullopt;
+    if (!total) throw std::bad_alloc();
     SheafUPDEStepper s;
     s.n_ = n;
     s.d_ = d;
     s.nd_ = *nd;
     s.config_ = config;
     s.last_dt_ = config.dt;
+    s.scratch_ = upde::ScratchBlock(*total);
+    double* p = s.scratch_.data();
     for (auto* v : {&s.y_new_, &s.k1_, &s.k2_, &s.k3_, &s.k4_, &s.k5_, &s.k6_, &s.k7_, &s.err_est_,
-                    &s.sin_theta_, &s.cos_theta_, &s.y_entry_})
-        v->assign(*nd, 0.0);
-    s.sin_psi_.assign(d, 0.0);
-    s.cos_psi_.assign(d, 0.0);
+                    &s.sin_theta_, &s.cos_theta_, &s.y_entry_}) {
+        *v = std::span<double>(p, *nd);
+        p += *nd;
+    }
+    s.sin_psi_ = std::span<double>(p, d);
+    s.cos_psi_ = std::span<double>(p + d, d);
     return s;
 }
 
-void SheafUPDEStepper::derivative(std::span<const double> state, std::vector<double>& out, const Inputs& in) {
-    compute_derivative(n_, d_, state, sin_theta_, cos_theta_, in.omegas, in.maps, sin_psi_, cos_psi_, out,
-                       in.zeta);
+auto SheafUPDEStepper::rhs(const Inputs& in) {
+    return [this, in](std::span<const double> state, std::span<double> out) {
+        compute_derivative(n_, d_, state, sin_theta_, cos_theta_, in.omegas, in.maps, sin_psi_, cos_psi_, out,
+                           in.zeta);
+    };
 }
 
 Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> omegas,
@@ -136,7 +135,8 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
         return QelError::invalid_dimension("Phase/omega/psi size mismatch");
     // nd_ * nd_ was checked at construction.
     if (maps.size() != nd_ * nd_) return QelError::invalid_dimension("Restriction map size mismatch");
-    if (!all_finite(phases) || !all_finite(omegas) || !all_finite(maps) || !all_finite(psi) || !finite(zeta))
+    using integrators::all_finite;
+    if (!all_finite(phases) || !all_finite(omegas) || !all_finite(maps) || !all_finite(psi) || !std::isfinite(zeta))
         return QelError::integration_diverged("sheaf UPDE inputs contain NaN/Inf");
 
     if (zeta != 0.0) {
@@ -163,21 +163,11 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
 }
 
 void SheafUPDEStepper::euler(std::span<double> y, double h, const Inputs& in) {
-    derivative(y, k1_, in);
-    for (std::size_t k = 0; k < nd_; ++k) y[k] += h * k1_[k];
+    integrators::euler_substep(rhs(in), y, k1_, h);
 }
 
 void SheafUPDEStepper::rk4(std::span<double> y, double h, const Inputs& in) {
-    const double half = h / 2.0, sixth = h / 6.0;
-    derivative(y, k1_, in);
-    for (std::size_t k = 0; k < nd_; ++k) y_new_[k] = y[k] + half * k1_[k];
-    derivative(y_new_, k2_, in);
-    for (std::size_t k = 0; k < nd_; ++k) y_new_[k] = y[k] + half * k2_[k];
-    derivative(y_new_, k3_, in);
-    for (std::size_t k = 0; k < nd_; ++k) y_new_[k] = y[k] + h * k3_[k];
-    derivative(y_new_, k4_, in);
-    for (std::size_t k = 0; k < nd_; ++k)
-        y[k] += ((2.0 * k3_[k] + (2.0 * k2_[k] + k1_[k])) + k4_[k]) * sixth;
+    integrators::rk4_substep(rhs(in), y, integrators::Rk4Buffers{k1_, k2_, k3_, k4_, y_new_}, h);
 }
 
 // Covers dt in as many accepted trials as the tolerances need. Every way out
@@ -195,29 +185,16 @@ Status SheafUPDEStepper::rk45(std::span<double> y, const Inputs& in) {
         last_dt_ = last_dt_on_entry;
         return QelError::integration_diverged(msg);
     };
+    // err_est_ doubles as the stage buffer: it is written only after the stages.
+    const integrators::DopriBuffers b{k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, y_new_};
+    auto f = rhs(in);
 
     double remaining = dt;
     double h_cur = last_dt_;
     while (remaining > kTimeEpsilon) {
         const double h = h_cur < remaining ? h_cur : remaining;
         const std::size_t m = nd_;
-        derivative(y, k1_, in);
-        for (std::size_t k = 0; k < m; ++k) y_new_[k] = y[k] + h * (a21 * k1_[k]);
-        derivative(y_new_, k2_, in);
-        for (std::size_t k = 0; k < m; ++k) y_new_[k] = y[k] + h * (a31 * k1_[k] + a32 * k2_[k]);
-        derivative(y_new_, k3_, in);
-        for (std::size_t k = 0; k < m; ++k)
-            y_new_[k] = y[k] + h * (a41 * k1_[k] + a42 * k2_[k] + a43 * k3_[k]);
-        derivative(y_new_, k4_, in);
-        for (std::size_t k = 0; k < m; ++k)
-            y_new_[k] = y[k] + h * (a51 * k1_[k] + a52 * k2_[k] + a53 * k3_[k] + a54 * k4_[k]);
-        derivative(y_new_, k5_, in);
-        for (std::size_t k = 0; k < m; ++k)
-            y_new_[k] = y[k] + h * (a61 * k1_[k] + a62 * k2_[k] + a63 * k3_[k] + a64 * k4_[k] + a65 * k5_[k]);
-        derivative(y_new_, k6_, in);
-        for (std::size_t k = 0; k < m; ++k)
-            y_new_[k] = y[k] + h * (b1 * k1_[k] + b3 * k3_[k] + b4 * k4_[k] + b5 * k5_[k] + b6 * k6_[k]);
-        derivative(y_new_, k7_, in);
+        integrators::dopri_stages(f, y, h, b, integrators::StageScaling::SlopeFirst);
 
         double sum = 0.0;
         for (std::size_t k = 0; k < m; ++k) {

@@ -3,7 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <span>
-#include <vector>
+
+#include "engine/upde.hpp"
 
 #include "types/config.hpp"
 #include "types/error.hpp"
@@ -33,7 +34,8 @@ private:
         std::span<const double> omegas, maps;
         double zeta;
     };
-    void derivative(std::span<const double> state, std::vector<double>& out, const Inputs& in);
+    // The right-hand side bound to this call's inputs, for the integrators.
+    auto rhs(const Inputs& in);
     void euler(std::span<double> y, double h, const Inputs& in);
     void rk4(std::span<double> y, double h, const Inputs& in);
     Status rk45(std::span<double> y, const Inputs& in);
@@ -41,10 +43,11 @@ private:
     std::size_t n_ = 0, d_ = 0, nd_ = 0;
     IntegrationConfig config_;
     double last_dt_ = 0.0;
-    std::vector<double> y_new_, k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, sin_theta_, cos_theta_;
-    // The phases on entry of an adaptive step, put back if it fails.
-    std::vector<double> y_entry_;
-    std::vector<double> sin_psi_, cos_psi_;
+    // Views into one zero-filled block: eleven of n*d, the phases on entry of
+    // an adaptive step (put back if it fails), and two of d.
+    upde::ScratchBlock scratch_;
+    std::span<double> y_new_, k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, sin_theta_, cos_theta_, y_entry_;
+    std::span<double> sin_psi_, cos_psi_;
 };
 
 // Right-hand side at state (n*d angles) into out, refilling sin_theta and

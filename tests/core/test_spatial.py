@@ -19,9 +19,11 @@ def random_case(seed, n, dim):
     rng = np.random.default_rng(seed)
     k = rng.normal(size=(n, n))
     np.fill_diagonal(k, 0.0)
-    k[0, 1] = 0.0
+    if n > 1:
+        k[0, 1] = 0.0
     pos = rng.normal(scale=2.0, size=n * dim)
-    pos[dim:2 * dim] = pos[:dim]  # two coinciding points
+    if n > 1:
+        pos[dim:2 * dim] = pos[:dim]  # two coinciding points
     return k.ravel().tolist(), pos.tolist()
 
 

@@ -4,15 +4,15 @@
 #include <limits>
 #include <utility>
 
-#include "supervisor/scratch_text.hpp"
+#include "supervisor/text.hpp"
 #include "types/format.hpp"
 
 namespace qel::rule_engine {
 
 namespace {
 
-using supervisor_text::quoted;
-using supervisor_text::to_upper;
+using supervisor::text::quoted;
+using supervisor::text::to_upper;
 using text::cat;
 
 bool finite_non_negative(double v) { return std::isfinite(v) && !(v < 0.0); }
@@ -121,7 +121,7 @@ Result<RuleEngine, PlainError> RuleEngine::try_new(std::vector<PolicyRule> rules
 
 std::vector<FiredAction> RuleEngine::evaluate(std::string_view regime, const MetricMap& metrics) {
     std::vector<FiredAction> fired;
-    if (supervisor_text::is_blank(regime)) return fired;
+    if (supervisor::text::is_blank(regime)) return fired;
     // Case is ignored, surrounding blanks are not.
     const std::string key = to_upper(regime);
     for (const PolicyRule& r : rules) {

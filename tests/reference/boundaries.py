@@ -1,6 +1,6 @@
 """Boundary checks on named metric values, in plain Python."""
 import math
-from decimal import ROUND_HALF_EVEN, Decimal
+from decimal import ROUND_HALF_EVEN, Decimal, localcontext
 
 # Unicode White_Space (str.isspace also counts U+001C..U+001F, which are not).
 WHITE_SPACE = set("\t\n\v\f\r \x85\xa0\u1680\u2028\u2029\u202f\u205f\u3000") | {
@@ -14,7 +14,9 @@ def is_blank(s):
 
 def fixed4(v):
     """Four decimals, rounded half-even from the exact binary value, sign kept."""
-    d = Decimal(v).quantize(Decimal("0.0001"), rounding=ROUND_HALF_EVEN)
+    with localcontext() as ctx:
+        ctx.prec = 400  # room for the widest double
+        d = Decimal(v).quantize(Decimal("0.0001"), rounding=ROUND_HALF_EVEN)
     text = format(d, "f")
     if math.copysign(1.0, v) < 0 and not text.startswith("-"):
         text = "-" + text

@@ -2,6 +2,7 @@
 // an embedded NUL is an ordinary character.
 #pragma once
 #include <string_view>
+#include <vector>
 
 namespace qel::supervisor::text {
 
@@ -14,5 +15,9 @@ std::string_view trim(std::string_view s);
 
 // Empty after trim.
 bool is_blank(std::string_view s);
+
+// The pieces of s between runs of Unicode white space (views into s); white
+// space at either end yields no piece.
+std::vector<std::string_view> split_white_space(std::string_view s);
 
 }  // namespace qel::supervisor::text

@@ -19,6 +19,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <limits>
+#include <new>
 #include <map>
 #include <optional>
 #include <span>
@@ -349,12 +352,13 @@ struct ValueConv<DictArg<K, V>> {
     static DictArg<K, V> convert(PyObject* o) {
         check_dict(o);
         DictArg<K, V> out;
-        Py_ssize_t pos = 0;
-        PyObject *k, *v;
-        while (PyDict_Next(o, &pos, &k, &v)) {
-            Obj kk = Obj::borrow(k), vv = Obj::borrow(v);  // items may run Python code
-            K key = ValueConv<K>::convert(kk.get());
-            V val = ValueConv<V>::convert(vv.get());
+        // A snapshot of the items: converting a value may run Python code.
+        Obj items = Obj::check(PyDict_Items(o));
+        Py_ssize_t n = PyList_Size(items.get());
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* kv = PyList_GetItem(items.get(), i);
+            K key = ValueConv<K>::convert(PyTuple_GetItem(kv, 0));
+            V val = ValueConv<V>::convert(PyTuple_GetItem(kv, 1));
             out.items.emplace_back(std::move(key), std::move(val));
         }
         return out;
@@ -419,6 +423,9 @@ struct Arg<CopiedF64<Msg>> {
     void convert(PyObject* o) { h.convert(o, "d", sizeof(double), "float64"); }
     void finish(std::string_view name) {
         if (h.len() > 0 && !h.contiguous()) raise_value_error(Msg::text);
+        // Held for reading until the call ends, so that no argument of the
+        // same call may write over it.
+        h.finish(name, Msg::text, false);
         const double* p = static_cast<const double*>(h.data());
         copy.assign(p, p + h.len());
     }
@@ -602,10 +609,10 @@ struct FnTraits<R (C::*)(A...) const> {
 template <class T>
 using ArgOf = Arg<std::remove_cvref_t<T>>;
 
-// Converts slots into the lambda's arguments and calls it; returns a new reference.
-template <class L, class Self, class... A>
-PyObject* invoke(const Signature& sig, PyObject** slots, Self* self, std::tuple<A...>*) {
-    std::tuple<ArgOf<A>...> convs;
+// Conversions in parameter order (a failure gets the parameter's note), then
+// each parameter's contiguity test and borrow, again in order.
+template <class... C>
+void convert_all(const Signature& sig, PyObject** slots, std::tuple<C...>& convs) {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
             [&] {
@@ -618,7 +625,14 @@ PyObject* invoke(const Signature& sig, PyObject** slots, Self* self, std::tuple<
             }(),
             ...);
         (std::get<I>(convs).finish(sig.names[I]), ...);
-    }(std::index_sequence_for<A...>{});
+    }(std::index_sequence_for<C...>{});
+}
+
+// Converts slots into the lambda's arguments and calls it; returns a new reference.
+template <class L, class Self, class... A>
+PyObject* invoke(const Signature& sig, PyObject** slots, Self* self, std::tuple<A...>*) {
+    std::tuple<ArgOf<A>...> convs;
+    convert_all(sig, slots, convs);
     return std::apply(
         [&](auto&... c) -> PyObject* {
             using R = decltype(std::declval<L>()(c.get()...));
@@ -642,19 +656,7 @@ PyObject* invoke_method(const Signature& sig, PyObject** slots, Instance<Self>* 
     Self& self = inst->value();
     auto bound = [&](auto&&... a) { return L{}(self, std::forward<decltype(a)>(a)...); };
     std::tuple<ArgOf<A>...> convs;
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (
-            [&] {
-                try {
-                    std::get<I>(convs).convert(slots[I]);
-                } catch (PyErrSet&) {
-                    add_param_note(sig.names[I]);
-                    throw;
-                }
-            }(),
-            ...);
-        (std::get<I>(convs).finish(sig.names[I]), ...);
-    }(std::index_sequence_for<A...>{});
+    convert_all(sig, slots, convs);
     return std::apply(
         [&](auto&... c) -> PyObject* {
             using R = decltype(bound(c.get()...));
@@ -670,9 +672,11 @@ PyObject* invoke_method(const Signature& sig, PyObject** slots, Instance<Self>* 
         convs);
 }
 
+// Per-lambda signature. Never destroyed: it holds Python objects, and static
+// destructors run after the interpreter has gone.
 template <class L>
 struct SigOf {
-    static inline Signature sig;
+    static inline Signature& sig = *new Signature();
 };
 
 constexpr std::size_t kMaxParams = 16;
@@ -683,7 +687,7 @@ PyObject* fn_trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
     static_assert(std::tuple_size_v<Args> <= kMaxParams);
     try {
         PyObject* slots[kMaxParams + 1];
-        match_fastcall(SigOf<L>::sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots);
+        match_fastcall(SigOf<L>::sig, args, nargsf, kwnames, slots);
         return invoke<L, void>(SigOf<L>::sig, slots, nullptr, static_cast<Args*>(nullptr));
     } catch (...) {
         map_current_exception();
@@ -696,7 +700,7 @@ PyObject* method_trampoline(PyObject* self, PyObject* const* args, Py_ssize_t na
     using Args = typename FnTraits<L>::args;
     try {
         PyObject* slots[kMaxParams + 1];
-        match_fastcall(SigOf<L>::sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots);
+        match_fastcall(SigOf<L>::sig, args, nargsf, kwnames, slots);
         return invoke_method<L>(SigOf<L>::sig, slots, reinterpret_cast<Instance<T>*>(self),
                                 static_cast<Args*>(nullptr));
     } catch (...) {
@@ -743,6 +747,30 @@ int setter_trampoline(PyObject* self, PyObject* value, void*) {
     }
 }
 
+template <class T, class L, class... A>
+T construct(const Signature& sig, PyObject** slots, std::tuple<A...>*) {
+    std::tuple<ArgOf<A>...> convs;
+    convert_all(sig, slots, convs);
+    return std::apply(
+        [&](auto&... c) -> T {
+            auto r = L{}(c.get()...);
+            using R = decltype(r);
+            if constexpr (IsResult<R>::value) {
+                if (!r.ok()) {
+                    using E = std::decay_t<decltype(r.error())>;
+                    if constexpr (std::is_same_v<E, QelError>)
+                        raise_qel(r.error());
+                    else
+                        raise_value_error(r.error().message);
+                }
+                return std::move(r).value();
+            } else {
+                return r;
+            }
+        },
+        convs);
+}
+
 template <class T, class L>
 PyObject* new_trampoline(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
     using Args = typename FnTraits<L>::args;
@@ -750,49 +778,7 @@ PyObject* new_trampoline(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
         PyObject* slots[kMaxParams + 1];
         match_tuple_dict(SigOf<L>::sig, args, kwargs, slots);
         // Conversions and checks, then the engine object; only then the instance.
-        struct Build {
-            static T run(const Signature& sig, PyObject** slots) {
-                T* out = nullptr;
-                (void)out;
-                return build(sig, slots, static_cast<Args*>(nullptr));
-            }
-            template <class... A>
-            static T build(const Signature& sig, PyObject** slots, std::tuple<A...>*) {
-                std::tuple<ArgOf<A>...> convs;
-                [&]<std::size_t... I>(std::index_sequence<I...>) {
-                    (
-                        [&] {
-                            try {
-                                std::get<I>(convs).convert(slots[I]);
-                            } catch (PyErrSet&) {
-                                add_param_note(sig.names[I]);
-                                throw;
-                            }
-                        }(),
-                        ...);
-                    (std::get<I>(convs).finish(sig.names[I]), ...);
-                }(std::index_sequence_for<A...>{});
-                return std::apply(
-                    [&](auto&... c) -> T {
-                        auto r = L{}(c.get()...);
-                        using R = decltype(r);
-                        if constexpr (IsResult<R>::value) {
-                            if (!r.ok()) {
-                                using E = std::decay_t<decltype(r.error())>;
-                                if constexpr (std::is_same_v<E, QelError>)
-                                    raise_qel(r.error());
-                                else
-                                    raise_value_error(r.error().message);
-                            }
-                            return std::move(r).value();
-                        } else {
-                            return r;
-                        }
-                    },
-                    convs);
-            }
-        };
-        T value = Build::run(SigOf<L>::sig, slots);
+        T value = construct<T, L>(SigOf<L>::sig, slots, static_cast<Args*>(nullptr));
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(tp, Py_tp_alloc));
         PyObject* self = alloc(tp, 0);
         if (!self) throw PyErrSet{};
@@ -834,7 +820,7 @@ struct ClassDef {
     std::size_t basicsize = 0;
     bool instantiable = true;
     PyTypeObject** type_slot = nullptr;
-    std::vector<std::string> strings_;  // storage for names and docs
+    std::deque<std::string> strings_;  // stable storage for names and docs
     const char* keep(std::string s);
 };
 
@@ -910,7 +896,14 @@ public:
         return ClassBuilder<T>(&c);
     }
 
+    // More methods for a class declared elsewhere (another wrapper file).
+    template <class T>
+    ClassBuilder<T> extend(const char* name) {
+        return ClassBuilder<T>(&class_def(name));
+    }
+
     FunctionDef& add_function(const char* name, std::string doc);
+    ClassDef& class_def(const char* name);
     ClassDef& add_class(const char* name, std::string doc, std::size_t basicsize, PyTypeObject** slot);
 
     std::map<std::string, FunctionDef*, std::less<>> functions;
@@ -922,6 +915,7 @@ using RegisterFn = void (*)(Module&);
 struct Registrar {
     explicit Registrar(RegisterFn f);
 };
+std::vector<RegisterFn>& registrars();
 
 #define QEL_BINDINGS(group)                                                         \
     static void qel_bindings_##group(::qel::py::Module& m);                          \

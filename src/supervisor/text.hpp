@@ -1,6 +1,7 @@
 // Text helpers shared by the supervisor models. Strings are UTF-8 and sized:
 // an embedded NUL is an ordinary character.
 #pragma once
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,14 @@ std::string_view trim(std::string_view s);
 
 // Empty after trim.
 bool is_blank(std::string_view s);
+
+// The text between double quotes, with backslash escapes for quotes,
+// backslashes, control, format, separator and unassigned characters and
+// combining marks, so that a message shows exactly what the caller passed.
+std::string quoted(std::string_view s);
+
+// Full Unicode upper-case mapping, independent of locale ("ß" -> "SS").
+std::string to_upper(std::string_view s);
 
 // The pieces of s between runs of Unicode white space (views into s); white
 // space at either end yields no piece.

@@ -467,6 +467,41 @@ struct Arg<std::optional<F64Elements>> {
     }
 };
 
+// An array argument whose contiguity test and borrow the wrapper runs itself,
+// by calling finish(): for a Part that orders those tests differently from
+// the parameters. Converted in parameter order like any other argument.
+template <class A>
+struct Deferred;
+template <class T>
+struct Deferred<ArrayRef<T>> {
+    ArrayHolder* h = nullptr;
+    const char* name = "";
+    ArrayRef<T> finish() const {
+        h->finish(name, kNotContiguous, false);
+        return {static_cast<const T*>(h->data()), h->len()};
+    }
+};
+template <class T>
+struct Deferred<ArrayMut<T>> {
+    ArrayHolder* h = nullptr;
+    const char* name = "";
+    ArrayMut<T> finish() const {
+        h->finish(name, kNotContiguous, true);
+        return {static_cast<T*>(h->data()), h->len()};
+    }
+};
+template <class A>
+struct Arg<Deferred<A>> {
+    ArrayHolder h;
+    std::string name;
+    void convert(PyObject* o) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(A{}.data())>>;
+        h.convert(o, ArrayTraits<T>::formats, sizeof(T), ArrayTraits<T>::what);
+    }
+    void finish(std::string_view n) { name.assign(n); }
+    Deferred<A> get() { return {&h, name.c_str()}; }
+};
+
 // ---------------------------------------------------------------------------
 // Result conversion.
 

@@ -1,0 +1,58 @@
+"""Times one of our calls against a reference doing the same work, in one process.
+
+    from harness import compare, header
+    header("order parameters")
+    compare("order_parameter n=16", lambda: qk.order_parameter(x), lambda: numpy_version(x), target=20)
+
+`target` is the speed-up the call must reach (reference time / our time); the
+line says whether it does. Timings are the best of several repeats of an
+automatically sized loop, so a single slow run does not decide.
+"""
+import os
+import sys
+import timeit
+
+_results = []
+
+
+def cores():
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count()
+
+
+def header(title):
+    print(f"\n## {title}  (cores available: {cores()}, python {sys.version.split()[0]})")
+    print(f"{'case':52s} {'ours':>11s} {'reference':>11s} {'speed-up':>9s}  target")
+
+
+def best_time(fn, repeat=5, min_time=0.2):
+    timer = timeit.Timer(fn)
+    number, _ = timer.autorange()
+    number = max(1, int(number * min_time / 0.2))
+    return min(timer.repeat(repeat=repeat, number=number)) / number
+
+
+def fmt(t):
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6), ("ns", 1e-9)):
+        if t >= scale:
+            return f"{t / scale:7.2f} {unit:2s}"
+    return f"{t / 1e-9:7.2f} ns"
+
+
+def compare(name, ours, reference, target=None, repeat=5):
+    """Prints our time, the reference's, and reference/ours; returns the ratio."""
+    t_ours = best_time(ours, repeat)
+    t_ref = best_time(reference, repeat)
+    ratio = t_ref / t_ours
+    verdict = ""
+    if target is not None:
+        verdict = f">= {target:g}x {'ok' if ratio >= target else 'MISSED'}"
+    print(f"{name:52s} {fmt(t_ours):>11s} {fmt(t_ref):>11s} {ratio:8.2f}x  {verdict}")
+    _results.append((name, t_ours, t_ref, ratio, target))
+    return ratio
+
+
+def results():
+    return list(_results)

@@ -1,0 +1,81 @@
+// The dense UPDE stepper:
+//   dtheta_i/dt = omega_i + sum_j K_ij sin(theta_j - theta_i - alpha_ij) + zeta sin(psi - theta_i)
+// with the sum over every j (the diagonal included) and no 1/n.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "engine/plasticity.hpp"
+#include "types/config.hpp"
+#include "types/error.hpp"
+
+namespace qel::upde {
+
+using plasticity::PlasticityModel;
+
+// From this many oscillators on, derivative rows run on the pool in chunks.
+inline constexpr std::size_t kParallelMinN = 256;
+inline constexpr std::size_t kRowChunk = 64;
+
+// out = dtheta/dt at phases; also refreshes sin_theta and cos_theta with the
+// sines and cosines of phases. all_alpha_zero selects the fast path (row sums
+// of K sin and K cos, no sine per pair). Lengths are the caller's guarantee:
+// n for phases, omegas, out and the buffers, n*n for knm and alpha.
+void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
+                        std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
+                        std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
+                        double psi);
+
+// Zero-filled scratch owned by a stepper. calloc so that a huge n either
+// fails cleanly here or costs nothing until used.
+class ScratchBlock {
+public:
+    ScratchBlock() = default;
+    // Throws std::bad_alloc when count doubles cannot be had.
+    explicit ScratchBlock(std::size_t count);
+    double* data() const { return p_.get(); }
+
+private:
+    struct Free {
+        void operator()(double* p) const { std::free(p); }
+    };
+    std::unique_ptr<double[], Free> p_;
+};
+
+struct UPDEStepper {
+    std::optional<PlasticityModel> plasticity;
+    // Twelve scratch sequences of n values, views into `scratch`.
+    std::span<double> deriv, k1, k2, k3, k4, k5, k6, k7, y5, stage, sin_theta, cos_theta;
+    std::size_t n = 0;
+    double dt = 0.01;
+    double atol = 1e-6;
+    double rtol = 1e-3;
+    double last_dt = 0.01;  // next adaptive step size
+    double modulator = 1.0;
+    std::uint32_t n_substeps = 1;
+    IntegrationMethod method = IntegrationMethod::Euler;
+    ScratchBlock scratch;
+
+    // "n must be > 0", then the configuration's own checks. Scratch that
+    // cannot be allocated throws std::bad_alloc.
+    static QelResult<UPDEStepper> create(std::size_t n, const IntegrationConfig& config);
+
+    // One step: checks, integration by the configured method, plasticity on
+    // knm (when set), wrapping. On failure nothing has changed.
+    Status step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
+                double psi, std::span<const double> alpha);
+
+    // One adaptive Dormand-Prince step from last_dt; inputs already checked.
+    void rk45_step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
+                   std::span<const double> alpha, bool all_alpha_zero, double zeta, double psi);
+
+    // lr and decay finite and >= 0, else InvalidConfig; modulator unchecked
+    // (a non-finite one makes later steps fail).
+    Status set_plasticity(double lr, double decay, double modulator);
+};
+
+}  // namespace qel::upde

@@ -1,0 +1,263 @@
+// The fixed-step and adaptive integrators shared by every phase stepper, and
+// the input checks they have in common. Each integrator is generic over the
+// model's right-hand side, a callable
+//
+//     f(std::span<const double> y, std::span<double> out)   // out = dy/dt at y
+//
+// that the stepper binds to its own inputs and scratch buffers. The state y is
+// advanced in place; every buffer is the caller's (a step allocates nothing)
+// and all buffers have y's length. The evaluation order of every sum below is
+// fixed, so a model gets the same bits wherever it calls these.
+//
+// Where models round differently, the difference is a parameter:
+// - `StageScaling` picks how the second Dormand-Prince stage scales k1.
+// - `dopri_stages` + an error norm + a step controller make an adaptive step;
+//   `dopri_adaptive_step` is the single-step controller with at most four
+//   attempts and the max-norm error, steppers with another controller
+//   assemble their own from `dopri_stages`.
+#pragma once
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "engine/util/pool.hpp"
+#include "types/error.hpp"
+#include "types/format.hpp"
+
+namespace qel::integrators {
+
+// ---------------------------------------------------------------------------
+// Input checks.
+
+namespace detail {
+inline std::uint64_t bits(double x) {
+    std::uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
+inline constexpr std::uint64_t kExpMask = 0x7ff0000000000000ull;
+// Non-zero when some value in [b, e) is NaN or infinite. Integer OR-reduction:
+// vectorises and needs no float reassociation.
+inline std::uint64_t nonfinite_flags(const double* p, std::size_t b, std::size_t e) {
+    std::uint64_t bad = 0;
+    for (std::size_t i = b; i < e; ++i) bad |= static_cast<std::uint64_t>((bits(p[i]) & kExpMask) == kExpMask);
+    return bad;
+}
+// Non-zero when some value in [b, e) is not +-0.0.
+inline std::uint64_t nonzero_flags(const double* p, std::size_t b, std::size_t e) {
+    std::uint64_t any = 0;
+    for (std::size_t i = b; i < e; ++i) any |= bits(p[i]) << 1;
+    return any;
+}
+// Large arrays (n*n couplings) are scanned in fixed chunks on the pool; the
+// answer is a yes/no, so the split cannot change it.
+inline constexpr std::size_t kScanChunk = std::size_t{1} << 16;
+template <class Flags>
+bool any_chunk(std::span<const double> v, Flags flags) {
+    if (v.size() <= 2 * kScanChunk) return flags(v.data(), 0, v.size()) != 0;
+    std::atomic<bool> hit{false};
+    pool::for_chunks(v.size(), kScanChunk, [&](std::size_t b, std::size_t e) {
+        if (flags(v.data(), b, e) != 0) hit.store(true, std::memory_order_relaxed);
+    });
+    return hit.load();
+}
+}  // namespace detail
+
+// Every value is neither NaN nor infinite.
+inline bool all_finite(std::span<const double> v) { return !detail::any_chunk(v, detail::nonfinite_flags); }
+
+// Every value compares equal to 0.0 (-0.0 included).
+inline bool all_zero(std::span<const double> v) { return !detail::any_chunk(v, detail::nonzero_flags); }
+
+// The first check of every phase stepper: phases and omegas both hold n values.
+inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {
+    if (n_phases == n && n_omegas == n) return {};
+    return QelError::invalid_dimension(text::cat("expected ", n, ", got phases=", n_phases, " omegas=", n_omegas));
+}
+
+// ---------------------------------------------------------------------------
+// Explicit Euler: deriv = f(y); y_i = y_i + deriv_i * h.
+
+template <class F>
+void euler_substep(F&& f, std::span<double> y, std::span<double> deriv, double h) {
+    f(std::span<const double>(y), deriv);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = y[i] + deriv[i] * h;
+}
+
+// ---------------------------------------------------------------------------
+// Classical fourth-order Runge-Kutta.
+
+struct Rk4Buffers {
+    std::span<double> k1, k2, k3, k4, stage;
+};
+
+// One substep of length h. Stages at y + (h/2) k1, y + (h/2) k2, y + h k3;
+// update y + ((2 k3 + (2 k2 + k1)) + k4) * (h/6), with 2x formed as x + x.
+// After it, the last evaluation of f was at the fourth stage y + h k3.
+template <class F>
+void rk4_substep(F&& f, std::span<double> y, const Rk4Buffers& b, double h) {
+    const std::size_t n = y.size();
+    const double half = 0.5 * h;
+    const double sixth = h / 6.0;
+    f(std::span<const double>(y), b.k1);
+    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + half * b.k1[i];
+    f(std::span<const double>(b.stage), b.k2);
+    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + half * b.k2[i];
+    f(std::span<const double>(b.stage), b.k3);
+    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + h * b.k3[i];
+    f(std::span<const double>(b.stage), b.k4);
+    for (std::size_t i = 0; i < n; ++i) {
+        double k2 = b.k2[i], k3 = b.k3[i];
+        y[i] = y[i] + (((k3 + k3) + ((k2 + k2) + b.k1[i])) + b.k4[i]) * sixth;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Dormand-Prince 5(4), RK5(4)7M.
+
+namespace dp {
+inline constexpr double c2 = 0.2;
+inline constexpr double a31 = 3.0 / 40.0, a32 = 9.0 / 40.0;
+inline constexpr double a41 = 44.0 / 45.0, a42 = -56.0 / 15.0, a43 = 32.0 / 9.0;
+inline constexpr double a51 = 19372.0 / 6561.0, a52 = -25360.0 / 2187.0, a53 = 64448.0 / 6561.0,
+                        a54 = -212.0 / 729.0;
+inline constexpr double a61 = 9017.0 / 3168.0, a62 = -355.0 / 33.0, a63 = 46732.0 / 5247.0, a64 = 49.0 / 176.0,
+                        a65 = -5103.0 / 18656.0;
+// Fifth-order weights (b2 = b7 = 0).
+inline constexpr double b1 = 35.0 / 384.0, b3 = 500.0 / 1113.0, b4 = 125.0 / 192.0, b5 = -2187.0 / 6784.0,
+                        b6 = 11.0 / 84.0;
+// Embedded fourth-order weights (bs2 = 0).
+inline constexpr double bs1 = 5179.0 / 57600.0, bs3 = 7571.0 / 16695.0, bs4 = 393.0 / 640.0,
+                        bs5 = -92097.0 / 339200.0, bs6 = 187.0 / 2100.0, bs7 = 1.0 / 40.0;
+}  // namespace dp
+
+struct DopriBuffers {
+    std::span<double> k1, k2, k3, k4, k5, k6, k7, stage, y5;
+};
+
+// How stage 2 is formed from k1: k1 * (h * 0.2) + y, or (0.2 * k1) * h + y.
+// Stages 3 to 6 and the solutions are always (sum of a_j k_j) * h + y, the
+// sum accumulated from k1 upwards.
+enum class StageScaling : std::uint8_t { StepFirst, SlopeFirst };
+
+// One attempt of size h from y: k1..k6, y5 (fifth order), then k7 = f(y5).
+// The last evaluation of f is at y5.
+template <class F>
+void dopri_stages(F&& f, std::span<const double> y, double h, const DopriBuffers& b,
+                  StageScaling scaling = StageScaling::StepFirst) {
+    using namespace dp;
+    const std::size_t n = y.size();
+    auto eval = [&](std::span<double> in, std::span<double> out) { f(std::span<const double>(in), out); };
+    f(y, b.k1);
+    if (scaling == StageScaling::StepFirst) {
+        const double hc = h * c2;
+        for (std::size_t i = 0; i < n; ++i) b.stage[i] = b.k1[i] * hc + y[i];
+    } else {
+        for (std::size_t i = 0; i < n; ++i) b.stage[i] = (c2 * b.k1[i]) * h + y[i];
+    }
+    eval(b.stage, b.k2);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = a31 * b.k1[i];
+        s = a32 * b.k2[i] + s;
+        b.stage[i] = s * h + y[i];
+    }
+    eval(b.stage, b.k3);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = a41 * b.k1[i];
+        s = a42 * b.k2[i] + s;
+        s = a43 * b.k3[i] + s;
+        b.stage[i] = s * h + y[i];
+    }
+    eval(b.stage, b.k4);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = a51 * b.k1[i];
+        s = a52 * b.k2[i] + s;
+        s = a53 * b.k3[i] + s;
+        s = a54 * b.k4[i] + s;
+        b.stage[i] = s * h + y[i];
+    }
+    eval(b.stage, b.k5);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = a61 * b.k1[i];
+        s = a62 * b.k2[i] + s;
+        s = a63 * b.k3[i] + s;
+        s = a64 * b.k4[i] + s;
+        s = a65 * b.k5[i] + s;
+        b.stage[i] = s * h + y[i];
+    }
+    eval(b.stage, b.k6);
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = b1 * b.k1[i];
+        s = b3 * b.k3[i] + s;
+        s = b4 * b.k4[i] + s;
+        s = b5 * b.k5[i] + s;
+        s = b6 * b.k6[i] + s;
+        b.y5[i] = s * h + y[i];
+    }
+    eval(b.y5, b.k7);
+}
+
+// Mixed absolute/relative max norm of y5 - y4 after dopri_stages:
+// max_i |y5_i - y4_i| / (atol + rtol * max(|y_i|, |y5_i|)), from 0.0, with a
+// NaN operand of the inner max ignored and NaN ratios skipped.
+inline double dopri_max_error(std::span<const double> y, const DopriBuffers& b, double h, double atol,
+                              double rtol) {
+    using namespace dp;
+    double err = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        double s = bs1 * b.k1[i];
+        s = bs3 * b.k3[i] + s;
+        s = bs4 * b.k4[i] + s;
+        s = bs5 * b.k5[i] + s;
+        s = bs6 * b.k6[i] + s;
+        s = bs7 * b.k7[i] + s;
+        double y4 = s * h + y[i];
+        double scale = atol + rtol * std::fmax(std::fabs(y[i]), std::fabs(b.y5[i]));
+        double ratio = std::fabs(b.y5[i] - y4) / scale;
+        if (ratio > err) err = ratio;
+    }
+    return err;
+}
+
+inline constexpr int kDopriMaxAttempts = 4;
+
+// One adaptive step: up to four attempts starting at h = last_dt, each
+// evaluating k1 afresh. Accepted (err <= 1): y = y5 and
+// last_dt = min(h * min(0.9 err^-0.2, 5), 10 dt) (factor 5 for err = 0).
+// Rejected: h *= max(0.9 err^-0.25, 0.2); after the fourth rejection the step
+// is taken anyway with that attempt's y5 and last_dt is the reduced h.
+// Cannot fail; the last evaluation of f is at the adopted y5.
+template <class F>
+void dopri_adaptive_step(F&& f, std::span<double> y, double& last_dt, double dt, double atol, double rtol,
+                         const DopriBuffers& b, StageScaling scaling = StageScaling::StepFirst) {
+    double h = last_dt;
+    for (int attempt = 1;; ++attempt) {
+        dopri_stages(f, std::span<const double>(y), h, b, scaling);
+        double err = dopri_max_error(y, b, h, atol, rtol);
+        if (err <= 1.0) {
+            double factor = 5.0;
+            if (err != 0.0) {
+                double grow = 0.9 * std::pow(err, -0.2);
+                factor = grow < 5.0 ? grow : 5.0;
+            }
+            double next = h * factor;
+            double cap = 10.0 * dt;
+            last_dt = next < cap ? next : cap;
+            break;
+        }
+        double shrink = 0.9 * std::pow(err, -0.25);
+        double h_new = h * (shrink > 0.2 ? shrink : 0.2);
+        if (attempt == kDopriMaxAttempts) {
+            last_dt = h_new;
+            break;
+        }
+        h = h_new;
+    }
+    std::copy(b.y5.begin(), b.y5.end(), y.begin());
+}
+
+}  // namespace qel::integrators

@@ -232,6 +232,15 @@ bool ArrayHolder::contiguous() const {
     return len_ <= 1 || static_cast<std::size_t>(view_.strides[0]) == itemsize_;
 }
 
+void ArrayHolder::copy_elements(void* out) const {
+    const char* src = static_cast<const char*>(view_.buf);
+    char* dst = static_cast<char*>(out);
+    Py_ssize_t stride = view_.strides ? view_.strides[0] : static_cast<Py_ssize_t>(itemsize_);
+    // memcpy per element: a misaligned element is read without UB.
+    for (std::size_t i = 0; i < len_; ++i)
+        std::memcpy(dst + i * itemsize_, src + static_cast<Py_ssize_t>(i) * stride, itemsize_);
+}
+
 void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
     if (len_ > 0 && !contiguous()) raise_value_error(contiguity_msg);
     if (write && view_.readonly) raise_value_error("array '" + std::string(name) + "' is read-only");

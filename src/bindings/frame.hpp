@@ -149,6 +149,12 @@ struct PositionsMsg {
 using PhasesCopy = CopiedF64<PhasesMsg>;
 using PositionsCopy = CopiedF64<PositionsMsg>;
 
+// A float64 array of any strides and alignment, copied element by element in
+// index order (for the one argument that takes views of arrays as they are).
+struct F64Elements {
+    std::vector<double> values;
+};
+
 // An ordered dict argument, keys and values converted.
 template <class K, class V>
 struct DictArg {
@@ -249,6 +255,8 @@ public:
     // Type, dimension and dtype checks (TypeError).
     void convert(PyObject* obj, const char* formats, std::size_t itemsize, const char* what);
     bool contiguous() const;
+    // Copies the elements in index order whatever the strides and alignment.
+    void copy_elements(void* out) const;
     // Contiguity test with the given message, then the read or write borrow.
     void finish(std::string_view name, const char* contiguity_msg, bool write);
     void* data() const { return view_.buf; }
@@ -430,6 +438,68 @@ struct Arg<CopiedF64<Msg>> {
         copy.assign(p, p + h.len());
     }
     CopiedF64<Msg> get() { return {std::move(copy)}; }
+};
+template <>
+struct Arg<F64Elements> {
+    ArrayHolder h;
+    std::vector<double> copy;
+    void convert(PyObject* o) { h.convert(o, "d", sizeof(double), "float64"); }
+    void finish(std::string_view) {
+        copy.resize(h.len());
+        h.copy_elements(copy.data());
+    }
+    F64Elements get() { return {std::move(copy)}; }
+};
+template <>
+struct Arg<std::optional<F64Elements>> {
+    std::optional<Arg<F64Elements>> inner;
+    void convert(PyObject* o) {
+        if (o == Py_None) return;
+        inner.emplace();
+        inner->convert(o);
+    }
+    void finish(std::string_view name) {
+        if (inner) inner->finish(name);
+    }
+    std::optional<F64Elements> get() {
+        if (!inner) return std::nullopt;
+        return inner->get();
+    }
+};
+
+// An array argument whose contiguity test and borrow the wrapper runs itself,
+// by calling finish(): for a Part that orders those tests differently from
+// the parameters. Converted in parameter order like any other argument.
+template <class A>
+struct Deferred;
+template <class T>
+struct Deferred<ArrayRef<T>> {
+    ArrayHolder* h = nullptr;
+    const char* name = "";
+    ArrayRef<T> finish() const {
+        h->finish(name, kNotContiguous, false);
+        return {static_cast<const T*>(h->data()), h->len()};
+    }
+};
+template <class T>
+struct Deferred<ArrayMut<T>> {
+    ArrayHolder* h = nullptr;
+    const char* name = "";
+    ArrayMut<T> finish() const {
+        h->finish(name, kNotContiguous, true);
+        return {static_cast<T*>(h->data()), h->len()};
+    }
+};
+template <class A>
+struct Arg<Deferred<A>> {
+    ArrayHolder h;
+    std::string name;
+    void convert(PyObject* o) {
+        using T = std::remove_const_t<std::remove_pointer_t<decltype(A{}.data())>>;
+        h.convert(o, ArrayTraits<T>::formats, sizeof(T), ArrayTraits<T>::what);
+    }
+    void finish(std::string_view n) { name.assign(n); }
+    Deferred<A> get() { return {&h, name.c_str()}; }
 };
 
 // ---------------------------------------------------------------------------

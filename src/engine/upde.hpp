@@ -46,6 +46,27 @@ private:
     std::unique_ptr<double[], Free> p_;
 };
 
+// Doppler shift of the schedules: a gain of any finite sign and a positive
+// regulariser of the speed denominator.
+struct DopplerControls {
+    double strength = 0.0;
+    double epsilon = 1.0;
+};
+
+// Distance weighting of the moving-frame schedule.
+struct AxialDecay {
+    double k_base = 1.0;
+    std::uint8_t form = 0;
+    double exponent = 1.0;
+    double length_scale = 1.0;
+    double epsilon = 1.0;
+};
+
+// out[i] = strength * sum_j |K_ij| (v_i - v_j) / (|v_i| + eps) / sum_j |K_ij|
+// over j != i with K_ij != 0; 0 where that weight sum is 0.
+Status compute_doppler_term(std::span<double> out, std::span<const double> velocities, std::span<const double> knm,
+                            std::size_t n, double strength, double epsilon);
+
 struct UPDEStepper {
     std::optional<PlasticityModel> plasticity;
     // Twelve scratch sequences of n values, views into `scratch`.
@@ -76,6 +97,25 @@ struct UPDEStepper {
     // lr and decay finite and >= 0, else InvalidConfig; modulator unchecked
     // (a non-finite one makes later steps fail).
     Status set_plasticity(double lr, double decay, double modulator);
+
+    // Schedules (upde_schedules.cpp): flat time-major rows of n values, one
+    // row per step, each step being one call of step() above.
+    Status run_omega_schedule(std::span<double> phases, std::span<const double> omega_schedule,
+                              std::span<double> knm, std::span<const double> alpha, double zeta, double psi,
+                              std::uint64_t n_steps);
+    // Adds compute_doppler_term of the current knm to each row's frequencies.
+    Status run_doppler_schedule(std::span<double> phases, std::span<const double> omega_schedule,
+                                std::span<double> knm, std::span<const double> alpha,
+                                std::span<const double> velocity_schedule, double zeta, double psi,
+                                const DopplerControls& doppler, std::uint64_t n_steps);
+    // Oscillators on one axis: each step rebuilds the coupling from knm and
+    // the current distances, shifts frequencies by the Doppler term, steps,
+    // then moves positions by velocity * dt. knm is only read.
+    Status run_moving_frame_schedule(std::span<double> phases, std::span<double> positions,
+                                     std::span<const double> omega_schedule, std::span<const double> knm,
+                                     std::span<const double> alpha, std::span<const double> velocity_schedule,
+                                     double zeta, double psi, const AxialDecay& decay, const DopplerControls& doppler,
+                                     std::uint64_t n_steps);
 };
 
 }  // namespace qel::upde

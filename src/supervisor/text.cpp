@@ -73,6 +73,24 @@ std::string_view trim(std::string_view s) {
 
 bool is_blank(std::string_view s) { return trim(s).empty(); }
 
+std::vector<std::string_view> split_white_space(std::string_view s) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0, i = 0;
+    // Stepping byte by byte is safe: a continuation byte never starts white space.
+    while (i < s.size()) {
+        std::size_t k = space_at_front(s.substr(i));
+        if (k == 0) {
+            ++i;
+            continue;
+        }
+        if (i > start) pieces.push_back(s.substr(start, i - start));
+        i += k;
+        start = i;
+    }
+    if (i > start) pieces.push_back(s.substr(start, i - start));
+    return pieces;
+}
+
 // Quoted form and upper case (ICU: general categories, Grapheme_Extend, case mapping).
 namespace {
 

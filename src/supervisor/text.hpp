@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qel::supervisor::text {
 
@@ -23,5 +24,9 @@ std::string quoted(std::string_view s);
 
 // Full Unicode upper-case mapping, independent of locale ("ß" -> "SS").
 std::string to_upper(std::string_view s);
+
+// The pieces of s between runs of Unicode white space (views into s); white
+// space at either end yields no piece.
+std::vector<std::string_view> split_white_space(std::string_view s);
 
 }  // namespace qel::supervisor::text

@@ -1,5 +1,6 @@
 """The boundary observer: messages, inert definitions and soft/hard sorting."""
 import math
+import random
 
 import pytest
 
@@ -36,7 +37,7 @@ def test_number_forms_match_reference(value, lower, upper):
 @pytest.mark.parametrize("value, inside", [(0.0, True), (1.0, True), (-1e-300, False), (1.0000000000000002, False)])
 def test_bounds_are_inclusive(value, inside):
     assert (observe([("b", "m", 0.0, 1.0, "hard")], {"m": value})["violations"] == []) == inside
-    assert (observe([("b", "m", value, value, "hard")], {"m": value})["violations"] == []) is True
+    assert observe([("b", "m", value, value, "hard")], {"m": value})["violations"] == []
 
 
 @pytest.mark.parametrize(
@@ -83,35 +84,9 @@ def test_empty_inputs():
 
 
 def test_random_definitions_match_reference():
-    import random
-
     rng = random.Random(7)
     pool = [None, 0.0, -0.0, 0.3, -1.0, 1.0, 2.5e-7, 1e17, NAN, INF]
     defs = [(rng.choice(["a", " ", "n\u2003", ""]), rng.choice(["m", "k", "m ", "\xa0"]), rng.choice(pool),
              rng.choice(pool), rng.choice(["hard", "soft", "Hard"])) for _ in range(300)]
     values = {"m": -0.4999999, "k": NAN, "m ": 3.14159265, "\xa0": 0.0}
     assert observe(defs, values) == ref.observe(defs, values)
-
-
-@pytest.mark.parametrize(
-    "defs, values, kind, param",
-    [
-        ("abc", {}, TypeError, "defs"),
-        ([("n", "m", 0.0, 1.0)], {}, ValueError, "defs"),
-        ([("n", "m", "0", 1.0, "hard")], {}, TypeError, "defs"),
-        ([["n", "m", 0.0, 1.0, "hard"]], {}, TypeError, "defs"),
-        ([], [("m", 1.0)], TypeError, "values"),
-        ([], {"m": "1"}, TypeError, "values"),
-        ([], {1: 1.0}, TypeError, "values"),
-    ],
-)
-def test_conversion_failures_name_the_argument(defs, values, kind, param):
-    with pytest.raises(kind) as e:
-        observe(defs, values)
-    assert e.value.__notes__ == [f"while processing '{param}'"]
-
-
-def test_wrong_tuple_length_message():
-    with pytest.raises(ValueError) as e:
-        observe([("n", "m", 0.0, 1.0)], {})
-    assert str(e.value) == "expected tuple of length 5, but got tuple of length 4"

@@ -71,12 +71,3 @@ def test_random_decisions_match_reference(seed):
         rs = [rng.choice([rng.random(), 0.3, 0.6, 0.05, 1.1, math.nan]) for _ in range(rng.randrange(5))]
         hard = ["x"] if rng.random() < 0.05 else []
         assert ours.decide(rs, hard) == theirs.decide(rs, hard)
-
-
-@pytest.mark.parametrize("args, param", [(("abc", []), "layer_rs"), (([0.5], [None]), "hard_violations")])
-def test_conversion_failures_name_the_argument(args, param):
-    p = qk.PySupervisorPolicy()
-    with pytest.raises(TypeError) as e:
-        p.decide(*args)
-    assert e.value.__notes__ == [f"while processing '{param}'"]
-    assert p.decide([0.5], []) == [DEGRADED]

@@ -1,0 +1,35 @@
+// PyActiveInferenceAgent.
+#include "bindings/frame.hpp"
+#include "supervisor/active_inference.hpp"
+
+namespace qel::py {
+
+using active_inference::ActiveInferenceAgent;
+
+QEL_BINDINGS(active_inference) {
+    m.cls<ActiveInferenceAgent>("PyActiveInferenceAgent", "PyActiveInferenceAgent(n_hidden=4, target_r=0.5, lr=1.0)",
+                                "",
+                                [](std::uint64_t n_hidden, double target_r, double lr) {
+                                    return ActiveInferenceAgent::create(n_hidden, target_r, lr);
+                                })
+        .property(
+            "target_r", "", [](const ActiveInferenceAgent& self) { return self.target_r; },
+            [](ActiveInferenceAgent& self, Any val) {
+                // Any float, unchecked; a conversion failure names the setter's argument.
+                try {
+                    self.target_r = to_double(val.obj);
+                } catch (PyErrSet&) {
+                    add_param_note("val");
+                    throw;
+                }
+            })
+        .method("control", "control($self, phases=None, r_obs=None, psi_obs=None, dt=0.0)", "",
+                // dt is converted but takes no part; with phases, r_obs and psi_obs are ignored.
+                [](ActiveInferenceAgent& self, std::optional<F64Elements> phases, std::optional<double> r_obs,
+                   std::optional<double> psi_obs, double dt) {
+                    if (phases) return self.control(phases->values);
+                    return self.control_observed(r_obs, psi_obs);
+                });
+}
+
+}  // namespace qel::py

@@ -612,4 +612,34 @@ std::vector<RegisterFn>& registrars() {
 
 Registrar::Registrar(RegisterFn f) { registrars().push_back(f); }
 
+bool copy_f64_ndarray(PyObject* o, std::vector<double>& out) {
+    // Lists and tuples never are arrays, and must not import NumPy.
+    if (PyList_Check(o) || PyTuple_Check(o) || PyUnicode_Check(o)) return false;
+    if (Py_TYPE(o) != numpy::ndarray_type()) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* f = view.format ? view.format : "B";
+    while (*f == '@' || *f == '=' || *f == '<') ++f;
+    bool ok = view.ndim == 1 && f[0] == 'd' && f[1] == '\0' && view.itemsize == sizeof(double);
+    if (ok) {
+        try {
+            const std::size_t n = static_cast<std::size_t>(view.shape[0]);
+            out.resize(n);
+            const char* src = static_cast<const char*>(view.buf);
+            const Py_ssize_t stride = view.strides ? view.strides[0] : static_cast<Py_ssize_t>(sizeof(double));
+            // memcpy per element: a misaligned element is read without UB.
+            for (std::size_t i = 0; i < n; ++i)
+                std::memcpy(&out[i], src + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
+        } catch (...) {
+            PyBuffer_Release(&view);
+            throw;
+        }
+    }
+    PyBuffer_Release(&view);
+    return ok;
+}
+
 }  // namespace qel::py

@@ -66,8 +66,12 @@ def test_build_check_order(builder, args, msg):
 def test_build_refuses_overflowing_size(builder):
     with pytest.raises(ValueError, match="^invalid dimension: "):
         builder.build(2**32, 1.0, 0.0)
+    with pytest.raises(MemoryError):
+        builder.build(2**31, 1.0, 0.0)
     with pytest.raises(OverflowError):
         builder.build(-1, 1.0, 0.0)
+    with pytest.raises(TypeError):
+        qk.PyCouplingBuilder(1)
 
 
 def test_build_signature_and_doc():

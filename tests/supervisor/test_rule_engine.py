@@ -280,7 +280,7 @@ def test_fire_count_saturates(tmp_path):
     exe = tmp_path / "counter"
     subprocess.run([cxx, "-std=c++20", "-O1", f"-I{src}", str(root / "tests/supervisor/rule_engine_counter.cpp"),
                     str(src / "supervisor/rule_engine.cpp"), str(src / "supervisor/condition.cpp"),
-                    str(src / "supervisor/text.cpp"), str(src / "types/format.cpp"), "-licuuc", "-o", str(exe)],
+                    str(src / "supervisor/text.cpp"), str(src / "types/format.cpp"), str(src / "types/action.cpp"), "-licuuc", "-o", str(exe)],
                    check=True)
     result = subprocess.run([str(exe)], capture_output=True, text=True)
     assert result.returncode == 0, result.stdout

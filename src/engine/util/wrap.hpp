@@ -10,6 +10,7 @@ inline constexpr double kTwoPi = 6.283185307179586;
 // fmod by 2pi, then 2pi added to a negative remainder. The sum is not reduced
 // again: a remainder a few ulps below zero gives exactly 2pi, and -0.0 stays.
 inline double wrap_phase(double x) {
+    if (x >= 0.0 && x < kTwoPi) return x;  // what fmod returns here, without the call
     double r = std::fmod(x, kTwoPi);
     return r < 0.0 ? r + kTwoPi : r;
 }

@@ -1,6 +1,5 @@
 import math
 import random
-import sys
 import unicodedata
 
 import pytest
@@ -62,12 +61,7 @@ def test_construction_messages(rules, message):
     ([rule()[:6]], ValueError, "expected tuple of length 7, but got tuple of length 6"),
     ([rule(conds=[("R", ">")])], ValueError, "expected tuple of length 3, but got tuple of length 2"),
     ([rule(actions=[ACT + (1.0,)])], ValueError, "expected tuple of length 4, but got tuple of length 5"),
-    ([("boost", "nominal") + rule()[2:]], TypeError, None),
-    ([rule(conds=[("R", ">", "0.5")])], TypeError, None),
-    ([rule(max_fires=-1)], OverflowError, None),
-    ([rule(max_fires=2**32)], OverflowError, None),
-    ([list(rule())], TypeError, None),
-    # conversion of the whole argument comes before any op is looked up
+    # the whole argument is converted before any op is looked up
     ([rule(conds=[("R", "=>", 0.5)]), rule(max_fires=2**32)], OverflowError, None),
 ])
 def test_conversion_failures(rules, exc, message):
@@ -84,7 +78,6 @@ def test_conversion_failures(rules, exc, message):
     [rule(cooldown=-0.0, actions=[("K", "g", -0.0, -0.0)])],
     [rule(" "), rule(" ")],
     [rule(regimes=[]), rule(regimes=["", "no such regime"])],
-    [rule(max_fires=2**32 - 1)],
 ])
 def test_accepted_rules(rules):
     e = q.PyRuleEngine(rules)
@@ -93,11 +86,8 @@ def test_accepted_rules(rules):
 
 
 @pytest.mark.parametrize("name, shown", [
-    ('"', '\\"'), ("\\", "\\\\"), ("\t\r\n\x00", "\\t\\r\\n\\0"), ("'", "'"), (" ", " "),
-    ("\u00e9", "\u00e9"), ("e\u0301", "e\\u{301}"), ("\u00a0", "\\u{a0}"), ("\x7f\x1b", "\\u{7f}\\u{1b}"),
-    ("\u200b\u200d", "\\u{200b}\\u{200d}"), ("\u2028\u2029", "\\u{2028}\\u{2029}"), ("\ue000", "\\u{e000}"),
-    ("\u0378", "\\u{378}"), ("\U0010ffff", "\\u{10ffff}"), ("\u3000", "\\u{3000}"), ("\u09be", "\\u{9be}"),
-    ("\u65e5\U0001f600\u0416", "\u65e5\U0001f600\u0416"),
+    ('"\\', '\\"\\\\'), ("\t\r\n\x00'", "\\t\\r\\n\\0'"), ("\u00e9 e\u0301", "\u00e9 e\\u{301}"),
+    ("\u00a0\u0378\U0010ffff", "\\u{a0}\\u{378}\\u{10ffff}"),
 ])
 def test_quoted_form(name, shown):
     assert build_error([rule(name, cooldown=-1.0)]) == f'policy rule "{shown}": cooldown_s must be finite and >= 0'
@@ -124,8 +114,7 @@ def test_upper_case_matches_unicode_data():
 @pytest.mark.parametrize("declared, asked, fires", [
     ("nominal", "nominal", True), ("nominal", "Nominal", True), ("nominal", "NOMINAL", True),
     ("nominal", " nominal", False), ("nominal ", "nominal", False), ("Straße", "STRASSE", True),
-    ("STRASSE", "straße", True), ("ﬁx", "FIX", True), (" ", " ", False), ("\u3000", "\u3000", False),
-    ("x", "x\u00a0", False), ("x\u200b", "X\u200b", True),
+    ("STRASSE", "straße", True), (" ", " ", False), ("x", "x\u00a0", False),
 ])
 def test_regime_gate(declared, asked, fires):
     e = q.PyRuleEngine([rule(regimes=[declared])])
@@ -135,10 +124,8 @@ def test_regime_gate(declared, asked, fires):
 
 @pytest.mark.parametrize("op, threshold, value, expected", [
     ("==", 0.3, 0.1 + 0.2, True), ("==", 1.0, 1.0 + 1e-11, False), ("==", 0.0, 1e-12, False),
-    ("==", 0.0, -9e-13, True), ("==", 1.0, 1.0 + 1e-13, True),
-    (">", 0.5, 0.5, False), (">", 0.5, 0.5000001, True), (">=", 0.5, 0.5, True), ("<", 0.5, 0.5, False),
-    ("<=", 0.5, 0.5, True), ("<", 0.5, -INF, False), (">", 0.5, INF, False), (">", 0.5, NAN, False),
-    ("<=", 0.5, NAN, False), ("==", 0.5, NAN, False), (">=", -1e308, -INF, False),
+    ("==", 0.0, -9e-13, True), (">", 0.5, 0.5, False), (">=", 0.5, 0.5, True), ("<", 0.5, 0.5, False),
+    ("<=", 0.5, 0.5, True), ("<", 0.5, -INF, False), (">", 0.5, INF, False), ("<=", 0.5, NAN, False),
 ])
 def test_operators(op, threshold, value, expected):
     e = q.PyRuleEngine([rule(conds=[("m", op, threshold)])])
@@ -148,7 +135,6 @@ def test_operators(op, threshold, value, expected):
 @pytest.mark.parametrize("logic, ctx, fires", [
     ("OR", {"b": 1.0}, True), ("OR", {"a": NAN, "b": 1.0}, True), ("OR", {"a": 0.0, "b": 0.0}, False),
     ("AND", {"b": 1.0}, False), ("AND", {"a": 1.0, "b": 1.0}, True), ("AND", {"a": 1.0, "b": INF}, False),
-    ("OR", {}, False), ("and", {"a": 1.0, "b": 1.0}, True),
 ])
 def test_compound_logic(logic, ctx, fires):
     e = q.PyRuleEngine([rule(conds=[("a", ">", 0.5), ("b", ">", 0.5)], logic=logic)])
@@ -188,10 +174,11 @@ def test_shared_names_share_one_record(cooldown, max_fires, expected):
 def test_fired_actions_come_in_rule_then_action_order():
     e = q.PyRuleEngine([rule("r1", actions=[("K", "global", 0.05, 10.0), ("boost-K", "layer_0", -1.0, 0.0)]),
                         rule("r2", regimes=["critical"]),
-                        rule("r3", conds=[("R", ">", 0.0)], actions=[("Psi", "x", 2.0, 1.5)])])
+                        rule("r\x003", conds=[("R", ">", 0.0)], actions=[("Psi", "x", 2.0, 1.5)])])
     assert e.evaluate("nominal", {"R": 0.1}) == [("K", "global", 0.05, 10.0, "r1"),
                                                  ("boost-K", "layer_0", -1.0, 0.0, "r1"),
-                                                 ("Psi", "x", 2.0, 1.5, "r3")]
+                                                 ("Psi", "x", 2.0, 1.5, "r\x003")]
+    assert e.fire_counts == {"r1": 1, "r\x003": 1} and e.fire_count("r") == 0
 
 
 @pytest.mark.parametrize("regime", ["", " ", "\t\u3000\n"])
@@ -245,13 +232,8 @@ def test_evaluate_state_uses_values_unchecked():
 
 @pytest.mark.parametrize("call, param, exc", [
     (lambda e: e.evaluate("nominal", {"R": "x"}), "ctx", TypeError),
-    (lambda e: e.evaluate("nominal", {1: 0.1}), "ctx", TypeError),
-    (lambda e: e.evaluate(None, {"R": 0.1}), "regime", TypeError),
     (lambda e: e.evaluate_state("nominal", [0.1], [-1], []), "good_layers", OverflowError),
-    (lambda e: e.evaluate_state("nominal", "0.1", [], []), "layer_rs", TypeError),
     (lambda e: e.evaluate_state("nominal", [0.1], [], [], {"R": None}), "extra", TypeError),
-    (lambda e: e.advance_clock("1"), "dt", TypeError),
-    (lambda e: e.fire_count(b"boost"), "rule_name", TypeError),
 ])
 def test_bad_arguments_change_nothing(call, param, exc):
     e = q.PyRuleEngine([rule()])
@@ -261,19 +243,6 @@ def test_bad_arguments_change_nothing(call, param, exc):
         call(e)
     assert err.value.__notes__ == [f"while processing '{param}'"]
     assert (e.fire_counts, e.last_fire_times, e.clock) == ({"boost": 1}, {"boost": 0.0}, 1.0)
-
-
-def test_reentrant_call_is_refused():
-    e = q.PyRuleEngine([rule()])
-
-    class Sneaky:
-        def __float__(self):
-            e.reset()
-            return 0.1
-
-    with pytest.raises(RuntimeError, match="Already borrowed"):
-        e.evaluate("nominal", {"R": Sneaky()})
-    assert e.fire_counts == {}
 
 
 def test_random_runs_match_reference():
@@ -311,7 +280,7 @@ def test_fire_count_saturates(tmp_path):
     exe = tmp_path / "counter"
     subprocess.run([cxx, "-std=c++20", "-O1", f"-I{src}", str(root / "tests/supervisor/rule_engine_counter.cpp"),
                     str(src / "supervisor/rule_engine.cpp"), str(src / "supervisor/condition.cpp"),
-                    str(src / "supervisor/text.cpp"), str(src / "types/format.cpp"), "-licuuc", "-o", str(exe)],
+                    str(src / "supervisor/text.cpp"), str(src / "types/format.cpp"), str(src / "types/action.cpp"), "-licuuc", "-o", str(exe)],
                    check=True)
     result = subprocess.run([str(exe)], capture_output=True, text=True)
     assert result.returncode == 0, result.stdout

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "types/format.hpp"
+
 namespace qel::py {
 
 // ---------------------------------------------------------------------------
@@ -206,22 +208,22 @@ ArrayHolder::~ArrayHolder() {
 }
 
 void ArrayHolder::convert(PyObject* obj, const char* formats, std::size_t itemsize, const char* what) {
-    auto refuse = [&](const std::string& why) -> void {
-        raise_type_error("expected a one-dimensional " + std::string(what) + " NumPy array, got " + why);
+    auto refuse = [&](std::string_view why, std::string_view detail = {}) -> void {
+        raise_type_error(text::cat("expected a one-dimensional ", what, " NumPy array, got ", why, detail));
     };
-    if (!PyObject_TypeCheck(obj, numpy::ndarray_type())) refuse("'" + type_name(obj) + "'");
+    if (!PyObject_TypeCheck(obj, numpy::ndarray_type())) refuse("an object of type ", type_name(obj));
     if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
         PyErr_Clear();
         refuse("an array without a buffer");
     }
     has_view_ = true;
-    if (view_.ndim != 1) refuse("an array of " + std::to_string(view_.ndim) + " dimensions");
+    if (view_.ndim != 1) refuse("an array of dimension ", std::to_string(view_.ndim));
     const char* f = view_.format ? view_.format : "B";
     while (*f == '@' || *f == '=' || *f == '<') ++f;
     if (*f == '>' || *f == '!') refuse("a byte-swapped array");
     bool ok = f[0] != '\0' && f[1] == '\0' && std::strchr(formats, f[0]) != nullptr &&
               static_cast<std::size_t>(view_.itemsize) == itemsize;
-    if (!ok) refuse("an array of format '" + std::string(view_.format ? view_.format : "") + "'");
+    if (!ok) refuse("an array of buffer format ", view_.format ? view_.format : "?");
     len_ = static_cast<std::size_t>(view_.shape[0]);
     itemsize_ = itemsize;
 }
@@ -611,5 +613,35 @@ std::vector<RegisterFn>& registrars() {
 }
 
 Registrar::Registrar(RegisterFn f) { registrars().push_back(f); }
+
+bool copy_f64_ndarray(PyObject* o, std::vector<double>& out) {
+    // Lists and tuples never are arrays, and must not import NumPy.
+    if (PyList_Check(o) || PyTuple_Check(o) || PyUnicode_Check(o)) return false;
+    if (Py_TYPE(o) != numpy::ndarray_type()) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* f = view.format ? view.format : "B";
+    while (*f == '@' || *f == '=' || *f == '<') ++f;
+    bool ok = view.ndim == 1 && f[0] == 'd' && f[1] == '\0' && view.itemsize == sizeof(double);
+    if (ok) {
+        try {
+            const std::size_t n = static_cast<std::size_t>(view.shape[0]);
+            out.resize(n);
+            const char* src = static_cast<const char*>(view.buf);
+            const Py_ssize_t stride = view.strides ? view.strides[0] : static_cast<Py_ssize_t>(sizeof(double));
+            // memcpy per element: a misaligned element is read without UB.
+            for (std::size_t i = 0; i < n; ++i)
+                std::memcpy(&out[i], src + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
+        } catch (...) {
+            PyBuffer_Release(&view);
+            throw;
+        }
+    }
+    PyBuffer_Release(&view);
+    return ok;
+}
 
 }  // namespace qel::py

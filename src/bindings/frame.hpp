@@ -331,10 +331,18 @@ struct ValueConv<std::optional<T>> {
         return ValueConv<T>::convert(o);
     }
 };
+// A one-dimensional float64 ndarray (exact type) copied straight from its
+// buffer, any strides: the same values as item by item, without a scalar
+// object per element. False (nothing set) for anything else.
+bool copy_f64_ndarray(PyObject* o, std::vector<double>& out);
+
 template <class T>
 struct ValueConv<std::vector<T>> {
     static std::vector<T> convert(PyObject* o) {
         std::vector<T> out;
+        if constexpr (std::is_same_v<T, double>) {
+            if (copy_f64_ndarray(o, out)) return out;
+        }
         for_each_item(
             o, "Vec",
             [](PyObject* item, void* ctx) {

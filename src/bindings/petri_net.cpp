@@ -63,8 +63,7 @@ QEL_BINDINGS(petri_net) {
                     auto [next, fired] = net.step(marking(tokens), context(ctx));
                     Dict d;
                     for (const auto& [place, count] : net.declared_counts(next)) d.set(place, count);
-                    std::optional<std::string> name;
-                    if (fired) name = net.transitions[*fired].name;
+                    Obj name = fired ? Obj::check(to_py_string(net.transitions[*fired].name)) : Obj::borrow(Py_None);
                     return std::tuple{std::move(d), std::move(name)};
                 })
         .method("enabled", "enabled($self, tokens, ctx)", "Return names of all enabled transitions.",

@@ -55,8 +55,9 @@ void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span
     for (std::size_t j : col_indices)
         if (j >= n) return;
     if (!usable_rates(dt, modulator)) return;
-    if (!integrators::all_finite(sin_theta) || !integrators::all_finite(cos_theta) ||
-        !integrators::all_finite(values))
+    // The sparse stepper keeps off the worker pool.
+    if (!integrators::all_finite_serial(sin_theta) || !integrators::all_finite_serial(cos_theta) ||
+        !integrators::all_finite_serial(values))
         return;
 
     const double f = std::exp(-decay * dt);

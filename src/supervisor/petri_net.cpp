@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <unordered_set>
 
 #include "supervisor/text.hpp"
 #include "types/format.hpp"
@@ -121,11 +122,8 @@ std::uint32_t Marking::get(const std::string& place) const {
 Result<PetriNet, PlainError> PetriNet::create(std::vector<std::string> places, std::vector<Transition> transitions) {
     for (const std::string& p : places)
         if (p.empty()) return PlainError{"place names must not be empty"};
-    auto declared = [&](const std::string& name) {
-        for (const std::string& p : places)
-            if (p == name) return true;
-        return false;
-    };
+    std::unordered_set<std::string_view> declared_set(places.begin(), places.end());
+    auto declared = [&](const std::string& name) { return declared_set.count(name) != 0; };
     for (const Transition& t : transitions) {
         if (t.name.empty()) return PlainError{"transition names must not be empty"};
         if (t.guard && (text::is_blank(t.guard->metric) || !std::isfinite(t.guard->threshold)))

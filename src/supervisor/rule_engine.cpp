@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "supervisor/text.hpp"
+#include "types/action.hpp"
 #include "types/format.hpp"
 
 namespace qel::rule_engine {
@@ -146,29 +147,25 @@ std::vector<FiredAction> RuleEngine::evaluate(std::string_view regime, const Met
 
 MetricMap state_metrics(std::span<const double> layer_rs, std::span<const std::uint64_t> good_layers,
                         std::span<const std::uint64_t> bad_layers, MetricMap extra) {
-    const std::size_t n = layer_rs.size();
-    // The stability proxy of a state built from layer R values is their mean,
-    // and "R" is that same mean.
-    double sum = 0.0;
-    for (double r : layer_rs) sum += r;
-    const double mean = n == 0 ? 0.0 : sum / static_cast<double>(n);
-
+    const UPDEState state = state_from_layer_rs(layer_rs);
+    const std::size_t n = state.layers.size();
     MetricMap m = std::move(extra);
     m.reserve(m.size() + 2 + 4 * n + 2 * (good_layers.size() + bad_layers.size()));
-    m.insert_or_assign("stability_proxy", mean);
-    m.insert_or_assign("R", mean);
+    m.insert_or_assign("stability_proxy", state.stability_proxy);
+    // The mean layer R: the same sum in layer order as the stability proxy.
+    m.insert_or_assign("R", state.stability_proxy);
     for (std::size_t i = 0; i < n; ++i) {
         const std::string idx = std::to_string(i);
-        m.insert_or_assign(cat("R.", idx), layer_rs[i]);
-        m.insert_or_assign(cat("R_", idx), layer_rs[i]);
-        m.insert_or_assign(cat("psi.", idx), 0.0);
-        m.insert_or_assign(cat("psi_", idx), 0.0);
+        m.insert_or_assign(cat("R.", idx), state.layers[i].R);
+        m.insert_or_assign(cat("R_", idx), state.layers[i].R);
+        m.insert_or_assign(cat("psi.", idx), state.layers[i].psi);
+        m.insert_or_assign(cat("psi_", idx), state.layers[i].psi);
     }
     auto partition = [&](std::span<const std::uint64_t> layers, std::string_view dot, std::string_view under) {
         for (std::size_t k = 0; k < layers.size(); ++k) {
             if (layers[k] >= n) continue;  // the position's keys are left out
             const std::string pos = std::to_string(k);
-            const double r = layer_rs[static_cast<std::size_t>(layers[k])];
+            const double r = state.layers[static_cast<std::size_t>(layers[k])].R;
             m.insert_or_assign(cat(dot, pos), r);
             m.insert_or_assign(cat(under, pos), r);
         }

@@ -66,8 +66,12 @@ def test_build_check_order(builder, args, msg):
 def test_build_refuses_overflowing_size(builder):
     with pytest.raises(ValueError, match="^invalid dimension: "):
         builder.build(2**32, 1.0, 0.0)
+    with pytest.raises(MemoryError):
+        builder.build(2**31, 1.0, 0.0)
     with pytest.raises(OverflowError):
         builder.build(-1, 1.0, 0.0)
+    with pytest.raises(TypeError):
+        qk.PyCouplingBuilder(1)
 
 
 def test_build_signature_and_doc():
@@ -126,12 +130,6 @@ def test_project_errors(knm, n, msg):
     with pytest.raises(ValueError) as e:
         qk.PyCouplingBuilder.project(knm, n)
     assert str(e.value) == msg
-
-
-def test_project_does_not_touch_input():
-    k = np.array([0.0, 2.0, -4.0, 0.0])
-    qk.PyCouplingBuilder.project(k, 2)
-    assert k.tolist() == [0.0, 2.0, -4.0, 0.0]
 
 
 @pytest.mark.parametrize("factor", [0.0, 1.0, 0.25, 1.5, -2.0, float("nan")])

@@ -85,12 +85,3 @@ def test_estimate_check_order(distances, n, speed, msg):
     with pytest.raises(ValueError) as e:
         qk.PyLagModel.estimate(distances, n, speed)
     assert str(e.value) == msg
-
-
-def test_properties_are_copies():
-    model = qk.PyLagModel.estimate([0, 1, 1, 0], 2, 1.0)
-    a = model.alpha
-    a[1] = 0.0
-    assert model.alpha[1] == TWO_PI
-    with pytest.raises(AttributeError):
-        model.n = 3

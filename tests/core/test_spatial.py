@@ -129,3 +129,20 @@ def test_conversions():
         "(knm, positions, n, dim, k_base, decay_form_code, decay_exponent, decay_length_scale, epsilon)")
     out = call(np.array([0.0, 1.0, 1.0, 0.0]), (0.0, 1.0), 2, 1)
     assert out == [0.0, 0.5, 0.5, 0.0] and type(out) is list
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda v: np.array(v),
+        lambda v: np.repeat(np.array(v), 2)[::2],          # strided view
+        lambda v: np.array(v)[::-1][::-1],                 # negative strides twice
+        lambda v: np.array(v, dtype=np.float32),           # converted item by item
+        lambda v: np.array(v, dtype=">f8"),                # byte-swapped
+        lambda v: np.array(v).view(np.matrix)[0].A1,       # plain array again
+    ],
+)
+def test_float_sequence_from_arrays(make):
+    knm, pos = [0.0, 0.5, 0.25, 0.0], [0.0, 1.0, 0.5, 2.0]
+    expected = call(knm, pos, 2, 2, 1.0, 1)
+    assert call(make(knm), make(pos), 2, 2, 1.0, 1) == expected

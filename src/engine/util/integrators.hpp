@@ -71,6 +71,10 @@ bool any_chunk(std::span<const double> v, Flags flags) {
 
 // Every value is neither NaN nor infinite.
 inline bool all_finite(std::span<const double> v) { return !detail::any_chunk(v, detail::nonfinite_flags); }
+// As all_finite, on the calling thread only, for steppers that stay off the pool.
+inline bool all_finite_serial(std::span<const double> v) {
+    return detail::nonfinite_flags(v.data(), 0, v.size()) == 0;
+}
 
 // Every value compares equal to 0.0 (-0.0 included).
 inline bool all_zero(std::span<const double> v) { return !detail::any_chunk(v, detail::nonzero_flags); }

@@ -1,0 +1,175 @@
+#include "engine/sparse_upde.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "engine/plasticity.hpp"
+#include "engine/util/integrators.hpp"
+#include "engine/util/wrap.hpp"
+#include "types/format.hpp"
+
+namespace qel::sparse_upde {
+
+namespace {
+
+bool non_decreasing(std::span<const std::size_t> v) {
+    std::size_t drops = 0;
+    for (std::size_t i = 1; i < v.size(); ++i) drops |= static_cast<std::size_t>(v[i] < v[i - 1]);
+    return drops == 0;
+}
+
+// The column check, the finiteness of the edge values and the lag scan, in
+// one branch-free pass over the edges (they are the bulk of a step's input);
+// step still reports the verdicts in its own order.
+struct EdgeScan {
+    bool column_out_of_range;
+    bool non_finite;
+    bool any_lag;  // some lag other than +-0.0
+};
+
+EdgeScan scan_edges(std::size_t n, const Csr& csr) {
+    constexpr std::uint64_t kExp = 0x7ff0000000000000ull;
+    const std::size_t* cols = csr.col_indices.data();
+    const double* k = csr.knm_values.data();
+    const double* a = csr.alpha_values.data();
+    std::uint64_t bad_col = 0, bad_value = 0, lag = 0;
+    for (std::size_t e = 0; e < csr.col_indices.size(); ++e) {
+        const auto kb = std::bit_cast<std::uint64_t>(k[e]);
+        const auto ab = std::bit_cast<std::uint64_t>(a[e]);
+        bad_col |= static_cast<std::uint64_t>(cols[e] >= n);
+        bad_value |= static_cast<std::uint64_t>((kb & kExp) == kExp) | static_cast<std::uint64_t>((ab & kExp) == kExp);
+        lag |= ab << 1;
+    }
+    return {bad_col != 0, bad_value != 0, lag != 0};
+}
+
+}  // namespace
+
+void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
+                        std::span<double> cos_theta, std::span<const double> omegas,
+                        std::span<const std::size_t> row_ptr, std::span<const std::size_t> col_indices,
+                        std::span<const double> knm_values, std::span<const double> alpha_values,
+                        bool all_alpha_zero, std::span<double> out, double zeta, double psi) {
+    double* st = sin_theta.data();
+    double* ct = cos_theta.data();
+    // glibc's sincos gives the bits of sin and cos, in one call.
+    for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &st[i], &ct[i]);
+    const bool drive = zeta != 0.0;
+    double a = 0.0, b = 0.0;
+    if (drive) {
+        a = zeta * std::sin(psi);
+        b = zeta * std::cos(psi);
+    }
+    const std::size_t* rp = row_ptr.data();
+    const std::size_t* cols = col_indices.data();
+    const double* k = knm_values.data();
+    const double* al = alpha_values.data();
+    const double* th = phases.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        double s = 0.0;
+        const std::size_t end = rp[i + 1];
+        if (all_alpha_zero) {
+            // sin(theta_j - theta_i) from the buffers: no sine per edge.
+            const double si = st[i], ci = ct[i];
+            for (std::size_t e = rp[i]; e < end; ++e) {
+                const std::size_t j = cols[e];
+                s += (st[j] * ci - ct[j] * si) * k[e];
+            }
+        } else {
+            const double ti = th[i];
+            for (std::size_t e = rp[i]; e < end; ++e) s += std::sin((th[cols[e]] - ti) - al[e]) * k[e];
+        }
+        const double base = s + omegas[i];
+        out[i] = drive ? (ct[i] * a - st[i] * b) + base : base;
+    }
+}
+
+QelResult<SparseUPDEStepper> SparseUPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
+    auto rec = upde::UPDEStepper::create(n, config);
+    if (!rec) return std::move(rec).error();
+    return SparseUPDEStepper{std::move(rec).value()};
+}
+
+Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
+                               double zeta, double psi) {
+    using text::cat;
+    const std::size_t n = rec.n;
+    if (auto st = integrators::check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
+    // n + 1 cannot wrap: the stepper holds twelve buffers of n doubles.
+    if (csr.row_ptr.size() != n + 1)
+        return QelError::invalid_dimension(cat("expected row_ptr length ", n + 1, " got ", csr.row_ptr.size()));
+    const std::size_t nnz = csr.col_indices.size();
+    if (csr.knm_values.size() != nnz || csr.alpha_values.size() != nnz)
+        return QelError::invalid_dimension(cat("sparse edge arrays must match: col_indices=", nnz,
+                                               " knm_values=", csr.knm_values.size(),
+                                               " alpha_values=", csr.alpha_values.size()));
+    if (csr.row_ptr[0] != 0 || csr.row_ptr[n] != nnz)
+        return QelError::invalid_dimension("row_ptr must start at 0 and end at col_indices length");
+    if (!non_decreasing(csr.row_ptr)) return QelError::invalid_dimension("row_ptr must be monotonic non-decreasing");
+    const EdgeScan edges = scan_edges(n, csr);
+    if (edges.column_out_of_range) return QelError::invalid_dimension("col_indices contains out-of-range index");
+    if (!integrators::all_finite_serial(phases) || !integrators::all_finite_serial(omegas) || edges.non_finite ||
+        !std::isfinite(zeta) || !std::isfinite(psi))
+        return QelError::integration_diverged("sparse step inputs contain NaN/Inf");
+
+    const bool all_alpha_zero = !edges.any_lag;
+    if (rec.method == IntegrationMethod::RK45) {
+        rk45_step(phases, omegas, csr, all_alpha_zero, zeta, psi);
+    } else {
+        const double h = rec.dt / static_cast<double>(rec.n_substeps);
+        for (std::uint32_t s = 0; s < rec.n_substeps; ++s) {
+            if (rec.method == IntegrationMethod::Euler)
+                euler_step(phases, h, omegas, csr, all_alpha_zero, zeta, psi);
+            else
+                rk4_step(phases, h, omegas, csr, all_alpha_zero, zeta, psi);
+        }
+    }
+    if (rec.plasticity)
+        plasticity::PlasticityModel::update_sparse(rec.sin_theta, rec.cos_theta, csr.row_ptr, csr.col_indices,
+                                                   csr.knm_values, rec.plasticity->lr, rec.plasticity->decay,
+                                                   rec.modulator, rec.dt);
+    wrap_phases(phases);
+    return {};
+}
+
+namespace {
+auto rhs(upde::UPDEStepper& rec, std::span<const double> omegas, const Csr& csr, bool all_alpha_zero, double zeta,
+         double psi) {
+    return [&rec, omegas, &csr, all_alpha_zero, zeta, psi](std::span<const double> y, std::span<double> out) {
+        compute_derivative(rec.n, y, rec.sin_theta, rec.cos_theta, omegas, csr.row_ptr, csr.col_indices,
+                           csr.knm_values, csr.alpha_values, all_alpha_zero, out, zeta, psi);
+    };
+}
+}  // namespace
+
+void SparseUPDEStepper::euler_step(std::span<double> phases, double h, std::span<const double> omegas,
+                                   const Csr& csr, bool all_alpha_zero, double zeta, double psi) {
+    integrators::euler_substep(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases, rec.deriv, h);
+}
+
+void SparseUPDEStepper::rk4_step(std::span<double> phases, double h, std::span<const double> omegas,
+                                 const Csr& csr, bool all_alpha_zero, double zeta, double psi) {
+    integrators::rk4_substep(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases,
+                             integrators::Rk4Buffers{rec.k1, rec.k2, rec.k3, rec.k4, rec.stage}, h);
+}
+
+void SparseUPDEStepper::rk45_step(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
+                                  bool all_alpha_zero, double zeta, double psi) {
+    const integrators::DopriBuffers b{rec.k1, rec.k2, rec.k3, rec.k4, rec.k5,
+                                      rec.k6, rec.k7, rec.stage, rec.y5};
+    integrators::dopri_adaptive_step(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases, rec.last_dt,
+                                     rec.dt, rec.atol, rec.rtol, b);
+}
+
+order_params::OrderParameter SparseUPDEStepper::order_parameter() const {
+    order_params::Accumulator acc;
+    for (std::size_t i = 0; i < rec.n; ++i) {
+        acc.sum_sin += rec.sin_theta[i];
+        acc.sum_cos += rec.cos_theta[i];
+    }
+    acc.m = rec.n;
+    return acc.finish();
+}
+
+}  // namespace qel::sparse_upde

@@ -1,0 +1,38 @@
+// A fire count at its largest value must stay there, never wrap to 0:
+// four billion firings are out of reach from Python, so this drives the
+// engine directly with its record set near the end of the range.
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "supervisor/rule_engine.hpp"
+
+using namespace qel::rule_engine;
+
+int main() {
+    constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
+    int failures = 0;
+    for (std::uint32_t max_fires : {0u, kMax}) {
+        PolicyRule r;
+        r.name = "r";
+        r.regimes = {"NOMINAL"};
+        r.actions = {RuleAction{"K", "global", 1.0, 0.0}};
+        r.condition = Condition{"R", 0.5, CompareOp::Lt};
+        r.max_fires = max_fires;
+        auto built = RuleEngine::try_new({r});
+        if (!built.ok()) return 2;
+        RuleEngine e = std::move(built).value();
+        e.records["r"] = RuleEngine::Record{kMax - 1, 0.0};
+        const MetricMap m{{"R", 0.1}};
+        // unlimited: fires on and on; the largest limit: fires once more, then stops
+        const std::size_t expected[2] = {1, max_fires == 0 ? 1u : 0u};
+        for (std::size_t k = 0; k < 2; ++k) {
+            std::size_t n = e.evaluate("nominal", m).size();
+            if (n != expected[k] || e.fire_count("r") != kMax) {
+                std::printf("max_fires %u call %zu: fired %zu, count %u\n", max_fires, k, n, e.fire_count("r"));
+                ++failures;
+            }
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

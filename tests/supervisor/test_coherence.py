@@ -54,12 +54,6 @@ def test_nan_and_infinity_are_carried():
     assert m.compute_r_good([0.2, NAN]) == 0.2
 
 
-def test_sequences_accept_arrays_and_tuples():
-    m = qk.PyCoherenceMonitor(np.array([1, 0], dtype=np.int64), (1,))
-    assert m.compute_r_good(np.array([0.25, 0.75])) == 0.5
-    assert m.compute_r_bad((0.25, 0.75)) == 0.0
-
-
 @pytest.mark.parametrize(
     "args, exc",
     [

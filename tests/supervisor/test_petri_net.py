@@ -218,10 +218,6 @@ def test_constructor_conversion_errors(places, transitions, exc):
     assert info.value.__notes__ == [f"while processing '{name}'"]
 
 
-def test_weight_limits_convert():
-    qk.PyPetriNet(["a"], [("t", [("a", MAX)], [("a", 1)], None)])
-
-
 # --- firing ------------------------------------------------------------------
 
 

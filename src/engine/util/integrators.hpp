@@ -40,11 +40,13 @@ inline std::uint64_t bits(double x) {
     return u;
 }
 inline constexpr std::uint64_t kExpMask = 0x7ff0000000000000ull;
-// Non-zero when some value in [b, e) is NaN or infinite. Integer OR-reduction:
-// vectorises and needs no float reassociation.
+// Non-zero when some value in [b, e) is NaN or infinite: an all-ones
+// exponent carries into the sign bit when one exponent unit is added. Plain
+// integer adds and ors, so the loop vectorises.
 inline std::uint64_t nonfinite_flags(const double* p, std::size_t b, std::size_t e) {
+    constexpr std::uint64_t kExpOne = 0x0010000000000000ull, kTop = 0x8000000000000000ull;
     std::uint64_t bad = 0;
-    for (std::size_t i = b; i < e; ++i) bad |= static_cast<std::uint64_t>((bits(p[i]) & kExpMask) == kExpMask);
+    for (std::size_t i = b; i < e; ++i) bad |= ((bits(p[i]) & kExpMask) + kExpOne) & kTop;
     return bad;
 }
 // Non-zero when some value in [b, e) is not +-0.0.
@@ -76,6 +78,33 @@ inline bool all_finite_serial(std::span<const double> v) {
 
 // Every value compares equal to 0.0 (-0.0 included).
 inline bool all_zero(std::span<const double> v) { return !detail::any_chunk(v, detail::nonzero_flags); }
+
+// Both answers from one pass over v (the lag matrix is read once per step).
+struct FiniteZero {
+    bool finite = true;
+    bool zero = true;
+};
+inline FiniteZero scan_finite_zero(std::span<const double> v) {
+    auto scan = [](const double* p, std::size_t b, std::size_t e) {
+        constexpr std::uint64_t kExpOne = 0x0010000000000000ull, kTop = 0x8000000000000000ull;
+        constexpr std::uint64_t kExpMask = detail::kExpMask;
+        std::uint64_t bad = 0, any = 0;
+        for (std::size_t i = b; i < e; ++i) {
+            std::uint64_t u = detail::bits(p[i]);
+            bad |= ((u & kExpMask) + kExpOne) & kTop;
+            any |= u << 1;
+        }
+        return FiniteZero{bad == 0, any == 0};
+    };
+    if (v.size() <= 2 * detail::kScanChunk) return scan(v.data(), 0, v.size());
+    std::atomic<bool> nonfinite{false}, nonzero{false};
+    pool::for_chunks(v.size(), detail::kScanChunk, [&](std::size_t b, std::size_t e) {
+        FiniteZero r = scan(v.data(), b, e);
+        if (!r.finite) nonfinite.store(true, std::memory_order_relaxed);
+        if (!r.zero) nonzero.store(true, std::memory_order_relaxed);
+    });
+    return FiniteZero{!nonfinite.load(), !nonzero.load()};
+}
 
 // The first check of every phase stepper: phases and omegas both hold n values.
 inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {

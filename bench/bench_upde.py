@@ -1,0 +1,184 @@
+"""Dense UPDE stepper against NumPy steps of the same equations and SciPy's RK45.
+
+The NumPy steps do what our step does: check lengths and finiteness, take one
+Euler step, wrap into [0, 2pi). One-worker figures come from a copy of this
+script pinned to one CPU (the pool follows the affinity mask).
+
+    python3 bench/bench_upde.py
+"""
+import json
+import math
+import os
+import subprocess
+import sys
+
+import numpy as np
+
+import qel_kernel as qk
+from harness import best_time, compare, cores, fmt, header
+
+TWO_PI = 6.283185307179586
+DT = 0.01
+
+
+def network(n, lags, seed=0):
+    rng = np.random.default_rng(seed)
+    phases = rng.uniform(0.0, TWO_PI, n)
+    omegas = rng.normal(1.0, 0.3, n)
+    knm = rng.uniform(0.0, 2.0 / n, n * n)
+    alpha = rng.uniform(-0.3, 0.3, n * n) if lags else np.zeros(n * n)
+    return phases, omegas, knm, 0.5, 1.0, alpha
+
+
+def np_checks(n, phases, omegas, knm, zeta, psi, alpha):
+    if len(phases) != n or len(omegas) != n or len(knm) != n * n or len(alpha) != n * n:
+        raise ValueError("invalid dimension")
+    if not (np.isfinite(phases).all() and np.isfinite(omegas).all() and np.isfinite(knm).all()
+            and np.isfinite(alpha).all() and math.isfinite(zeta) and math.isfinite(psi)):
+        raise ValueError("integration diverged")
+
+
+def np_wrap(x):
+    r = np.fmod(x, TWO_PI)
+    return np.where(r < 0.0, r + TWO_PI, r)
+
+
+def np_euler_pairwise(n, phases, omegas, knm, zeta, psi, alpha):
+    np_checks(n, phases, omegas, knm, zeta, psi, alpha)
+    k, a = knm.reshape(n, n), alpha.reshape(n, n)
+    d = omegas + (k * np.sin(phases[None, :] - phases[:, None] - a)).sum(axis=1)
+    if zeta != 0.0:
+        d = d + zeta * np.sin(psi - phases)
+    return np_wrap(phases + DT * d)
+
+
+def np_euler_matvec(n, phases, omegas, knm, zeta, psi, alpha):
+    np_checks(n, phases, omegas, knm, zeta, psi, alpha)
+    k = knm.reshape(n, n)
+    s, c = np.sin(phases), np.cos(phases)
+    d = omegas + (k @ s) * c - (k @ c) * s
+    if zeta != 0.0:
+        d = d + zeta * np.sin(psi - phases)
+    return np_wrap(phases + DT * d)
+
+
+def euler_cases(n, lags, reference):
+    args = network(n, lags)
+    stepper = qk.PyUPDEStepper(n, dt=DT)
+    return (lambda: stepper.step(*args)), (lambda: reference(n, *args))
+
+
+def pinned_run(mode, *extra):
+    """Runs this script pinned to one CPU; returns its stdout."""
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
+    out = subprocess.run([sys.executable, __file__, mode, *extra], env=env, capture_output=True, text=True,
+                         check=True)
+    return out.stdout
+
+
+def pin_self():
+    os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+
+
+def one_worker_main():
+    pin_self()
+    header("one worker (pinned to one CPU)")
+    ours, ref = euler_cases(1024, True, np_euler_pairwise)
+    compare("n=1024 general path, Euler step, one worker", ours, ref, 1)
+    ours, ref = euler_cases(1024, False, np_euler_matvec)
+    compare("n=1024 fast path, Euler step vs K@sin, K@cos (1 CPU)", ours, ref)
+    sys.stdout.flush()
+
+
+def one_worker_time(n):
+    pin_self()
+    ours, _ = euler_cases(n, True, np_euler_pairwise)
+    print(json.dumps(best_time(ours, repeat=3)))
+
+
+def rk45_case():
+    """n = 64, rtol = 1e-6 over about t = 10, against solve_ivp(RK45)."""
+    from scipy.integrate import solve_ivp
+
+    n, dt, atol, rtol = 64, 0.05, 1e-8, 1e-6
+    phases, omegas, knm, _, psi, alpha = network(n, False, seed=3)
+    knm = knm * 4.0
+    zeta = 0.0  # the drive would pull the clock below as well
+
+    # The dense class does not report the time an adaptive step covers: find
+    # it with one extra uncoupled oscillator of frequency 1 (a clock). Its
+    # error ratio is rounding-sized, so the others step exactly as without it.
+    m = n + 1
+    k_clock = np.zeros((m, m))
+    k_clock[:n, :n] = knm.reshape(n, n)
+    clock = qk.PyUPDEStepper(m, dt=dt, method="rk45", atol=atol, rtol=rtol)
+    y = np.r_[phases, 0.0]
+    w = np.r_[omegas, 1.0]
+    t, steps = 0.0, 0
+    while t < 10.0:
+        before = y[-1]
+        y = clock.step(y, w, k_clock.ravel(), zeta, psi, np.zeros(m * m))
+        t += (y[-1] - before) % TWO_PI
+        steps += 1
+
+    def ours():
+        s = qk.PyUPDEStepper(n, dt=dt, method="rk45", atol=atol, rtol=rtol)
+        return s.run(phases, omegas, knm, zeta, psi, alpha, steps)
+
+    k = knm.reshape(n, n)
+
+    def rhs(_t, th):
+        s, c = np.sin(th), np.cos(th)
+        return omegas + (k @ s) * c - (k @ c) * s + zeta * np.sin(psi - th)
+
+    def reference():
+        return solve_ivp(rhs, (0.0, t), phases, method="RK45", atol=atol, rtol=rtol).y[:, -1]
+
+    final = ours()
+    assert final.tobytes() == y[:n].tobytes()
+    compare(f"RK45 run n=64 to t={t:.3f} ({steps} steps) vs solve_ivp", ours, reference, 30)
+    sol = solve_ivp(rhs, (0.0, t), phases, method="RK45", atol=atol, rtol=rtol)
+    exact = solve_ivp(rhs, (0.0, t), phases, method="DOP853", atol=1e-13, rtol=1e-13).y[:, -1]
+
+    def error(v):
+        return float(np.abs((v - exact + math.pi) % TWO_PI - math.pi).max())
+
+    bound = atol + rtol * float(np.abs(exact).max())
+    print(f"    solve_ivp: {sol.t.size - 1} steps, {sol.nfev} evaluations; final max error against DOP853 "
+          f"at 1e-13: ours {error(final):.1e}, solve_ivp {error(sol.y[:, -1]):.1e}, "
+          f"atol + rtol |y| = {bound:.1e} {'ok' if error(final) <= bound else 'MISSED'}")
+
+
+def main():
+    header("dense UPDE stepper")
+    ours, ref = euler_cases(16, False, np_euler_pairwise)
+    compare("n=16 zero lags, Euler step vs NumPy pairwise step", ours, ref, 20)
+    ours, ref = euler_cases(16, False, np_euler_matvec)
+    compare("n=16 zero lags, Euler step vs NumPy K@sin, K@cos step", ours, ref, 20)
+    ours, ref = euler_cases(16, True, np_euler_pairwise)
+    compare("n=16 lags, Euler step vs NumPy pairwise step", ours, ref, 20)
+    ours, ref = euler_cases(1024, True, np_euler_pairwise)
+    compare("n=1024 general path, Euler step, pool", ours, ref, 4)
+    ours, ref = euler_cases(1024, False, np_euler_matvec)
+    compare("n=1024 fast path, Euler step vs K@sin, K@cos", ours, ref, 1)
+    sys.stdout.write(pinned_run("--one-worker"))
+
+    n = 4096
+    ours, _ = euler_cases(n, True, np_euler_pairwise)
+    t_pool = best_time(ours, repeat=3)
+    t_one = json.loads(pinned_run("--one-worker-time", str(n)))
+    speedup = t_one / t_pool
+    target = 0.75 * cores()
+    print(f"{'n=4096 general path, pool vs one worker':52s} {fmt(t_pool):>11s} {fmt(t_one):>11s} "
+          f"{speedup:8.2f}x  >= {target:g}x {'ok' if speedup >= target else 'MISSED'}")
+
+    rk45_case()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1] == "--one-worker":
+        one_worker_main()
+    elif len(sys.argv) > 1 and sys.argv[1] == "--one-worker-time":
+        one_worker_time(int(sys.argv[2]))
+    else:
+        main()

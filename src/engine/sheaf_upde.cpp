@@ -23,7 +23,6 @@ constexpr double e1 = integrators::dp::bs1 - integrators::dp::b1, e3 = integrato
 constexpr double kTimeEpsilon = 1e-12;
 constexpr double kMinStep = 1e-9;
 
-
 // max(|a|, |b|) with a NaN operand ignored.
 double abs_max_ignoring_nan(double a, double b) {
     double x = std::fabs(a), y = std::fabs(b);
@@ -34,9 +33,9 @@ double abs_max_ignoring_nan(double a, double b) {
 
 double clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-// One oscillator's d outputs. The outputs themselves are the accumulators:
-// visiting a innermost keeps each output's own (j, b) order while its d sums
-// proceed side by side.
+// One oscillator's d coupling sums. Visiting a innermost keeps each sum's own
+// (j, b) order while the d sums proceed side by side; a compile-time D keeps
+// them in registers, otherwise out itself accumulates.
 template <std::size_t D>
 void oscillator_row(std::size_t i, std::size_t n, std::size_t d_rt, const double* sin_theta,
                     const double* cos_theta, const double* maps, double* out) {
@@ -69,10 +68,8 @@ void compute_derivative(std::size_t n, std::size_t d, std::span<const double> st
                         std::span<const double> maps, std::span<const double> sin_psi,
                         std::span<const double> cos_psi, std::span<double> out, double zeta) {
     const std::size_t nd = n * d;
-    for (std::size_t k = 0; k < nd; ++k) {
-        sin_theta[k] = std::sin(state[k]);
-        cos_theta[k] = std::cos(state[k]);
-    }
+    // glibc's sincos gives the bits of sin and cos, in one call.
+    for (std::size_t k = 0; k < nd; ++k) ::sincos(state[k], &sin_theta[k], &cos_theta[k]);
     const double* st = sin_theta.data();
     const double* ct = cos_theta.data();
     const double* r = maps.data();

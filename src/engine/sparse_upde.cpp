@@ -1,8 +1,6 @@
 #include "engine/sparse_upde.hpp"
 
-#include <bit>
 #include <cmath>
-#include <cstdint>
 
 #include "engine/plasticity.hpp"
 #include "engine/util/integrators.hpp"
@@ -29,19 +27,16 @@ struct EdgeScan {
 };
 
 EdgeScan scan_edges(std::size_t n, const Csr& csr) {
-    constexpr std::uint64_t kExp = 0x7ff0000000000000ull;
     const std::size_t* cols = csr.col_indices.data();
     const double* k = csr.knm_values.data();
     const double* a = csr.alpha_values.data();
-    std::uint64_t bad_col = 0, bad_value = 0, lag = 0;
+    bool bad_col = false, bad_value = false, lag = false;
     for (std::size_t e = 0; e < csr.col_indices.size(); ++e) {
-        const auto kb = std::bit_cast<std::uint64_t>(k[e]);
-        const auto ab = std::bit_cast<std::uint64_t>(a[e]);
-        bad_col |= static_cast<std::uint64_t>(cols[e] >= n);
-        bad_value |= static_cast<std::uint64_t>((kb & kExp) == kExp) | static_cast<std::uint64_t>((ab & kExp) == kExp);
-        lag |= ab << 1;
+        bad_col |= cols[e] >= n;
+        bad_value |= !std::isfinite(k[e]) | !std::isfinite(a[e]);
+        lag |= a[e] != 0.0;
     }
-    return {bad_col != 0, bad_value != 0, lag != 0};
+    return {bad_col, bad_value, lag};
 }
 
 }  // namespace

@@ -39,21 +39,17 @@ inline std::uint64_t bits(double x) {
     std::memcpy(&u, &x, sizeof u);
     return u;
 }
-inline constexpr std::uint64_t kExpMask = 0x7ff0000000000000ull;
-// Non-zero when some value in [b, e) is NaN or infinite: an all-ones
-// exponent carries into the sign bit when one exponent unit is added. Plain
-// integer adds and ors, so the loop vectorises.
-inline std::uint64_t nonfinite_flags(const double* p, std::size_t b, std::size_t e) {
-    constexpr std::uint64_t kExpOne = 0x0010000000000000ull, kTop = 0x8000000000000000ull;
-    std::uint64_t bad = 0;
-    for (std::size_t i = b; i < e; ++i) bad |= ((bits(p[i]) & kExpMask) + kExpOne) & kTop;
-    return bad;
+// Non-zero for NaN and infinities: an all-ones exponent carries into the
+// sign bit when one exponent unit is added. Plain integer adds and ors, so
+// the loops below vectorise.
+inline std::uint64_t nonfinite_bit(std::uint64_t u) {
+    return ((u & 0x7ff0000000000000ull) + 0x0010000000000000ull) & 0x8000000000000000ull;
 }
-// Non-zero when some value in [b, e) is not +-0.0.
-inline std::uint64_t nonzero_flags(const double* p, std::size_t b, std::size_t e) {
-    std::uint64_t any = 0;
-    for (std::size_t i = b; i < e; ++i) any |= bits(p[i]) << 1;
-    return any;
+// Non-zero when some value in [b, e) is NaN or infinite.
+inline std::uint64_t nonfinite_flags(const double* p, std::size_t b, std::size_t e) {
+    std::uint64_t bad = 0;
+    for (std::size_t i = b; i < e; ++i) bad |= nonfinite_bit(bits(p[i]));
+    return bad;
 }
 // Large arrays (n*n couplings) are scanned in fixed chunks on the pool; the
 // answer is a yes/no, so the split cannot change it.
@@ -76,23 +72,19 @@ inline bool all_finite_serial(std::span<const double> v) {
     return detail::nonfinite_flags(v.data(), 0, v.size()) == 0;
 }
 
-// Every value compares equal to 0.0 (-0.0 included).
-inline bool all_zero(std::span<const double> v) { return !detail::any_chunk(v, detail::nonzero_flags); }
-
-// Both answers from one pass over v (the lag matrix is read once per step).
+// Whether every value is finite, and whether every value compares equal to
+// 0.0 (-0.0 included), from one pass over v.
 struct FiniteZero {
     bool finite = true;
     bool zero = true;
 };
 inline FiniteZero scan_finite_zero(std::span<const double> v) {
     auto scan = [](const double* p, std::size_t b, std::size_t e) {
-        constexpr std::uint64_t kExpOne = 0x0010000000000000ull, kTop = 0x8000000000000000ull;
-        constexpr std::uint64_t kExpMask = detail::kExpMask;
         std::uint64_t bad = 0, any = 0;
         for (std::size_t i = b; i < e; ++i) {
             std::uint64_t u = detail::bits(p[i]);
-            bad |= ((u & kExpMask) + kExpOne) & kTop;
-            any |= u << 1;
+            bad |= detail::nonfinite_bit(u);
+            any |= u << 1;  // the sign bit drops out: -0.0 counts as zero
         }
         return FiniteZero{bad == 0, any == 0};
     };

@@ -304,3 +304,25 @@ def test_failed_run_keeps_the_plastic_changes_of_earlier_steps():
     # First step: in phase, each coupling grows by lr * dt; the phases overflow
     # to infinity and the second step refuses them.
     np.testing.assert_allclose(net[2], [1.005, 1.005], rtol=0, atol=1e-15)
+
+
+@pytest.mark.parametrize(
+    "reenter, text",
+    [(lambda s: s.order_parameter(), "Already mutably borrowed"), (lambda s: s.last_dt, "Already mutably borrowed"),
+     (lambda s: s.disable_plasticity(), "Already borrowed")],
+)
+def test_calls_into_a_stepper_that_is_stepping_are_refused(reenter, text):
+    s = qk.PySparseUPDEStepper(3)
+    seen = []
+
+    class Zeta:
+        def __float__(self):
+            try:
+                reenter(s)
+            except RuntimeError as e:
+                seen.append(str(e))
+            return 0.0
+
+    p, o, net = GOOD
+    call(s, p, o, net, Zeta())
+    assert seen == [text]

@@ -44,6 +44,12 @@ def test_constructor_refusals(args, kwargs, text):
     assert str(info.value) == text
 
 
+@pytest.mark.parametrize("n", [2**40, 2**61])
+def test_unallocatable_scratch_is_a_memory_error(n):
+    with pytest.raises(MemoryError):
+        qk.PySparseUPDEStepper(n)
+
+
 @pytest.mark.parametrize(
     "lr, decay, modulator, ok",
     [(-0.0, 0.0, 1.0, True), (0.1, -1e-300, 1.0, False), (0.1, 0.0, float("nan"), True), (float("inf"), 0.0, 1.0, False)],

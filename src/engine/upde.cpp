@@ -27,6 +27,7 @@ inline double drive_term(const Drive& d, double s, double c) { return c * d.zs -
 typedef double v2 __attribute__((vector_size(16)));
 
 struct Rows {
+    static constexpr std::size_t kGroup = 8;
     std::size_t n;
     const double* theta;
     const double* sin_t;
@@ -54,20 +55,21 @@ struct Rows {
         out[i] = o;
     }
 
-    // Plain column order, four rows at a time: each row keeps its own (S, C)
+    // Plain column order, kGroup rows at a time: each row keeps its own (S, C)
     // lane pair and its own order; the rows only share the loop, which hides
     // the latency of the adds.
-    void fast_serial4(std::size_t i) const {
-        const double* k[4] = {knm + i * n, knm + (i + 1) * n, knm + (i + 2) * n, knm + (i + 3) * n};
-        v2 acc[4] = {};
+    void fast_serial_group(std::size_t i) const {
+        const double* k[kGroup];
+        for (std::size_t r = 0; r < kGroup; ++r) k[r] = knm + (i + r) * n;
+        v2 acc[kGroup] = {};
         for (std::size_t j = 0; j < n; ++j) {
             const v2 sc = {sin_t[j], cos_t[j]};
-            for (std::size_t r = 0; r < 4; ++r) {
+            for (std::size_t r = 0; r < kGroup; ++r) {
                 const v2 kk = {k[r][j], k[r][j]};
                 acc[r] = acc[r] + kk * sc;
             }
         }
-        for (std::size_t r = 0; r < 4; ++r) fast_finish(i + r, acc[r][0], acc[r][1]);
+        for (std::size_t r = 0; r < kGroup; ++r) fast_finish(i + r, acc[r][0], acc[r][1]);
     }
 
     // Plain column order.
@@ -140,7 +142,7 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     if (n < kParallelMinN) {
         if (all_alpha_zero) {
             std::size_t i = 0;
-            for (; i + 4 <= n; i += 4) rows.fast_serial4(i);
+            for (; i + Rows::kGroup <= n; i += Rows::kGroup) rows.fast_serial_group(i);
             for (; i < n; ++i) rows.fast_serial(i);
         } else
             for (std::size_t i = 0; i < n; ++i) rows.general(i);

@@ -1,5 +1,6 @@
 #include "bindings/frame.hpp"
 
+#include <bit>
 #include <charconv>
 #include <stdexcept>
 
@@ -125,11 +126,6 @@ namespace numpy {
 namespace {
 void** api_table = nullptr;
 
-// The subset of NumPy's array object layout that is the same in 1.x and 2.x.
-struct ArrayFields {
-    PyObject ob_base;
-    char* data;
-};
 
 void** api() {
     if (api_table) return api_table;
@@ -204,49 +200,74 @@ void ArrayBorrow::release() {
 
 ArrayHolder::~ArrayHolder() {
     borrow_.release();
-    if (has_view_) PyBuffer_Release(&view_);
+    Py_XDECREF(obj_);
 }
 
-void ArrayHolder::convert(PyObject* obj, const char* formats, std::size_t itemsize, const char* what) {
-    auto refuse = [&](std::string_view why, std::string_view detail = {}) -> void {
-        raise_type_error(text::cat("expected a one-dimensional ", what, " NumPy array, got ", why, detail));
-    };
-    if (!PyObject_TypeCheck(obj, numpy::ndarray_type())) refuse("an object of type ", type_name(obj));
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
-        PyErr_Clear();
-        refuse("an array without a buffer");
+namespace {
+static_assert(std::endian::native == std::endian::little, "byte-order test assumes a little-endian host");
+
+// Empty when the object is a one-dimensional native-order ndarray whose type
+// character is in `types`; otherwise what it is instead.
+std::string array_mismatch(PyObject* obj, const char* types) {
+    if (!PyObject_TypeCheck(obj, numpy::ndarray_type())) return "an object of type " + type_name(obj);
+    auto* a = reinterpret_cast<numpy::ArrayFields*>(obj);
+    if (a->nd != 1) return "an array of dimension " + std::to_string(a->nd);
+    const numpy::DescrFields* d = a->descr;
+    if (d->byteorder == '>') return "a byte-swapped array";
+    if (std::strchr(types, d->type) == nullptr || d->type == '\0') {
+        Obj dtype(PyObject_GetAttrString(obj, "dtype"));
+        Obj text(dtype ? PyObject_Str(dtype.get()) : nullptr);
+        Py_ssize_t len = 0;
+        const char* s = text ? PyUnicode_AsUTF8AndSize(text.get(), &len) : nullptr;
+        if (!s) PyErr_Clear();
+        return "an array of dtype " + (s ? std::string(s, static_cast<std::size_t>(len)) : std::string("?"));
     }
-    has_view_ = true;
-    if (view_.ndim != 1) refuse("an array of dimension ", std::to_string(view_.ndim));
-    const char* f = view_.format ? view_.format : "B";
-    while (*f == '@' || *f == '=' || *f == '<') ++f;
-    if (*f == '>' || *f == '!') refuse("a byte-swapped array");
-    bool ok = f[0] != '\0' && f[1] == '\0' && std::strchr(formats, f[0]) != nullptr &&
-              static_cast<std::size_t>(view_.itemsize) == itemsize;
-    if (!ok) refuse("an array of buffer format ", view_.format ? view_.format : "?");
-    len_ = static_cast<std::size_t>(view_.shape[0]);
+    return {};
+}
+}  // namespace
+
+void ArrayHolder::convert(PyObject* obj, const char* types, std::size_t itemsize, const char* what) {
+    std::string why = array_mismatch(obj, types);
+    if (!why.empty()) raise_type_error(text::cat("expected a one-dimensional ", what, " NumPy array, got ", why));
+    Py_INCREF(obj);
+    obj_ = obj;
+    types_ = types;
+    what_ = what;
     itemsize_ = itemsize;
 }
 
+void ArrayHolder::capture() {
+    // Conversions of later arguments may have run Python code that reshaped
+    // or retyped this array: check it again before trusting its layout.
+    std::string why = array_mismatch(obj_, types_);
+    if (!why.empty())
+        raise_type_error(text::cat("expected a one-dimensional ", what_, " NumPy array, got ", why,
+                                   " (changed during argument conversion)"));
+    auto* a = reinterpret_cast<numpy::ArrayFields*>(obj_);
+    data_ = a->data;
+    len_ = static_cast<std::size_t>(a->dimensions[0]);
+    stride_ = a->strides[0];
+    writeable_ = (a->flags & numpy::kWriteable) != 0;
+}
+
 bool ArrayHolder::contiguous() const {
-    if (!view_.buf) return false;
-    if (reinterpret_cast<std::uintptr_t>(view_.buf) % itemsize_ != 0) return false;
-    return len_ <= 1 || static_cast<std::size_t>(view_.strides[0]) == itemsize_;
+    if (!data_) return false;
+    if (reinterpret_cast<std::uintptr_t>(data_) % itemsize_ != 0) return false;
+    return len_ <= 1 || static_cast<std::size_t>(stride_) == itemsize_;
 }
 
 void ArrayHolder::copy_elements(void* out) const {
-    const char* src = static_cast<const char*>(view_.buf);
     char* dst = static_cast<char*>(out);
-    Py_ssize_t stride = view_.strides ? view_.strides[0] : static_cast<Py_ssize_t>(itemsize_);
     // memcpy per element: a misaligned element is read without UB.
     for (std::size_t i = 0; i < len_; ++i)
-        std::memcpy(dst + i * itemsize_, src + static_cast<Py_ssize_t>(i) * stride, itemsize_);
+        std::memcpy(dst + i * itemsize_, data_ + static_cast<Py_ssize_t>(i) * stride_, itemsize_);
 }
 
 void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
+    capture();
     if (len_ > 0 && !contiguous()) raise_value_error(contiguity_msg);
-    if (write && view_.readonly) raise_value_error("array '" + std::string(name) + "' is read-only");
-    if (len_ > 0) borrow_.acquire(view_.buf, len_ * itemsize_, write, name);
+    if (write && !writeable_) raise_value_error("array '" + std::string(name) + "' is read-only");
+    if (len_ > 0) borrow_.acquire(data_, len_ * itemsize_, write, name);
 }
 
 NewArray2D NewArray2D::alloc(std::size_t rows, std::size_t cols) {
@@ -617,31 +638,13 @@ Registrar::Registrar(RegisterFn f) { registrars().push_back(f); }
 bool copy_f64_ndarray(PyObject* o, std::vector<double>& out) {
     // Lists and tuples never are arrays, and must not import NumPy.
     if (PyList_Check(o) || PyTuple_Check(o) || PyUnicode_Check(o)) return false;
-    if (Py_TYPE(o) != numpy::ndarray_type()) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    const char* f = view.format ? view.format : "B";
-    while (*f == '@' || *f == '=' || *f == '<') ++f;
-    bool ok = view.ndim == 1 && f[0] == 'd' && f[1] == '\0' && view.itemsize == sizeof(double);
-    if (ok) {
-        try {
-            const std::size_t n = static_cast<std::size_t>(view.shape[0]);
-            out.resize(n);
-            const char* src = static_cast<const char*>(view.buf);
-            const Py_ssize_t stride = view.strides ? view.strides[0] : static_cast<Py_ssize_t>(sizeof(double));
-            // memcpy per element: a misaligned element is read without UB.
-            for (std::size_t i = 0; i < n; ++i)
-                std::memcpy(&out[i], src + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
-        } catch (...) {
-            PyBuffer_Release(&view);
-            throw;
-        }
-    }
-    PyBuffer_Release(&view);
-    return ok;
+    if (Py_TYPE(o) != numpy::ndarray_type() || !array_mismatch(o, "d").empty()) return false;
+    ArrayHolder h;
+    h.convert(o, "d", sizeof(double), "float64");
+    h.capture();
+    out.resize(h.len());
+    h.copy_elements(out.data());
+    return true;
 }
 
 }  // namespace qel::py

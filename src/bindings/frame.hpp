@@ -98,6 +98,28 @@ private:
 // ---------------------------------------------------------------------------
 // NumPy, fetched on the first call that touches an array.
 namespace numpy {
+// The parts of NumPy's array and dtype object layouts that NumPy's own C API
+// macros read; the same in NumPy 1.x and 2.x.
+struct DescrFields {
+    PyObject ob_base;
+    PyTypeObject* typeobj;
+    char kind;
+    char type;
+    char byteorder;
+    char flags;
+    int type_num;
+};
+struct ArrayFields {
+    PyObject ob_base;
+    char* data;
+    int nd;
+    Py_ssize_t* dimensions;
+    Py_ssize_t* strides;
+    PyObject* base;
+    DescrFields* descr;
+    int flags;
+};
+inline constexpr int kWriteable = 0x0400;
 enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, UIntP = 8, Float64 = 12 };
 PyTypeObject* ndarray_type();  // imports NumPy on first use
 // New writeable C-contiguous array owning its data; returns its data pointer.
@@ -245,28 +267,37 @@ private:
     std::size_t id_ = 0;
 };
 
-// One array argument as the frame holds it.
+// One array argument as the frame holds it. The type is checked during
+// conversion; the data pointer, length and stride are read only afterwards
+// (capture), once no more Python code can run before the engine is done.
 class ArrayHolder {
 public:
     ArrayHolder() = default;
     ArrayHolder(const ArrayHolder&) = delete;
     ArrayHolder& operator=(const ArrayHolder&) = delete;
     ~ArrayHolder();
-    // Type, dimension and dtype checks (TypeError).
-    void convert(PyObject* obj, const char* formats, std::size_t itemsize, const char* what);
+    // Type, dimension and dtype checks (TypeError). `types` lists the NumPy
+    // type characters accepted, for example "lq" for int64.
+    void convert(PyObject* obj, const char* types, std::size_t itemsize, const char* what);
+    // Checks the array again and reads its data pointer, length and stride.
+    void capture();
     bool contiguous() const;
     // Copies the elements in index order whatever the strides and alignment.
     void copy_elements(void* out) const;
-    // Contiguity test with the given message, then the read or write borrow.
+    // capture(), the contiguity test with the given message, then the read or write borrow.
     void finish(std::string_view name, const char* contiguity_msg, bool write);
-    void* data() const { return view_.buf; }
+    void* data() const { return data_; }
     std::size_t len() const { return len_; }
 
 private:
-    Py_buffer view_{};
-    bool has_view_ = false;
+    PyObject* obj_ = nullptr;  // strong reference for the call
+    const char* types_ = "";
+    const char* what_ = "";
+    char* data_ = nullptr;
     std::size_t len_ = 0;
     std::size_t itemsize_ = 0;
+    Py_ssize_t stride_ = 0;
+    bool writeable_ = false;
     ArrayBorrow borrow_;
 };
 
@@ -453,6 +484,7 @@ struct Arg<F64Elements> {
     std::vector<double> copy;
     void convert(PyObject* o) { h.convert(o, "d", sizeof(double), "float64"); }
     void finish(std::string_view) {
+        h.capture();
         copy.resize(h.len());
         h.copy_elements(copy.data());
     }

@@ -188,3 +188,38 @@ def test_results_are_new_arrays():
     b = qk.detect_regimes_rust(r)
     assert a.dtype == np.int32 and a.flags.c_contiguous and a.flags.writeable and a.flags.owndata
     assert a is not b and not np.shares_memory(a, b)
+
+
+def test_array_changed_by_a_later_conversion():
+    # Python code run while converting a later argument may reshape, resize
+    # or retype an array converted earlier: its layout is read only afterwards.
+    r = np.zeros(4)
+
+    class Reshape:
+        def __float__(self):
+            r.shape = (2, 2)
+            return 0.5
+
+    with pytest.raises(TypeError, match="changed during argument conversion"):
+        qk.detect_regimes_rust(r, Reshape())
+
+    grown = np.zeros(4)
+
+    class Grow:
+        def __float__(self):
+            grown.resize(50000, refcheck=False)
+            grown[:] = 0.9
+            return 0.5
+
+    out = qk.detect_regimes_rust(grown, Grow())
+    assert out.shape == (50000,) and (out == 2).all()
+
+    retyped = np.zeros(4)
+
+    class Retype:
+        def __float__(self):
+            retyped.dtype = np.int32
+            return 0.5
+
+    with pytest.raises(TypeError, match="changed during argument conversion"):
+        qk.detect_regimes_rust(retyped, Retype())

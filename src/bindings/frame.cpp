@@ -315,6 +315,15 @@ std::int64_t to_i64(PyObject* o) {
     return v;
 }
 
+std::int64_t to_narrow(PyObject* o, std::int64_t lo, std::int64_t hi) {
+    Obj i = as_index(o);
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(i.get(), &overflow);
+    if (v == -1 && !overflow && PyErr_Occurred()) throw PyErrSet{};
+    if (overflow || v < lo || v > hi) raise_out_of_range();
+    return v;
+}
+
 bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
     if (o == Py_False) return false;

@@ -335,23 +335,20 @@ template <>
 struct ValueConv<std::string> {
     static std::string convert(PyObject* o) { return to_string(o); }
 };
+// Integers narrower than 64 bits: any value outside the type's range,
+// negatives for unsigned types included, is "out of range".
+std::int64_t to_narrow(PyObject* o, std::int64_t lo, std::int64_t hi);
+
 template <class I>
     requires(std::is_integral_v<I> && !std::is_same_v<I, bool>)
 struct ValueConv<I> {
     static I convert(PyObject* o) {
-        if constexpr (std::is_unsigned_v<I>) {
-            std::uint64_t v = to_u64(o);
-            if constexpr (sizeof(I) < 8) {
-                if (v > std::numeric_limits<I>::max()) raise_out_of_range();
-            }
-            return static_cast<I>(v);
+        if constexpr (sizeof(I) == 8 && std::is_unsigned_v<I>) {
+            return static_cast<I>(to_u64(o));
+        } else if constexpr (sizeof(I) == 8) {
+            return static_cast<I>(to_i64(o));
         } else {
-            std::int64_t v = to_i64(o);
-            if constexpr (sizeof(I) < 8) {
-                if (v < std::numeric_limits<I>::min() || v > std::numeric_limits<I>::max())
-                    raise_out_of_range();
-            }
-            return static_cast<I>(v);
+            return static_cast<I>(to_narrow(o, std::numeric_limits<I>::min(), std::numeric_limits<I>::max()));
         }
     }
 };

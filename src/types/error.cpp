@@ -1,5 +1,8 @@
 #include "types/error.hpp"
 
+#include <unicode/utf8.h>
+
+#include <cstdint>
 #include <cstdio>
 
 #include "types/config.hpp"
@@ -31,17 +34,6 @@ const char* variant_name(QelError::Kind k) {
     return "";
 }
 
-// Decodes one UTF-8 code point; malformed bytes come back one at a time.
-char32_t next_code_point(const std::string& s, std::size_t& i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-    if (i + len > s.size()) len = 1;
-    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += len;
-    return cp;
-}
-
 }  // namespace
 
 std::string QelError::python_text() const { return std::string(prefix(kind)) + message; }
@@ -49,9 +41,13 @@ std::string QelError::python_text() const { return std::string(prefix(kind)) + m
 std::string QelError::debug() const {
     std::string out = variant_name(kind);
     out += "(\"";
-    for (std::size_t i = 0; i < message.size();) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(message.data());
+    const std::size_t len = message.size();
+    for (std::size_t i = 0; i < len;) {
         std::size_t start = i;
-        char32_t cp = next_code_point(message, i);
+        UChar32 cp;
+        U8_NEXT(bytes, i, len, cp);
+        if (cp < 0) cp = 0xFFFD;  // not UTF-8: show the replacement character
         switch (cp) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;

@@ -20,7 +20,7 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "detect_regimes_rust",
+    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
 ]
 
 
@@ -51,20 +51,65 @@ def test_all_follows_registration_order():
     funcs = [n for n in names if not n.startswith("Py")]
     assert names == classes + funcs
     assert classes == [c for c in CLASS_ORDER if c in classes]
-    assert [f for f in funcs if f in PRESENT_FUNCTIONS] == PRESENT_FUNCTIONS
+    assert set(CLASS_ORDER) - set(classes) == {
+        "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
+        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
+    }
+    assert funcs == PRESENT_FUNCTIONS
     for n in names:
         assert getattr(qk, n) is not None
     public = {n for n in dir(qk) if not n.startswith("_")}
     assert public == set(names)
 
 
+SIGNATURES = {
+    "order_parameter": "(phases)",
+    "plv": "(phases_a, phases_b)",
+    "compute_layer_coherence_rust": "(phases, indices)",
+    "layer_coherence": "(phases, indices)",
+    "reduce_coupling_rust": "(knm, reduction_factor)",
+    "spatial_modulate_rust": "(knm, positions, n, dim, k_base, decay_form_code, decay_exponent, "
+    "decay_length_scale, epsilon)",
+    "detect_regimes_rust": "(r, sync_threshold=0.7, desync_threshold=0.3)",
+    "PyUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
+    "PySheafUPDEStepper": "(n, d, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
+    "PySparseUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
+    "PyActiveInferenceAgent": "(n_hidden=4, target_r=0.5, lr=1.0)",
+    "PyCouplingBuilder": "()",
+    "PyRegimeManager": "(hysteresis=0.05, cooldown_steps=10, hysteresis_hold_steps=0)",
+    "PyCoherenceMonitor": "(good_layers, bad_layers)",
+    "PyBoundaryObserver": "()",
+    "PyImprintModel": "(n, decay_rate, saturation)",
+    "PyActionProjector": "(rate_limits, value_bounds)",
+    "PySupervisorPolicy": "(hysteresis=0.05, cooldown_steps=10)",
+    "PyPetriNet": "(places, transitions)",
+    "PyRuleEngine": "(rules)",
+}
+
+
+@pytest.mark.parametrize("name", sorted(SIGNATURES))
+def test_text_signatures(name):
+    assert str(inspect.signature(getattr(qk, name))) == SIGNATURES[name]
+
+
 def test_function_objects():
-    f = qk.order_parameter
-    assert f.__self__ is qk
-    assert f.__module__ == "qel_kernel"
-    assert str(inspect.signature(qk.detect_regimes_rust)) == "(r, sync_threshold=0.7, desync_threshold=0.3)"
-    assert str(inspect.signature(qk.plv)) == "(phases_a, phases_b)"
-    assert str(inspect.signature(qk.layer_coherence)) == "(phases, indices)"
+    for name in qk.__all__:
+        obj = getattr(qk, name)
+        assert obj.__module__ == "qel_kernel"
+        if not name.startswith("Py"):
+            assert obj.__self__ is qk
+    assert qk.PyUPDEStepper.__name__ == "PyUPDEStepper" == qk.PyUPDEStepper.__qualname__
+    with pytest.raises(TypeError, match="cannot create 'PyLagModel' instances"):
+        qk.PyLagModel()
+
+
+@pytest.mark.parametrize("value, exc", [(-1, OverflowError), (2**32, OverflowError), (3.0, TypeError)])
+def test_narrow_unsigned_conversion(value, exc):
+    with pytest.raises(exc) as e:
+        qk.PyUPDEStepper(3, n_substeps=value)
+    assert e.value.__notes__ == ["while processing 'n_substeps'"]
+    if exc is OverflowError:
+        assert str(e.value) == "out of range integral type conversion attempted"
 
 
 z3 = np.zeros(3)

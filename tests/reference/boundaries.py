@@ -3,13 +3,11 @@ import math
 from decimal import ROUND_HALF_EVEN, Decimal, localcontext
 
 # Unicode White_Space (str.isspace also counts U+001C..U+001F, which are not).
-WHITE_SPACE = set("\t\n\v\f\r \x85\xa0\u1680\u2028\u2029\u202f\u205f\u3000") | {
-    chr(c) for c in range(0x2000, 0x200B)
-}
+WHITE_SPACE = "\t\n\v\f\r \x85\xa0\u1680\u2028\u2029\u202f\u205f\u3000" + "".join(map(chr, range(0x2000, 0x200B)))
 
 
 def is_blank(s):
-    return s.strip("".join(WHITE_SPACE)) == ""
+    return s.strip(WHITE_SPACE) == ""
 
 
 def fixed4(v):
@@ -37,23 +35,20 @@ def bound_form(b):
 def observe(defs, values):
     out = {"violations": [], "soft_violations": [], "hard_violations": []}
     for name, metric, lower, upper, severity in defs:
-        if is_blank(name) or is_blank(metric):
+        if is_blank(name) or is_blank(metric) or metric not in values:
             continue
-        bounds = [b for b in (lower, upper) if b is not None]
-        if any(not math.isfinite(b) for b in bounds):
+        if any(b is not None and not math.isfinite(b) for b in (lower, upper)):
             continue
         if lower is not None and upper is not None and upper < lower:
             continue
-        if metric not in values:
-            continue
         v = float(values[metric])
         if not math.isfinite(v):
-            msg = f"{name}: {metric} is non-finite and treated as hard violation"
-            out["violations"].append(msg)
-            out["hard_violations"].append(msg)
-            continue
-        if (lower is not None and v < lower) or (upper is not None and v > upper):
+            msg, kind = f"{name}: {metric} is non-finite and treated as hard violation", "hard"
+        elif (lower is not None and v < lower) or (upper is not None and v > upper):
             msg = f"{name}: {metric}={fixed4(v)} outside [{bound_form(lower)}, {bound_form(upper)}]"
-            out["violations"].append(msg)
-            out["hard_violations" if severity == "hard" else "soft_violations"].append(msg)
+            kind = "hard" if severity == "hard" else "soft"
+        else:
+            continue
+        out["violations"].append(msg)
+        out[f"{kind}_violations"].append(msg)
     return out

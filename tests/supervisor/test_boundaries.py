@@ -14,79 +14,46 @@ def observe(defs, values):
     return qk.PyBoundaryObserver().observe(defs, values)
 
 
-def test_result_keys_and_message_forms():
-    got = observe([("r_floor", "R", 0.3, None, "hard"), ("big", "x", None, 1.0, "soft")], {"R": 0.25, "x": 1e20})
+def test_message_forms_order_duplicates_and_embedded_nul():
+    defs = [("r_floor", "R", 0.3, None, "hard"), ("big\x00", "x", None, 1.0, "soft"), ("nf", "k", 0.0, 1.0, "soft"),
+            ("r_floor", "R", 0.3, None, "hard"), ("t", "m ", 0.0, 1.0, "hard"), ("c", "absent", 0.0, 1.0, "hard")]
+    got = observe(defs, {"R": 0.25, "x": 1e20, "k": -INF, "m": 5.0})
     assert list(got) == ["violations", "soft_violations", "hard_violations"]
     first = "r_floor: R=0.2500 outside [Some(0.3), None]"
-    second = "big: x=1" + "0" * 20 + ".0000 outside [None, Some(1.0)]"
-    assert got == {"violations": [first, second], "soft_violations": [second], "hard_violations": [first]}
-
-
-@pytest.mark.parametrize(
-    "value", [-0.00001, 0.03125, 0.00015, -2.5, 123456.78905, 1.7976931348623157e308, -5e-324, 0.99995]
-)
-@pytest.mark.parametrize(
-    "lower, upper",
-    [(1e16, None), (None, -1.5e-5), (None, -2.5e20), (2e300, None), (None, -1e-4), (1e300, 1e300), (None, -1e300)],
-)
-def test_number_forms_match_reference(value, lower, upper):
-    defs = [("n", "m", lower, upper, "soft")]
-    assert observe(defs, {"m": value}) == ref.observe(defs, {"m": value})
-
-
-@pytest.mark.parametrize("value, inside", [(0.0, True), (1.0, True), (-1e-300, False), (1.0000000000000002, False)])
-def test_bounds_are_inclusive(value, inside):
-    assert (observe([("b", "m", 0.0, 1.0, "hard")], {"m": value})["violations"] == []) == inside
-    assert observe([("b", "m", value, value, "hard")], {"m": value})["violations"] == []
-
-
-@pytest.mark.parametrize(
-    "lower, upper",
-    [(NAN, None), (None, NAN), (INF, None), (None, -INF), (-INF, INF), (1.0, 0.0)],
-)
-@pytest.mark.parametrize("value", [NAN, 5.0, -5.0])
-def test_unusable_definitions_stay_silent(lower, upper, value):
-    assert observe([("b", "m", lower, upper, "hard")], {"m": value})["violations"] == []
-
-
-def test_missing_metric_and_untrimmed_lookup():
-    defs = [("b", "m ", 0.0, 1.0, "hard"), ("c", "absent", 0.0, 1.0, "hard")]
-    assert observe(defs, {"m": 5.0})["violations"] == []
-    assert observe(defs, {"m ": 5.0})["hard_violations"] == ["b: m =5.0000 outside [Some(0.0), Some(1.0)]"]
-
-
-@pytest.mark.parametrize("severity, hard", [("hard", True), ("Hard", False), (" hard", False), ("HARD", False),
-                                            ("", False), ("soft", False), ("hard\x00", False)])
-def test_only_exact_hard_is_hard(severity, hard):
-    got = observe([("b", "m", 0.0, None, severity)], {"m": -1.0})
-    assert (len(got["hard_violations"]), len(got["soft_violations"])) == ((1, 0) if hard else (0, 1))
-
-
-@pytest.mark.parametrize("value", [NAN, INF, -INF])
-def test_non_finite_value_is_always_hard(value):
-    got = observe([("b", "m", None, None, "soft")], {"m": value})
-    msg = "b: m is non-finite and treated as hard violation"
-    assert got == {"violations": [msg], "soft_violations": [], "hard_violations": [msg]}
-
-
-def test_order_duplicates_and_embedded_nul():
-    defs = [("s\x00x", "a", 0.0, None, "soft"), ("h", "b", None, 0.0, "hard"), ("s\x00x", "a", 0.0, None, "soft")]
-    got = observe(defs, {"a": -1, "b": 2})
-    soft = "s\x00x: a=-1.0000 outside [Some(0.0), None]"
-    hard = "h: b=2.0000 outside [None, Some(0.0)]"
-    assert got == {"violations": [soft, hard, soft], "soft_violations": [soft, soft], "hard_violations": [hard]}
-
-
-def test_empty_inputs():
+    big = "big\x00: x=1" + "0" * 20 + ".0000 outside [None, Some(1.0)]"
+    nf = "nf: k is non-finite and treated as hard violation"
+    assert got == {"violations": [first, big, nf, first], "soft_violations": [big],
+                   "hard_violations": [first, nf, first]}
+    # The metric is looked up untrimmed.
+    assert observe(defs[4:], {"m ": 5.0})["hard_violations"] == ["t: m =5.0000 outside [Some(0.0), Some(1.0)]"]
     empty = {"violations": [], "soft_violations": [], "hard_violations": []}
-    assert observe([], {"m": 1.0}) == empty
-    assert observe([("b", "m", 0.0, 0.5, "hard")], {}) == empty
+    assert observe([], {"m": 1.0}) == empty and observe(defs, {}) == empty
 
 
-def test_random_definitions_match_reference():
+def test_definitions_match_reference():
+    # A grid of value and bound forms, then random definitions, blank and inert ones among them.
+    forms = [-0.00001, 0.03125, 0.00015, -2.5, 123456.78905, 1.7976931348623157e308, -5e-324, 0.99995]
+    bounds = [(1e16, None), (None, -1.5e-5), (None, -2.5e20), (2e300, None), (None, -1e-4), (1e300, 1e300),
+              (None, -1e300)]
+    defs = [(f"n{i}", f"v{j}", lo, up, "soft") for i, (lo, up) in enumerate(bounds) for j in range(len(forms))]
+    values = {f"v{j}": v for j, v in enumerate(forms)} | {"m": -0.4999999, "k": NAN, "m ": 3.14159265, "\xa0": 0.0}
     rng = random.Random(7)
     pool = [None, 0.0, -0.0, 0.3, -1.0, 1.0, 2.5e-7, 1e17, NAN, INF]
-    defs = [(rng.choice(["a", " ", "n\u2003", ""]), rng.choice(["m", "k", "m ", "\xa0"]), rng.choice(pool),
-             rng.choice(pool), rng.choice(["hard", "soft", "Hard"])) for _ in range(300)]
-    values = {"m": -0.4999999, "k": NAN, "m ": 3.14159265, "\xa0": 0.0}
+    defs += [(rng.choice(["a", " ", "n\u2003", ""]), rng.choice(["m", "k", "m ", "\xa0"]), rng.choice(pool),
+              rng.choice(pool), rng.choice(["hard", "soft", "Hard"])) for _ in range(300)]
     assert observe(defs, values) == ref.observe(defs, values)
+
+
+@pytest.mark.parametrize("lower, upper, severity, value, kind", [
+    (0.0, 1.0, "hard", 0.0, None), (0.0, 1.0, "hard", 1.0, None), (1.0, 1.0, "hard", 1.0, None),  # inclusive
+    (0.0, 1.0, "hard", -1e-300, "hard"), (0.0, 1.0, "hard", 1.0000000000000002, "hard"),
+    (0.0, None, "soft", -1.0, "soft"), (0.0, None, "Hard", -1.0, "soft"), (0.0, None, " hard", -1.0, "soft"),
+    (0.0, None, "", -1.0, "soft"), (0.0, None, "hard\x00", -1.0, "soft"),
+    (None, None, "soft", NAN, "hard"), (None, None, "soft", INF, "hard"),  # non-finite value: always hard
+    (NAN, None, "hard", NAN, None), (None, NAN, "hard", 5.0, None), (INF, None, "hard", -5.0, None),
+    (None, -INF, "hard", 5.0, None), (1.0, 0.0, "hard", 5.0, None), (1.0, 0.0, "soft", NAN, None),  # inert
+])
+def test_single_definition(lower, upper, severity, value, kind):
+    got = observe([("b", "m", lower, upper, severity)], {"m": value})
+    assert [k for k in ("soft", "hard") for _ in got[f"{k}_violations"]] == ([kind] if kind else [])
+    assert len(got["violations"]) == (kind is not None)

@@ -107,7 +107,7 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     s.nd_ = *nd;
     s.config_ = config;
     s.last_dt_ = config.dt;
-    s.scratch_ = upde::ScratchBlock(*total);
+    s.scratch_ = ScratchBlock(*total);
     double* p = s.scratch_.data();
     for (auto* v : {&s.y_new_, &s.k1_, &s.k2_, &s.k3_, &s.k4_, &s.k5_, &s.k6_, &s.k7_, &s.err_est_,
                     &s.sin_theta_, &s.cos_theta_, &s.y_entry_}) {

@@ -156,12 +156,6 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     });
 }
 
-ScratchBlock::ScratchBlock(std::size_t count) {
-    void* p = std::calloc(count == 0 ? 1 : count, sizeof(double));
-    if (!p) throw std::bad_alloc();
-    p_.reset(static_cast<double*>(p));
-}
-
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
     if (n == 0) return QelError::invalid_dimension("n must be > 0");
     if (auto st = config.validate(); !st) return std::move(st).error();

@@ -132,7 +132,6 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
         return QelError::invalid_dimension("Phase/omega/psi size mismatch");
     // nd_ * nd_ was checked at construction.
     if (maps.size() != nd_ * nd_) return QelError::invalid_dimension("Restriction map size mismatch");
-    using integrators::all_finite;
     if (!all_finite(phases) || !all_finite(omegas) || !all_finite(maps) || !all_finite(psi) || !std::isfinite(zeta))
         return QelError::integration_diverged("sheaf UPDE inputs contain NaN/Inf");
 

@@ -838,12 +838,18 @@ int setter_trampoline(PyObject* self, PyObject* value, void*) {
         auto* inst = reinterpret_cast<Instance<T>*>(self);
         ObjectBorrow guard(inst, true);
         using V = std::remove_cvref_t<std::tuple_element_t<1, typename FnTraits<L>::args>>;
-        V v = ValueConv<V>::convert(value);
-        using R = decltype(L{}(inst->value(), std::move(v)));
+        std::optional<V> v;
+        try {
+            v.emplace(ValueConv<V>::convert(value));
+        } catch (PyErrSet&) {
+            add_param_note("val");  // a setter's value is its argument 'val'
+            throw;
+        }
+        using R = decltype(L{}(inst->value(), std::move(*v)));
         if constexpr (std::is_void_v<R>) {
-            L{}(inst->value(), std::move(v));
+            L{}(inst->value(), std::move(*v));
         } else {
-            PyObject* r = to_py(L{}(inst->value(), std::move(v)));
+            PyObject* r = to_py(L{}(inst->value(), std::move(*v)));
             if (!r) throw PyErrSet{};
             Py_DECREF(r);
         }

@@ -29,6 +29,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -405,6 +406,17 @@ struct ValueConv<DictArg<K, V>> {
             V val = ValueConv<V>::convert(PyTuple_GetItem(kv, 1));
             out.items.emplace_back(std::move(key), std::move(val));
         }
+        return out;
+    }
+};
+// A dict copied into a hash map (keys of a dict are distinct).
+template <class K, class V>
+struct ValueConv<std::unordered_map<K, V>> {
+    static std::unordered_map<K, V> convert(PyObject* o) {
+        DictArg<K, V> d = ValueConv<DictArg<K, V>>::convert(o);
+        std::unordered_map<K, V> out;
+        out.reserve(d.items.size());
+        for (auto& [k, v] : d.items) out.insert_or_assign(std::move(k), std::move(v));
         return out;
     }
 };

@@ -11,12 +11,10 @@ def partitions(good, bad):
 
 def mean_r(layer_rs, indices):
     taken = [layer_rs[i] for i in indices if i < len(layer_rs)]
-    if not taken:
-        return 0.0
     total = 0.0
     for v in taken:
         total += v
-    return total / len(taken)
+    return total / len(taken) if taken else 0.0
 
 
 def phase_lock(n, alignment, threshold):

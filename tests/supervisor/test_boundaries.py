@@ -8,10 +8,7 @@ import qel_kernel as qk
 from reference import boundaries as ref
 
 INF, NAN = math.inf, math.nan
-
-
-def observe(defs, values):
-    return qk.PyBoundaryObserver().observe(defs, values)
+observe = qk.PyBoundaryObserver().observe
 
 
 def test_message_forms_order_duplicates_and_embedded_nul():

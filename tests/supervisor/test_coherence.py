@@ -1,5 +1,4 @@
 import math
-import random
 
 import numpy as np
 import pytest
@@ -22,17 +21,6 @@ def test_partition_means(good, bad, rs, r_good, r_bad):
     assert np.array_equal([m.compute_r_good(rs), m.compute_r_bad(rs)], [r_good, r_bad], equal_nan=True)
 
 
-def test_means_match_reference():
-    rng = random.Random(0)
-    for _ in range(20):
-        good = [rng.randrange(12) for _ in range(rng.randrange(15))]
-        bad = [rng.randrange(12) for _ in range(rng.randrange(15))]
-        rs = [rng.random() for _ in range(rng.randrange(10))]
-        g, b = ref.partitions(good, bad)
-        m = qk.PyCoherenceMonitor(good, bad)
-        assert (m.compute_r_good(rs), m.compute_r_bad(rs)) == (ref.mean_r(rs, g), ref.mean_r(rs, b))
-
-
 LOCKS = [0.0, 0.95, 0.5, 0.0, 0.0, 0.9, 0.0, 0.0, 0.0]  # (0, 1) = 0.95, (0, 2) = 0.5, (1, 2) = 0.9
 LOWER = [0.0 if j > i else 1.0 for i in range(3) for j in range(3)]
 
@@ -50,9 +38,12 @@ def test_detect_phase_lock(rs, psi, align, threshold, expected):
     assert all(type(i) is int and type(j) is int for i, j in res)
 
 
-def test_phase_lock_matches_reference():
+def test_random_monitors_match_reference():
     rng = np.random.default_rng(0)
-    for _ in range(8):
-        n = int(rng.integers(0, 30))
+    for _ in range(20):
+        good, bad = (rng.integers(0, 12, rng.integers(0, 15)).tolist() for _ in range(2))
+        rs, n = rng.random(rng.integers(0, 10)).tolist(), int(rng.integers(0, 30))
         a, t = rng.random(n * n), float(rng.random())
-        assert qk.PyCoherenceMonitor([], []).detect_phase_lock(rng.random(n), [], a, t) == ref.phase_lock(n, list(a), t)
+        m, (g, b) = qk.PyCoherenceMonitor(good, bad), ref.partitions(good, bad)
+        assert (m.compute_r_good(rs), m.compute_r_bad(rs)) == (ref.mean_r(rs, g), ref.mean_r(rs, b))
+        assert m.detect_phase_lock(rng.random(n), [], a, t) == ref.phase_lock(n, list(a), t)

@@ -14,15 +14,8 @@ QEL_BINDINGS(active_inference) {
                                 })
         .property(
             "target_r", "", [](const ActiveInferenceAgent& self) { return self.target_r; },
-            [](ActiveInferenceAgent& self, Any val) {
-                // Any float, unchecked; a conversion failure names the setter's argument.
-                try {
-                    self.target_r = to_double(val.obj);
-                } catch (PyErrSet&) {
-                    add_param_note("val");
-                    throw;
-                }
-            })
+            // Any float, unchecked.
+            [](ActiveInferenceAgent& self, double val) { self.target_r = val; })
         .method("control", "control($self, phases=None, r_obs=None, psi_obs=None, dt=0.0)", "",
                 // dt is converted but takes no part; with phases, r_obs and psi_obs are ignored.
                 [](ActiveInferenceAgent& self, std::optional<F64Elements> phases, std::optional<double> r_obs,

@@ -29,6 +29,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -405,6 +406,17 @@ struct ValueConv<DictArg<K, V>> {
             V val = ValueConv<V>::convert(PyTuple_GetItem(kv, 1));
             out.items.emplace_back(std::move(key), std::move(val));
         }
+        return out;
+    }
+};
+// A dict copied into a hash map (keys of a dict are distinct).
+template <class K, class V>
+struct ValueConv<std::unordered_map<K, V>> {
+    static std::unordered_map<K, V> convert(PyObject* o) {
+        DictArg<K, V> d = ValueConv<DictArg<K, V>>::convert(o);
+        std::unordered_map<K, V> out;
+        out.reserve(d.items.size());
+        for (auto& [k, v] : d.items) out.insert_or_assign(std::move(k), std::move(v));
         return out;
     }
 };
@@ -838,12 +850,18 @@ int setter_trampoline(PyObject* self, PyObject* value, void*) {
         auto* inst = reinterpret_cast<Instance<T>*>(self);
         ObjectBorrow guard(inst, true);
         using V = std::remove_cvref_t<std::tuple_element_t<1, typename FnTraits<L>::args>>;
-        V v = ValueConv<V>::convert(value);
-        using R = decltype(L{}(inst->value(), std::move(v)));
+        std::optional<V> v;
+        try {
+            v.emplace(ValueConv<V>::convert(value));
+        } catch (PyErrSet&) {
+            add_param_note("val");  // a setter's value is its argument 'val'
+            throw;
+        }
+        using R = decltype(L{}(inst->value(), std::move(*v)));
         if constexpr (std::is_void_v<R>) {
-            L{}(inst->value(), std::move(v));
+            L{}(inst->value(), std::move(*v));
         } else {
-            PyObject* r = to_py(L{}(inst->value(), std::move(v)));
+            PyObject* r = to_py(L{}(inst->value(), std::move(*v)));
             if (!r) throw PyErrSet{};
             Py_DECREF(r);
         }

@@ -30,13 +30,6 @@ Marking marking(DictArg<std::string, std::uint32_t>& tokens) {
     return m;
 }
 
-MetricMap context(DictArg<std::string, double>& ctx) {
-    MetricMap out;
-    out.reserve(ctx.items.size());
-    for (auto& [name, value] : ctx.items) out.insert_or_assign(std::move(name), value);
-    return out;
-}
-
 }  // namespace
 
 QEL_BINDINGS(petri_net) {
@@ -59,17 +52,17 @@ QEL_BINDINGS(petri_net) {
          })
         .method("step", "step($self, tokens, ctx)",
                 "Step: fire first enabled transition. Returns (tokens_dict, fired_name_or_none).",
-                [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, DictArg<std::string, double> ctx) {
-                    auto [next, fired] = net.step(marking(tokens), context(ctx));
+                [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, MetricMap ctx) {
+                    auto [next, fired] = net.step(marking(tokens), ctx);
                     Dict d;
                     for (const auto& [place, count] : net.declared_counts(next)) d.set(place, count);
                     Obj name = fired ? Obj::check(to_py_string(net.transitions[*fired].name)) : Obj::borrow(Py_None);
                     return std::tuple{std::move(d), std::move(name)};
                 })
         .method("enabled", "enabled($self, tokens, ctx)", "Return names of all enabled transitions.",
-                [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, DictArg<std::string, double> ctx) {
+                [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, MetricMap ctx) {
                     std::vector<std::string> names;
-                    for (std::size_t i : net.enabled(marking(tokens), context(ctx)))
+                    for (std::size_t i : net.enabled(marking(tokens), ctx))
                         names.push_back(net.transitions[i].name);
                     return names;
                 })

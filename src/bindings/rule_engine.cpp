@@ -40,13 +40,6 @@ std::vector<re::RuleText> rule_texts(std::vector<RuleTuple> rules) {
     return out;
 }
 
-re::MetricMap metric_map(DictArg<std::string, double> d) {
-    re::MetricMap m;
-    m.reserve(d.items.size());
-    for (auto& [k, v] : d.items) m.insert_or_assign(std::move(k), v);
-    return m;
-}
-
 std::vector<FiredTuple> fired_tuples(std::vector<re::FiredAction> fired) {
     std::vector<FiredTuple> out;
     out.reserve(fired.size());
@@ -67,16 +60,16 @@ QEL_BINDINGS(rule_engine) {
          })
         .method("evaluate", "evaluate($self, regime, ctx)",
                 "Evaluate rules. Returns list of (knob, scope, value, ttl_s, rule_name).",
-                [](re::RuleEngine& e, std::string regime, DictArg<std::string, double> ctx) {
-                    return fired_tuples(e.evaluate(regime, metric_map(std::move(ctx))));
+                [](re::RuleEngine& e, std::string regime, re::MetricMap ctx) {
+                    return fired_tuples(e.evaluate(regime, ctx));
                 })
         .method("evaluate_state", "evaluate_state($self, regime, layer_rs, good_layers, bad_layers, extra=None)",
                 "Evaluate rules against UPDE layer order parameters and partitions.",
                 [](re::RuleEngine& e, std::string regime, std::vector<double> layer_rs,
                    std::vector<std::uint64_t> good_layers, std::vector<std::uint64_t> bad_layers,
-                   std::optional<DictArg<std::string, double>> extra) {
-                    re::MetricMap base = extra ? metric_map(std::move(*extra)) : re::MetricMap{};
-                    return fired_tuples(e.evaluate_state(regime, layer_rs, good_layers, bad_layers, std::move(base)));
+                   std::optional<re::MetricMap> extra) {
+                    return fired_tuples(e.evaluate_state(regime, layer_rs, good_layers, bad_layers,
+                                                         extra ? std::move(*extra) : re::MetricMap{}));
                 })
         .method("advance_clock", "advance_clock($self, dt)", "",
                 [](re::RuleEngine& e, double dt) { e.advance_clock(dt); })

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/integrators.hpp"
+#include "engine/util/finite.hpp"
 
 namespace qel::plasticity {
 
@@ -28,8 +28,8 @@ void PlasticityModel::update(std::span<const double> sin_theta, std::span<const 
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn) return;
     if (cos_theta.size() != n || !usable_rates(dt, modulator)) return;
-    if (!integrators::all_finite(sin_theta) || !integrators::all_finite(cos_theta) ||
-        !integrators::all_finite(knm))
+    if (!all_finite(sin_theta) || !all_finite(cos_theta) ||
+        !all_finite(knm))
         return;
 
     const double f = std::exp(-decay * dt);
@@ -56,8 +56,8 @@ void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span
         if (j >= n) return;
     if (!usable_rates(dt, modulator)) return;
     // The sparse stepper keeps off the worker pool.
-    if (!integrators::all_finite_serial(sin_theta) || !integrators::all_finite_serial(cos_theta) ||
-        !integrators::all_finite_serial(values))
+    if (!all_finite_serial(sin_theta) || !all_finite_serial(cos_theta) ||
+        !all_finite_serial(values))
         return;
 
     const double f = std::exp(-decay * dt);

@@ -107,7 +107,7 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     s.nd_ = *nd;
     s.config_ = config;
     s.last_dt_ = config.dt;
-    s.scratch_ = upde::ScratchBlock(*total);
+    s.scratch_ = ScratchBlock(*total);
     double* p = s.scratch_.data();
     for (auto* v : {&s.y_new_, &s.k1_, &s.k2_, &s.k3_, &s.k4_, &s.k5_, &s.k6_, &s.k7_, &s.err_est_,
                     &s.sin_theta_, &s.cos_theta_, &s.y_entry_}) {
@@ -132,7 +132,6 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
         return QelError::invalid_dimension("Phase/omega/psi size mismatch");
     // nd_ * nd_ was checked at construction.
     if (maps.size() != nd_ * nd_) return QelError::invalid_dimension("Restriction map size mismatch");
-    using integrators::all_finite;
     if (!all_finite(phases) || !all_finite(omegas) || !all_finite(maps) || !all_finite(psi) || !std::isfinite(zeta))
         return QelError::integration_diverged("sheaf UPDE inputs contain NaN/Inf");
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <span>
 
-#include "engine/upde.hpp"
+#include "engine/util/scratch.hpp"
 
 #include "types/config.hpp"
 #include "types/error.hpp"
@@ -45,7 +45,7 @@ private:
     double last_dt_ = 0.0;
     // Views into one zero-filled block: eleven of n*d, the phases on entry of
     // an adaptive step (put back if it fails), and two of d.
-    upde::ScratchBlock scratch_;
+    ScratchBlock scratch_;
     std::span<double> y_new_, k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, sin_theta_, cos_theta_, y_entry_;
     std::span<double> sin_psi_, cos_psi_;
 };

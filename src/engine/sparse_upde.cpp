@@ -143,7 +143,7 @@ Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double>
     if (!non_decreasing(csr.row_ptr)) return QelError::invalid_dimension("row_ptr must be monotonic non-decreasing");
     const EdgeScan edges = scan_edges(n, csr);
     if (edges.column_out_of_range) return QelError::invalid_dimension("col_indices contains out-of-range index");
-    if (!integrators::all_finite_serial(phases) || !integrators::all_finite_serial(omegas) || edges.non_finite ||
+    if (!all_finite_serial(phases) || !all_finite_serial(omegas) || edges.non_finite ||
         !std::isfinite(zeta) || !std::isfinite(psi))
         return QelError::integration_diverged("sparse step inputs contain NaN/Inf");
 

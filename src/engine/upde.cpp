@@ -156,12 +156,6 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     });
 }
 
-ScratchBlock::ScratchBlock(std::size_t count) {
-    void* p = std::calloc(count == 0 ? 1 : count, sizeof(double));
-    if (!p) throw std::bad_alloc();
-    p_.reset(static_cast<double*>(p));
-}
-
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
     if (n == 0) return QelError::invalid_dimension("n must be > 0");
     if (auto st = config.validate(); !st) return std::move(st).error();
@@ -193,10 +187,10 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     if (!nn || knm.size() != *nn || alpha.size() != *nn)
         return QelError::invalid_dimension(text::cat("expected ", square_text(n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
-    if (!integrators::all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
+    if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
     // The lag scan also decides the fast path (every lag == 0.0, -0.0 included).
-    const auto lags = integrators::scan_finite_zero(alpha);
-    if (!integrators::all_finite(omegas) || !integrators::all_finite(knm) || !lags.finite ||
+    const auto lags = scan_finite_zero(alpha);
+    if (!all_finite(omegas) || !all_finite(knm) || !lags.finite ||
         !std::isfinite(modulator))
         return QelError::integration_diverged("omegas/knm/alpha/modulator contain NaN/Inf");
     if (!std::isfinite(zeta)) return QelError::integration_diverged("zeta is NaN/Inf");

@@ -4,12 +4,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <span>
 
 #include "engine/plasticity.hpp"
+#include "engine/util/scratch.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 
@@ -30,21 +29,6 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi);
 
-// Zero-filled scratch owned by a stepper. calloc so that a huge n either
-// fails cleanly here or costs nothing until used.
-class ScratchBlock {
-public:
-    ScratchBlock() = default;
-    // Throws std::bad_alloc when count doubles cannot be had.
-    explicit ScratchBlock(std::size_t count);
-    double* data() const { return p_.get(); }
-
-private:
-    struct Free {
-        void operator()(double* p) const { std::free(p); }
-    };
-    std::unique_ptr<double[], Free> p_;
-};
 
 // Doppler shift of the schedules: a gain of any finite sign and a positive
 // regulariser of the speed denominator.

@@ -7,19 +7,15 @@
 #include "engine/coupling/spatial_modulator.hpp"
 #include "engine/upde.hpp"
 #include "engine/util/checked.hpp"
+#include "engine/util/finite.hpp"
 #include "types/format.hpp"
 
 namespace qel::upde {
 
+
 namespace {
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
-
-bool all_finite(std::span<const double> v) {
-    for (double x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
 
 // Length n*n; a square that overflows matches no length.
 bool is_square_of(std::size_t len, std::size_t n) {
@@ -33,7 +29,7 @@ Status compute_doppler_term(std::span<double> out, std::span<const double> v, st
                             std::size_t n, double strength, double epsilon) {
     if (v.size() != n || out.size() != n || !is_square_of(knm.size(), n))
         return QelError::invalid_dimension("malformed Doppler inputs");
-    if (!all_finite(v) || !all_finite(knm))
+    if (!all_finite_serial(v) || !all_finite_serial(knm))
         return QelError::integration_diverged("Doppler velocities/knm contain NaN/Inf");
     for (std::size_t i = 0; i < n; ++i) {
         const double c = std::fabs(v[i]) + epsilon;
@@ -111,7 +107,7 @@ Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::spa
         return QelError::invalid_dimension(text::cat("expected moving-frame schedule length ", *total,
                                                      ", got omega=", omega_schedule.size(),
                                                      " velocity=", velocity_schedule.size()));
-    if (!all_finite(positions) || !all_finite(knm))
+    if (!all_finite_serial(positions) || !all_finite_serial(knm))
         return QelError::integration_diverged("moving-frame positions/knm contain NaN/Inf");
 
     std::vector<double> k_eff(alpha.size(), 0.0), shift(n, 0.0), omega_eff(n, 0.0);

@@ -268,3 +268,20 @@ def test_array_changed_by_a_later_conversion():
 
     with pytest.raises(TypeError, match="changed during argument conversion"):
         qk.detect_regimes_rust(retyped, Retype())
+
+
+def test_float_sequence_from_arrays():
+    # A float sequence takes lists, tuples and NumPy arrays of any layout,
+    # copied item by item in index order.
+    knm = np.arange(16.0).reshape(4, 4) / 10.0
+    np.fill_diagonal(knm, 0.0)
+    pos = np.array([0.0, 1.0, 3.0, 6.0])
+    args = (4, 1, 1.0, 0, 1.0, 1.0, 1.0)
+    expect = qk.spatial_modulate_rust(knm.ravel().tolist(), pos.tolist(), *args)
+    strided = np.zeros(8)
+    strided[::2] = pos
+    for positions in (tuple(pos), pos, strided[::2], pos.astype(">f8"), pos.astype(np.float32), pos[::-1][::-1]):
+        assert np.array_equal(qk.spatial_modulate_rust(knm.T.T.ravel(), positions, *args), expect)
+    with pytest.raises(TypeError) as e:
+        qk.spatial_modulate_rust(knm.ravel(), np.array(["a", "b", "c", "d"]), *args)
+    assert e.value.__notes__ == ["while processing 'positions'"]

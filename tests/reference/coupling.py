@@ -1,18 +1,10 @@
-"""Coupling construction, projection and distance weighting, in plain Python.
-
-Scalar math-module arithmetic in the stated operation order, so that small
-cases can be compared bit for bit.
-"""
+"""Coupling construction, projection and distance weighting: scalar math in the stated order, for bitwise checks."""
 import math
 
 
 def build_knm(n, base_strength, decay_alpha):
-    k = [0.0] * (n * n)
-    for i in range(n):
-        for j in range(n):
-            if i != j:
-                k[i * n + j] = math.exp(float(abs(i - j)) * (-decay_alpha)) * base_strength
-    return k
+    return [math.exp(float(abs(i - j)) * (-decay_alpha)) * base_strength if i != j else 0.0
+            for i in range(n) for j in range(n)]
 
 
 def project_knm(knm, n):
@@ -24,10 +16,7 @@ def project_knm(knm, n):
             if not math.isfinite(v):
                 v = a / 2 + b / 2
             k[i * n + j] = k[j * n + i] = v
-    k = [0.0 if v < 0.0 else v for v in k]
-    for i in range(n):
-        k[i * n + i] = 0.0
-    return k
+    return [0.0 if v < 0.0 or idx % (n + 1) == 0 else v for idx, v in enumerate(k)]
 
 
 def flat_weight(code, d, k, p, length, eps):
@@ -44,14 +33,12 @@ def spatial_modulate(knm, positions, n, dim, k, code, p, length, eps):
     out = [0.0] * (n * n)
     for i in range(n):
         for j in range(n):
-            if i == j:
-                continue
-            s = 0.0
-            for t in range(dim):
-                diff = positions[i * dim + t] - positions[j * dim + t]
-                s += diff * diff
-            w = flat_weight(code, math.sqrt(s), k, p, length, eps)
-            out[i * n + j] = w * knm[i * n + j]
+            if i != j:
+                s = 0.0
+                for t in range(dim):
+                    diff = positions[i * dim + t] - positions[j * dim + t]
+                    s += diff * diff
+                out[i * n + j] = flat_weight(code, math.sqrt(s), k, p, length, eps) * knm[i * n + j]
     return out
 
 
@@ -66,20 +53,15 @@ def axial_weight(code, d, k, p, length, eps):
 
 
 def axial_modulate(positions, knm, n, k, code, p, length, eps):
-    out = [0.0] * (n * n)
-    for i in range(n):
-        for j in range(n):
-            if i != j:
-                out[i * n + j] = knm[i * n + j] * axial_weight(code, positions[i] - positions[j], k, p, length, eps)
-    return out
+    return [knm[i * n + j] * axial_weight(code, positions[i] - positions[j], k, p, length, eps) if i != j else 0.0
+            for i in range(n) for j in range(n)]
 
 
 def doppler_term(v, knm, n, strength, eps):
     out = [0.0] * n
     for i in range(n):
         c = abs(v[i]) + eps
-        w_sum = 0.0
-        s = 0.0
+        w_sum = s = 0.0
         for j in range(n):
             kij = knm[i * n + j]
             if j == i or kij == 0.0:

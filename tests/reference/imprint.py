@@ -9,9 +9,7 @@ class Imprint:
         self.saturation = saturation
 
     def update(self, exposure, dt):
-        if len(exposure) != len(self.m) or not math.isfinite(dt) or dt < 0.0:
-            return
-        if not all(math.isfinite(e) for e in exposure):
+        if len(exposure) != len(self.m) or not math.isfinite(dt) or dt < 0.0 or not all(map(math.isfinite, exposure)):
             return
         f = math.exp(dt * (-self.decay_rate))
         self.m = [min(max(e * dt + m * f, 0.0), self.saturation) for e, m in zip(exposure, self.m)]

@@ -1,40 +1,19 @@
-"""UPDE on compressed sparse rows, in NumPy.
+"""UPDE on compressed sparse rows, edge by edge in plain Python floats.
 
 d theta_i/dt = omega_i + sum over entries k of row i of K_k sin(theta_{col_k} - theta_i - alpha_k)
                + zeta sin(psi - theta_i)
 """
+import math
+
 import numpy as np
 
 TWO_PI = 6.283185307179586
 
 
-def csr_from_dense(knm, alpha, n, keep_zeros=True):
-    """Row-major n*n matrices as (row_ptr, col_indices, knm_values, alpha_values), columns ascending."""
-    k = np.asarray(knm, dtype=float).reshape(n, n)
-    a = np.asarray(alpha, dtype=float).reshape(n, n)
-    mask = np.ones((n, n), bool) if keep_zeros else k != 0.0
-    rows, cols = np.nonzero(mask)
-    row_ptr = np.zeros(n + 1, dtype=np.uintp)
-    np.cumsum(mask.sum(axis=1), out=row_ptr[1:])
-    return row_ptr, cols.astype(np.uintp), k[rows, cols].copy(), a[rows, cols].copy()
-
-
-def rows_of(row_ptr):
-    """Row index of every stored entry."""
-    counts = np.diff(np.asarray(row_ptr, dtype=np.int64))
-    return np.repeat(np.arange(len(counts)), counts)
-
-
-def derivative(theta, omegas, row_ptr, col, knm, alpha, zeta, psi):
-    theta = np.asarray(theta, dtype=float)
-    rows = rows_of(row_ptr)
-    col = np.asarray(col, dtype=np.int64)
-    terms = np.asarray(knm) * np.sin(theta[col] - theta[rows] - np.asarray(alpha))
-    out = np.asarray(omegas, dtype=float).copy()
-    np.add.at(out, rows, terms)
-    if zeta != 0.0:
-        out += zeta * np.sin(psi - theta)
-    return out
+def csr_from_dense(knm, alpha, n):
+    """Row-major n*n matrices with every entry stored, zeros included, columns ascending."""
+    cols = np.tile(np.arange(n, dtype=np.uintp), n)
+    return np.arange(n + 1, dtype=np.uintp) * np.uintp(n), cols, np.array(knm, dtype=float), np.array(alpha, dtype=float)
 
 
 def wrap(x):
@@ -42,18 +21,19 @@ def wrap(x):
     return np.where(r < 0.0, r + TWO_PI, r)
 
 
-def step(method, theta, omegas, row_ptr, col, knm, alpha, zeta, psi, dt, substeps=1):
-    """Euler or RK4 in equal substeps, then wrap."""
-    f = lambda y: derivative(y, omegas, row_ptr, col, knm, alpha, zeta, psi)  # noqa: E731
-    y = np.array(theta, dtype=float)
-    h = dt / substeps
+def euler(theta, omegas, row_ptr, col, knm, alpha, zeta, psi, dt, substeps=1):
+    """Euler in equal substeps, then wrap. Each row's sum starts at 0.0 and adds
+    sin((theta_j - theta_i) - alpha) * K per stored entry in storage order; the
+    drive enters as zeta sin(psi) cos(theta_i) - zeta cos(psi) sin(theta_i)."""
+    za, zb = zeta * math.sin(psi), zeta * math.cos(psi)
+    y, h = [float(v) for v in theta], dt / substeps
     for _ in range(substeps):
-        if method == "euler":
-            y = y + h * f(y)
-        else:
-            k1 = f(y)
-            k2 = f(y + h / 2 * k1)
-            k3 = f(y + h / 2 * k2)
-            k4 = f(y + h * k3)
-            y = y + h / 6 * (k1 + 2 * k2 + 2 * k3 + k4)
-    return wrap(y)
+        d = []
+        for i, yi in enumerate(y):
+            s = 0.0
+            for e in range(int(row_ptr[i]), int(row_ptr[i + 1])):
+                s += math.sin((y[int(col[e])] - yi) - alpha[e]) * knm[e]
+            drive = math.cos(yi) * za - math.sin(yi) * zb
+            d.append(drive + (s + omegas[i]) if zeta != 0.0 else s + omegas[i])
+        y = [yi + di * h for yi, di in zip(y, d)]
+    return wrap(np.array(y))

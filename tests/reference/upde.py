@@ -1,10 +1,8 @@
-"""Dense UPDE stepper in plain Python floats, from the equations.
+"""Dense UPDE stepper in plain Python floats, from the equations
 
-    dtheta_i/dt = omega_i + sum_j K_ij sin(theta_j - theta_i - alpha_ij) + zeta sin(psi - theta_i)
+    dtheta_i/dt = omega_i + sum_j K_ij sin(theta_j - theta_i - alpha_ij) + zeta sin(psi - theta_i),
 
-Every sum is written in the order the stepper promises, so results can be
-compared bit for bit (Python floats are IEEE doubles, math.sin/cos are the C
-library's, and nothing here is fused).
+every sum in the promised order, so results compare bit for bit (IEEE doubles, the C library's sin/cos, no fusing).
 """
 
 import math
@@ -20,12 +18,9 @@ def wrap(x):
     return r + TWO_PI if r < 0.0 else r
 
 
-def derivative(theta, omegas, knm, alpha, zeta, psi, fast=None):
-    """Returns (dtheta/dt, sin theta, cos theta). `fast` forces the path;
-    by default the zero-lag form is used when every lag equals 0.0."""
+def derivative(theta, omegas, knm, alpha, zeta, psi, fast):
+    """Returns (dtheta/dt, sin theta, cos theta); `fast` selects the zero-lag form."""
     n = len(theta)
-    if fast is None:
-        fast = all(a == 0.0 for a in alpha)
     sin_t = [math.sin(t) for t in theta]
     cos_t = [math.cos(t) for t in theta]
     drive = zeta != 0.0
@@ -100,14 +95,8 @@ def _weighted(weights, ks, i):
 
 
 def plasticity_update(sin_t, cos_t, knm, lr, decay, modulator, dt):
-    """Dense update of knm (a list) in place; silent no-op on unusable input."""
+    """Dense update of knm (a list) in place, from the sines and cosines of the last evaluated phases."""
     n = len(sin_t)
-    if len(knm) != n * n or not math.isfinite(dt) or dt < 0.0 or len(cos_t) != n:
-        return
-    if not math.isfinite(modulator):
-        return
-    if not all(math.isfinite(v) for v in list(sin_t) + list(cos_t) + list(knm)):
-        return
     f = math.exp(-decay * dt)
     g = modulator * lr
     for i in range(n):
@@ -129,8 +118,6 @@ class Stepper:
         self.last_dt = dt
         self.plasticity = None
         self.modulator = 1.0
-        self.sin_t = [0.0] * n
-        self.cos_t = [0.0] * n
         self.attempts = []  # per adaptive step: [(h, err), ...]
 
     def set_plasticity(self, lr, decay=0.0, modulator=1.0):

@@ -1,6 +1,7 @@
 #include "engine/coupling/spatial_modulator.hpp"
 
 #include "engine/util/checked.hpp"
+#include "engine/util/finite.hpp"
 #include "types/format.hpp"
 
 namespace qel::coupling::spatial_modulator {
@@ -22,7 +23,7 @@ QelResult<std::vector<double>> spatial_modulate_flat(std::span<const double> knm
     if (knm.size() != *nn || positions.size() != *nd)
         return QelError::invalid_dimension(text::cat("expected knm=", *nn, ", positions=", *nd,
                                                      "; got knm=", knm.size(), ", positions=", positions.size()));
-    if (!all_finite(knm) || !all_finite(positions))
+    if (!all_finite_serial(knm) || !all_finite_serial(positions))
         return QelError::integration_diverged("spatial modulator inputs contain NaN/Inf");
     for (std::uint64_t i = 0; i < n; ++i)
         if (std::fabs(knm[i * n + i]) > 1e-12) return QelError::invalid_config("knm diagonal must be zero");
@@ -67,7 +68,7 @@ Status spatial_modulate_axial(std::span<const double> positions, std::span<const
     auto nn = checked_mul(n, n);
     if (positions.size() != n || !nn || knm.size() != *nn || out.size() != *nn)
         return QelError::invalid_dimension("malformed spatial modulation inputs");
-    if (!all_finite(positions) || !all_finite(knm))
+    if (!all_finite_serial(positions) || !all_finite_serial(knm))
         return QelError::integration_diverged("spatial modulation inputs contain NaN/Inf");
 
     const double* x = positions.data();

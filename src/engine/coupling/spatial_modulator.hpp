@@ -19,12 +19,6 @@ inline double reciprocal_weight(double d, double k) { return k / (d + 1.0); }
 inline double exponential_weight(double d, double k, double length) { return std::exp((-d) / length) * k; }
 inline double soft_weight(double d, double k, double eps) { return k / std::sqrt(d * d + eps); }
 
-inline bool all_finite(std::span<const double> v) {
-    for (double x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
-
 // out[i*n + j] = w(i, j) * knm[i*n + j] off the diagonal, 0 on it. The weight
 // is symmetric in (i, j), so it is evaluated once per pair; weight(i, j) is
 // called with i < j in row-major order and may fail by returning false.

@@ -11,39 +11,28 @@ OPS = {
 MAX = 2**32 - 1
 
 
-def guard_holds(guard, ctx):
-    if guard is None:
-        return True
-    metric, op, threshold = guard.split()
-    t = float(threshold)
-    v = ctx.get(metric)
-    if v is None or not math.isfinite(v) or not math.isfinite(t):
-        return False
-    return OPS[op](v, t)
+def _enabled(m, ins, guard, ctx):
+    if guard is not None:
+        metric, op, threshold = guard.split()
+        v, t = ctx.get(metric), float(threshold)
+        if v is None or not math.isfinite(v) or not math.isfinite(t) or not OPS[op](v, t):
+            return False
+    return all(m.get(p, 0) >= w for p, w in ins)
 
 
 def enabled(transitions, tokens, ctx):
-    m = {k: c for k, c in tokens.items() if c > 0}
-    return [
-        name
-        for name, ins, _outs, guard in transitions
-        if guard_holds(guard, ctx) and all(m.get(p, 0) >= w for p, w in ins)
-    ]
+    return [name for name, ins, _, guard in transitions if _enabled(tokens, ins, guard, ctx)]
 
 
 def step(places, transitions, tokens, ctx):
     m = {k: c for k, c in tokens.items() if c > 0}
     fired = None
     for name, ins, outs, guard in transitions:
-        if guard_holds(guard, ctx) and all(m.get(p, 0) >= w for p, w in ins):
+        if _enabled(m, ins, guard, ctx):
             for p, w in ins:
                 m[p] = max(0, m.get(p, 0) - w)
             for p, w in outs:
                 m[p] = min(MAX, m.get(p, 0) + w)
             fired = name
             break
-    out = {}
-    for p in places:
-        if m.get(p, 0) > 0:
-            out[p] = m[p]
-    return out, fired
+    return {p: m[p] for p in places if m.get(p, 0) > 0}, fired

@@ -10,34 +10,28 @@ _OTHER_GRAPHEME_EXTEND = {
 } | set(range(0xE0020, 0xE0080))
 
 _ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
-_HIDDEN = {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp"}
-
-
-def is_grapheme_extend(ch):
-    return unicodedata.category(ch) in ("Mn", "Me") or ord(ch) in _OTHER_GRAPHEME_EXTEND
+# Combining marks (Grapheme_Extend) and the categories that do not print.
+_HIDDEN = {"Mn", "Me", "Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp"}
+# Unicode White_Space.
+_WHITE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
 
 
 def quoted(s):
-    out = ['"']
-    for ch in s:
+    def one(ch):
         cat = unicodedata.category(ch)
         if ch in _ESCAPES:
-            out.append(_ESCAPES[ch])
-        elif is_grapheme_extend(ch) or cat in _HIDDEN or (cat == "Zs" and ch != " "):
-            out.append("\\u{%x}" % ord(ch))
-        else:
-            out.append(ch)
-    out.append('"')
-    return "".join(out)
+            return _ESCAPES[ch]
+        if cat in _HIDDEN or ord(ch) in _OTHER_GRAPHEME_EXTEND or (cat == "Zs" and ch != " "):
+            return "\\u{%x}" % ord(ch)
+        return ch
+    return '"' + "".join(map(one, s)) + '"'
 
 
-def holds(op, v, t):
-    return {">": v > t, ">=": v >= t, "<": v < t, "<=": v <= t, "==": abs(v - t) < 1e-12}[op]
-
-
-def condition(metrics, metric, op, threshold):
+def condition(metrics, metric, op, t):
     v = metrics.get(metric)
-    return v is not None and math.isfinite(v) and holds(op, v, threshold)
+    if v is None or not math.isfinite(v):
+        return False
+    return {">": v > t, ">=": v >= t, "<": v < t, "<=": v <= t, "==": abs(v - t) < 1e-12}[op]
 
 
 class Engine:
@@ -60,11 +54,7 @@ class Engine:
             if key not in [g.upper() for g in regimes]:
                 continue
             results = (condition(metrics, *c) for c in conds)
-            if len(conds) == 1 or logic.upper() == "AND":
-                ok = all(results)
-            else:
-                ok = any(results)
-            if not ok:
+            if not (all(results) if len(conds) == 1 or logic.upper() == "AND" else any(results)):
                 continue
             if cooldown > 0 and self.clock - self.last.get(name, -1.0 - cooldown) < cooldown:
                 continue
@@ -74,10 +64,6 @@ class Engine:
             self.last[name] = self.clock
             fired += [(k, s, v, ttl, name) for k, s, v, ttl in actions]
         return fired
-
-
-# Unicode White_Space.
-_WHITE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
 
 
 def state_metrics(layer_rs, good_layers, bad_layers, extra=None):

@@ -1,6 +1,5 @@
-// A fire count at its largest value must stay there, never wrap to 0:
-// four billion firings are out of reach from Python, so this drives the
-// engine directly with its record set near the end of the range.
+// A fire count at its largest value must stay there, never wrap to 0. Four billion
+// firings are out of reach from Python, so this sets the record near the end directly.
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -23,16 +22,15 @@ int main() {
         if (!built.ok()) return 2;
         RuleEngine e = std::move(built).value();
         e.records["r"] = RuleEngine::Record{kMax - 1, 0.0};
-        const MetricMap m{{"R", 0.1}};
         // unlimited: fires on and on; the largest limit: fires once more, then stops
         const std::size_t expected[2] = {1, max_fires == 0 ? 1u : 0u};
         for (std::size_t k = 0; k < 2; ++k) {
-            std::size_t n = e.evaluate("nominal", m).size();
+            std::size_t n = e.evaluate("nominal", MetricMap{{"R", 0.1}}).size();
             if (n != expected[k] || e.fire_count("r") != kMax) {
                 std::printf("max_fires %u call %zu: fired %zu, count %u\n", max_fires, k, n, e.fire_count("r"));
                 ++failures;
             }
         }
     }
-    return failures == 0 ? 0 : 1;
+    return failures;
 }

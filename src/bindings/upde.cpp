@@ -27,8 +27,9 @@ QEL_BINDINGS(upde) {
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
                    F64Array alpha, std::uint64_t n_steps) -> Result<NewArray<double>, QelError> {
                     // Zero steps hand the copy back as given: no checks, no wrap.
+                    std::optional<UPDEStepper::CouplingScan> scan;
                     for (std::uint64_t k = 0; k < n_steps; ++k) {
-                        auto st = s.step(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span());
+                        auto st = s.step(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(), &scan);
                         if (!st) return std::move(st).error();
                     }
                     return NewArray<double>::from(phases.values);

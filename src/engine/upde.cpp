@@ -181,22 +181,27 @@ QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfi
 }
 
 Status UPDEStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm,
-                         double zeta, double psi, std::span<const double> alpha) {
+                         double zeta, double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse) {
     if (auto st = integrators::check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn || alpha.size() != *nn)
         return QelError::invalid_dimension(text::cat("expected ", square_text(n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
     if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
-    // The lag scan also decides the fast path (every lag == 0.0, -0.0 included).
-    const auto lags = scan_finite_zero(alpha);
-    if (!all_finite(omegas) || !all_finite(knm) || !lags.finite ||
-        !std::isfinite(modulator))
+    CouplingScan scan;
+    if (reuse && *reuse) {
+        scan = **reuse;
+    } else {
+        // The lag scan also decides the fast path (every lag == 0.0, -0.0 included).
+        const auto lags = scan_finite_zero(alpha);
+        scan = CouplingScan{lags.finite && all_finite(knm), lags.zero};
+    }
+    if (!all_finite(omegas) || !scan.finite || !std::isfinite(modulator))
         return QelError::integration_diverged("omegas/knm/alpha/modulator contain NaN/Inf");
     if (!std::isfinite(zeta)) return QelError::integration_diverged("zeta is NaN/Inf");
     if (!std::isfinite(psi)) return QelError::integration_diverged("psi is NaN/Inf");
 
-    const bool all_alpha_zero = lags.zero;
+    const bool all_alpha_zero = scan.alpha_zero;
     std::span<const double> k_in(knm);
 
     if (method == IntegrationMethod::RK45) {
@@ -216,6 +221,12 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
 
     if (plasticity)
         PlasticityModel::update(sin_theta, cos_theta, knm, plasticity->lr, plasticity->decay, modulator, dt);
+    if (reuse) {
+        if (plasticity)
+            reuse->reset();
+        else
+            *reuse = scan;
+    }
     wrap_phases(phases);
     return {};
 }

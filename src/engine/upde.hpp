@@ -69,10 +69,21 @@ struct UPDEStepper {
     // cannot be allocated throws std::bad_alloc.
     static QelResult<UPDEStepper> create(std::size_t n, const IntegrationConfig& config);
 
+    // What the scans of knm and alpha found. A run of steps over one coupling
+    // and one lag array, which nothing but plasticity can change in between,
+    // keeps it instead of scanning n*n values twice per step.
+    struct CouplingScan {
+        bool finite = false;  // every coupling and every lag
+        bool alpha_zero = false;
+    };
+
     // One step: checks, integration by the configured method, plasticity on
-    // knm (when set), wrapping. On failure nothing has changed.
+    // knm (when set), wrapping. On failure nothing has changed. With `reuse`,
+    // a scan kept by the previous step of the same run stands in for the scan
+    // of knm and alpha, and this step leaves its own there (none after
+    // plasticity has changed knm).
     Status step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
-                double psi, std::span<const double> alpha);
+                double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse = nullptr);
 
     // One adaptive Dormand-Prince step from last_dt; inputs already checked.
     void rk45_step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,

@@ -54,8 +54,9 @@ Status UPDEStepper::run_omega_schedule(std::span<double> phases, std::span<const
     if (omega_schedule.size() != *total)
         return QelError::invalid_dimension(
             text::cat("expected omega_schedule length ", *total, ", got ", omega_schedule.size()));
+    std::optional<CouplingScan> scan;
     for (std::uint64_t s = 0; s < n_steps; ++s) {
-        auto st = step(phases, omega_schedule.subspan(s * n, n), knm, zeta, psi, alpha);
+        auto st = step(phases, omega_schedule.subspan(s * n, n), knm, zeta, psi, alpha, &scan);
         if (!st) return st;
     }
     return {};
@@ -74,6 +75,7 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
                                                      ", got omega=", omega_schedule.size(),
                                                      " velocity=", velocity_schedule.size()));
     std::vector<double> shift(n, 0.0), omega_eff(n, 0.0);
+    std::optional<CouplingScan> scan;
     for (std::uint64_t s = 0; s < n_steps; ++s) {
         // The coupling as left by the previous step's plasticity.
         auto st = compute_doppler_term(shift, velocity_schedule.subspan(s * n, n), knm, n, doppler.strength,
@@ -81,7 +83,7 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
         if (!st) return st;
         const double* row = omega_schedule.data() + s * n;
         for (std::size_t i = 0; i < n; ++i) omega_eff[i] = row[i] + shift[i];
-        st = step(phases, omega_eff, knm, zeta, psi, alpha);
+        st = step(phases, omega_eff, knm, zeta, psi, alpha, &scan);
         if (!st) return st;
     }
     return {};

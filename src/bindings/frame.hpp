@@ -517,7 +517,7 @@ struct Arg<std::optional<F64Elements>> {
 };
 
 // An array argument whose contiguity test and borrow the wrapper runs itself,
-// by calling finish(): for a Part that orders those tests differently from
+// by calling finish(): for a method whose array tests run in another order than
 // the parameters. Converted in parameter order like any other argument.
 template <class A>
 struct Deferred;

@@ -34,6 +34,14 @@ Dict action_dict(ControlAction&& a) {
     return d;
 }
 
+// Parses a regime name, applies op to it and names the regime op leaves.
+template <class Op>
+Result<std::string_view, PlainError> with_regime(const std::string& name, Op op) {
+    auto r = str_to_regime(name);
+    if (!r.ok()) return std::move(r).error();
+    return regime_name(op(r.value()));
+}
+
 }  // namespace
 
 QEL_BINDINGS(supervisor_regime) {
@@ -67,17 +75,13 @@ QEL_BINDINGS(supervisor_regime) {
                 })
         .method("transition", "transition($self, proposed)",
                 "Apply transition with cooldown/hysteresis. Returns actual regime string.",
-                [](RegimeManager& rm, std::string proposed) -> Result<std::string_view, PlainError> {
-                    auto r = str_to_regime(proposed);
-                    if (!r.ok()) return std::move(r).error();
-                    return regime_name(rm.transition(r.value()));
+                [](RegimeManager& rm, std::string proposed) {
+                    return with_regime(proposed, [&](Regime r) { return rm.transition(r); });
                 })
         .method("force_transition", "force_transition($self, regime)",
                 "Bypass cooldown and hysteresis hold \u2014 event-driven triggers.",
-                [](RegimeManager& rm, std::string regime) -> Result<std::string_view, PlainError> {
-                    auto r = str_to_regime(regime);
-                    if (!r.ok()) return std::move(r).error();
-                    return regime_name(rm.force_transition(r.value()));
+                [](RegimeManager& rm, std::string regime) {
+                    return with_regime(regime, [&](Regime r) { return rm.force_transition(r); });
                 })
         .getter("current", "", [](const RegimeManager& rm) { return regime_name(rm.current()); })
         .getter("transition_log", "", [](const RegimeManager& rm) {

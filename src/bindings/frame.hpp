@@ -55,10 +55,6 @@ PyObject* panic_exception_type();
 // A QelError as ValueError with its prefix.
 PyObject* qel_err(const QelError& e);
 [[noreturn]] void raise_qel(const QelError& e);
-// Throws PyErrSet when a Python exception is pending.
-inline void check_py() {
-    if (PyErr_Occurred()) throw PyErrSet{};
-}
 // Adds "while processing '<name>'" to the pending exception.
 void add_param_note(std::string_view name);
 // Sets the Python exception for the C++ exception being handled; for catch (...).
@@ -121,7 +117,7 @@ struct ArrayFields {
     int flags;
 };
 inline constexpr int kWriteable = 0x0400;
-enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, UIntP = 8, Float64 = 12 };
+enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, Float64 = 12 };
 PyTypeObject* ndarray_type();  // imports NumPy on first use
 // New writeable C-contiguous array owning its data; returns its data pointer.
 Obj new_array(int nd, const Py_ssize_t* dims, int type_num, void** data);
@@ -184,10 +180,6 @@ struct DictArg {
     std::vector<std::pair<K, V>> items;
 };
 
-// Any Python object, borrowed for the call.
-struct Any {
-    PyObject* obj = nullptr;
-};
 
 // ---------------------------------------------------------------------------
 // Results.
@@ -420,10 +412,6 @@ struct ValueConv<std::unordered_map<K, V>> {
         return out;
     }
 };
-template <>
-struct ValueConv<Any> {
-    static Any convert(PyObject* o) { return Any{o}; }
-};
 
 // Parameter converters: convert() during conversion, finish() afterwards in
 // parameter order (contiguity tests and borrows), get() for the lambda.
@@ -587,6 +575,27 @@ struct IsNew<New<T>> : std::true_type {};
 template <class T>
 PyObject* new_instance(T&& value);
 
+// A Result's value, its error raised (QelError with its prefix, PlainError
+// bare); any other value passes through.
+template <class R>
+decltype(auto) unwrap(R&& r) {
+    using D = std::decay_t<R>;
+    if constexpr (IsResult<D>::value) {
+        if (!r.ok()) {
+            using E = std::decay_t<decltype(r.error())>;
+            if constexpr (std::is_same_v<E, QelError>) {
+                raise_qel(r.error());
+            } else {
+                static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
+                raise_value_error(r.error().message);
+            }
+        }
+        return std::move(r).value();
+    } else {
+        return std::forward<R>(r);
+    }
+}
+
 template <class T>
 PyObject* to_py(T&& value) {
     using D = std::decay_t<T>;
@@ -640,19 +649,11 @@ PyObject* to_py(T&& value) {
         }
         return l.release();
     } else if constexpr (IsResult<D>::value) {
-        if (!value.ok()) {
-            using E = std::decay_t<decltype(value.error())>;
-            if constexpr (std::is_same_v<E, QelError>) {
-                raise_qel(value.error());
-            } else {
-                static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
-                raise_value_error(value.error().message);
-            }
-        }
         if constexpr (std::is_void_v<decltype(value.value())>) {
+            unwrap(std::move(value));
             Py_RETURN_NONE;
         } else {
-            return to_py(std::move(value).value());
+            return to_py(unwrap(std::move(value)));
         }
     } else {
         static_assert(sizeof(D) == 0, "no Python conversion for this result type");
@@ -699,21 +700,26 @@ struct TypeSlot {
     static inline PyTypeObject* type = nullptr;
 };
 
+// A new instance of type tp holding value.
 template <class T>
-PyObject* new_instance(T&& value) {
+PyObject* new_instance_of(PyTypeObject* tp, T&& value) {
     using D = std::decay_t<T>;
-    PyTypeObject* tp = TypeSlot<D>::type;
-    if (!tp) raise_panic("class not registered");
     auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(tp, Py_tp_alloc));
     PyObject* self = alloc(tp, 0);
     if (!self) throw PyErrSet{};
     auto* inst = reinterpret_cast<Instance<D>*>(self);
     new (&inst->borrow) std::atomic<std::int64_t>(0);
-    new (inst->storage) D(std::move(value));
+    new (inst->storage) D(std::forward<T>(value));
     inst->alive = true;
     return self;
 }
 
+template <class T>
+PyObject* new_instance(T&& value) {
+    PyTypeObject* tp = TypeSlot<std::decay_t<T>>::type;
+    if (!tp) raise_panic("class not registered");
+    return new_instance_of(tp, std::forward<T>(value));
+}
 // ---------------------------------------------------------------------------
 // Trampolines.
 
@@ -747,48 +753,37 @@ void convert_all(const Signature& sig, PyObject** slots, std::tuple<C...>& convs
     }(std::index_sequence_for<C...>{});
 }
 
-// Converts slots into the lambda's arguments and calls it; returns a new reference.
-template <class L, class Self, class... A>
-PyObject* invoke(const Signature& sig, PyObject** slots, Self* self, std::tuple<A...>*) {
+// Converts slots into fn's arguments (A...) and calls it.
+template <class F, class... A>
+decltype(auto) call_with(const Signature& sig, PyObject** slots, F&& fn, std::tuple<A...>*) {
     std::tuple<ArgOf<A>...> convs;
     convert_all(sig, slots, convs);
-    return std::apply(
-        [&](auto&... c) -> PyObject* {
-            using R = decltype(std::declval<L>()(c.get()...));
-            if constexpr (std::is_void_v<R>) {
-                L{}(c.get()...);
-                Py_RETURN_NONE;
-            } else {
-                PyObject* r = to_py(L{}(c.get()...));
-                if (!r) throw PyErrSet{};
-                return r;
-            }
-        },
-        convs);
+    return std::apply([&](auto&... c) -> decltype(auto) { return fn(c.get()...); }, convs);
 }
 
+// Runs call() and turns what it returns into a new reference (None for void).
+template <class Call>
+PyObject* py_result(Call&& call) {
+    if constexpr (std::is_void_v<decltype(call())>) {
+        call();
+        Py_RETURN_NONE;
+    } else {
+        PyObject* r = to_py(call());
+        if (!r) throw PyErrSet{};
+        return r;
+    }
+}
+
+// A method: the object is borrowed (exclusively when the lambda takes it
+// non-const) before the arguments are converted.
 template <class L, class Self, class First, class... A>
 PyObject* invoke_method(const Signature& sig, PyObject** slots, Instance<Self>* inst,
                         std::tuple<First, A...>*) {
-    constexpr bool exclusive = !std::is_const_v<std::remove_reference_t<First>>;
-    ObjectBorrow guard(inst, exclusive);
-    Self& self = inst->value();
-    auto bound = [&](auto&&... a) { return L{}(self, std::forward<decltype(a)>(a)...); };
-    std::tuple<ArgOf<A>...> convs;
-    convert_all(sig, slots, convs);
-    return std::apply(
-        [&](auto&... c) -> PyObject* {
-            using R = decltype(bound(c.get()...));
-            if constexpr (std::is_void_v<R>) {
-                bound(c.get()...);
-                Py_RETURN_NONE;
-            } else {
-                PyObject* r = to_py(bound(c.get()...));
-                if (!r) throw PyErrSet{};
-                return r;
-            }
-        },
-        convs);
+    ObjectBorrow guard(inst, !std::is_const_v<std::remove_reference_t<First>>);
+    auto bound = [&](auto&&... a) -> decltype(auto) { return L{}(inst->value(), std::forward<decltype(a)>(a)...); };
+    return py_result([&]() -> decltype(auto) {
+        return call_with(sig, slots, bound, static_cast<std::tuple<A...>*>(nullptr));
+    });
 }
 
 // Per-lambda signature. Never destroyed: it holds Python objects, and static
@@ -807,7 +802,9 @@ PyObject* fn_trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
     try {
         PyObject* slots[kMaxParams + 1];
         match_fastcall(SigOf<L>::sig, args, nargsf, kwnames, slots);
-        return invoke<L, void>(SigOf<L>::sig, slots, nullptr, static_cast<Args*>(nullptr));
+        return py_result([&]() -> decltype(auto) {
+            return call_with(SigOf<L>::sig, slots, L{}, static_cast<Args*>(nullptr));
+        });
     } catch (...) {
         map_current_exception();
         return nullptr;
@@ -834,9 +831,7 @@ PyObject* getter_trampoline(PyObject* self, void*) {
         auto* inst = reinterpret_cast<Instance<T>*>(self);
         using First = std::tuple_element_t<0, typename FnTraits<L>::args>;
         ObjectBorrow guard(inst, !std::is_const_v<std::remove_reference_t<First>>);
-        PyObject* r = to_py(L{}(inst->value()));
-        if (!r) throw PyErrSet{};
-        return r;
+        return py_result([&]() -> decltype(auto) { return L{}(inst->value()); });
     } catch (...) {
         map_current_exception();
         return nullptr;
@@ -857,43 +852,12 @@ int setter_trampoline(PyObject* self, PyObject* value, void*) {
             add_param_note("val");  // a setter's value is its argument 'val'
             throw;
         }
-        using R = decltype(L{}(inst->value(), std::move(*v)));
-        if constexpr (std::is_void_v<R>) {
-            L{}(inst->value(), std::move(*v));
-        } else {
-            PyObject* r = to_py(L{}(inst->value(), std::move(*v)));
-            if (!r) throw PyErrSet{};
-            Py_DECREF(r);
-        }
+        Py_DECREF(py_result([&]() -> decltype(auto) { return L{}(inst->value(), std::move(*v)); }));
         return 0;
     } catch (...) {
         map_current_exception();
         return -1;
     }
-}
-
-template <class T, class L, class... A>
-T construct(const Signature& sig, PyObject** slots, std::tuple<A...>*) {
-    std::tuple<ArgOf<A>...> convs;
-    convert_all(sig, slots, convs);
-    return std::apply(
-        [&](auto&... c) -> T {
-            auto r = L{}(c.get()...);
-            using R = decltype(r);
-            if constexpr (IsResult<R>::value) {
-                if (!r.ok()) {
-                    using E = std::decay_t<decltype(r.error())>;
-                    if constexpr (std::is_same_v<E, QelError>)
-                        raise_qel(r.error());
-                    else
-                        raise_value_error(r.error().message);
-                }
-                return std::move(r).value();
-            } else {
-                return r;
-            }
-        },
-        convs);
 }
 
 template <class T, class L>
@@ -903,15 +867,8 @@ PyObject* new_trampoline(PyTypeObject* tp, PyObject* args, PyObject* kwargs) {
         PyObject* slots[kMaxParams + 1];
         match_tuple_dict(SigOf<L>::sig, args, kwargs, slots);
         // Conversions and checks, then the engine object; only then the instance.
-        T value = construct<T, L>(SigOf<L>::sig, slots, static_cast<Args*>(nullptr));
-        auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(tp, Py_tp_alloc));
-        PyObject* self = alloc(tp, 0);
-        if (!self) throw PyErrSet{};
-        auto* inst = reinterpret_cast<Instance<T>*>(self);
-        new (&inst->borrow) std::atomic<std::int64_t>(0);
-        new (inst->storage) T(std::move(value));
-        inst->alive = true;
-        return self;
+        T value = unwrap(call_with(SigOf<L>::sig, slots, L{}, static_cast<Args*>(nullptr)));
+        return new_instance_of(tp, std::move(value));
     } catch (...) {
         map_current_exception();
         return nullptr;

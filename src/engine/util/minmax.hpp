@@ -14,9 +14,5 @@ inline double nan_max(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return NAN;
     return b > a ? b : a;
 }
-// Cap at hi keeping NaN: v > hi ? hi : v.
-inline double cap_above(double v, double hi) { return v > hi ? hi : v; }
-// Floor at lo keeping NaN: v < lo ? lo : v.
-inline double floor_below(double v, double lo) { return v < lo ? lo : v; }
 
 }  // namespace qel

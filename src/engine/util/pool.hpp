@@ -4,7 +4,6 @@
 // depend on the number of workers. Worker bodies never touch Python.
 #pragma once
 #include <cstddef>
-#include <vector>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -36,27 +35,6 @@ void for_each_index(std::size_t n, F&& f) {
     for_chunks(n, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) f(i);
     });
-}
-
-// out[i] = f(i), gathered in index order.
-template <class T, class F>
-std::vector<T> map_indices(std::size_t n, F&& f) {
-    std::vector<T> out(n);
-    for_each_index(n, [&](std::size_t i) { out[i] = f(i); });
-    return out;
-}
-
-// Sum of part(begin, end) over fixed chunks, added serially in chunk order.
-template <class F>
-double chunked_sum(std::size_t n, std::size_t chunk, F&& part) {
-    if (n == 0) return 0.0;
-    if (chunk == 0) chunk = 1;
-    std::size_t n_chunks = (n + chunk - 1) / chunk;
-    std::vector<double> partial(n_chunks, 0.0);
-    for_chunks(n, chunk, [&](std::size_t b, std::size_t e) { partial[b / chunk] = part(b, e); });
-    double s = 0.0;
-    for (double p : partial) s += p;
-    return s;
 }
 
 }  // namespace qel::pool

@@ -1,0 +1,27 @@
+// The one pseudo-random generator: Knuth's MMIX linear congruential step,
+// advanced before every draw, seeded by the caller.
+#pragma once
+#include <cstdint>
+
+namespace qel {
+
+class MmixLcg {
+public:
+    explicit MmixLcg(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return state_;
+    }
+    // (state >> 33) * 2^-31, in [0, 1).
+    double uniform31() { return static_cast<double>(next() >> 33) * 0x1p-31; }
+    // (state >> 11) * 2^-53, in [0, 1).
+    double uniform53() { return static_cast<double>(next() >> 11) * 0x1p-53; }
+    // (state >> 33) mod range; range must be non-zero.
+    std::uint64_t index(std::uint64_t range) { return (next() >> 33) % range; }
+    std::uint64_t state() const { return state_; }
+
+private:
+    std::uint64_t state_;
+};
+
+}  // namespace qel

@@ -1,13 +1,9 @@
-import os
-import subprocess
-import sys
-import textwrap
-
 import numpy as np
 import pytest
 
 import qel_kernel as qk
 from reference import sheaf
+from support import TWO_PI, wrap
 
 DIM = "invalid dimension: "
 NAN = "integration diverged: sheaf UPDE inputs contain NaN/Inf"
@@ -19,22 +15,7 @@ def problem(n, d, seed=0, zeta=0.7):
     omegas = rng.normal(0.0, 1.0, n * d)
     maps = rng.normal(0.0, 0.5, (n * d) ** 2)
     maps[rng.random(maps.size) < 0.3] = 0.0
-    return phases, omegas, maps, zeta, rng.uniform(0.0, sheaf.TWO_PI, d)
-
-
-@pytest.mark.parametrize(
-    "n, d, kwargs, exc, pattern",
-    [
-        (2, 0, {}, ValueError, "^invalid dimension: n and d must both be > 0$"),
-        (0, 1, {"method": "RK4"}, ValueError, "^unknown method: RK4$"),
-        (2**40, 2**40, {}, ValueError, "^invalid dimension: "),  # n*d overflows
-        (1, 2**32, {}, ValueError, "^invalid dimension: "),  # (n*d)^2 overflows
-        (2**32 - 1, 1, {}, MemoryError, None),  # eleven vectors of 32 GiB each
-    ],
-)
-def test_constructor_refusals(n, d, kwargs, exc, pattern):
-    with pytest.raises(exc, match=pattern):
-        qk.PySheafUPDEStepper(n, d, **kwargs)
+    return phases, omegas, maps, zeta, rng.uniform(0.0, TWO_PI, d)
 
 
 def _bad(field, value, **more):
@@ -65,16 +46,6 @@ def test_step_validation_changes_nothing(args, text):
     assert str(info.value) == text
     assert np.array_equal(phases, args["phases"], equal_nan=True)
     assert s.last_dt == before
-
-
-def test_phases_layout_and_zero_step_run():
-    s = qk.PySheafUPDEStepper(2, 2)
-    _, omegas, maps, zeta, psi = problem(2, 2)
-    with pytest.raises(ValueError, match="^phases not contiguous$"):
-        s.step(np.zeros(8)[::2], omegas, maps, zeta, psi)
-    phases = np.array([9.0, -3.0, np.nan])
-    out = s.run(phases, np.zeros(1), np.zeros(1), 0.0, np.zeros(1), 0)
-    assert np.array_equal(out, phases, equal_nan=True) and out is not phases
 
 
 def test_block_layout_of_the_maps():
@@ -113,7 +84,7 @@ def test_bit_identical_to_plain_python_order(method, substeps):
         got = s.step(got, omegas, maps, zeta, psi)
         y, last_dt = sheaf.step(method, y, omegas, maps, zeta, psi, n, d, 0.2, substeps, last_dt,
                                 atol=1e-9, rtol=1e-7, exact=True)
-        assert got.tolist() == y
+        assert got.tolist() == y.tolist()
         assert s.last_dt == last_dt
 
 
@@ -129,7 +100,7 @@ def test_rk45_covers_exactly_dt(dt, substeps):
     s = qk.PySheafUPDEStepper(n, d, dt=dt, method="rk45", n_substeps=substeps)
     assert (s.n, s.d) == (n, d)
     got = s.step(phases, omegas, np.zeros((n * d) ** 2), 0.0, np.zeros(d))
-    np.testing.assert_allclose(got, sheaf.wrap(phases + omegas * dt), rtol=0, atol=1e-14)
+    np.testing.assert_allclose(got, wrap(phases + omegas * dt), rtol=0, atol=1e-14)
     assert s.last_dt == dt
 
 
@@ -154,24 +125,3 @@ def test_rk45_that_cannot_finish_fails_and_changes_nothing(nd, dt, tol, args, te
     assert str(info.value) == "integration diverged: " + text
     assert np.array_equal(args[0], phases)
     assert s.last_dt == dt
-
-
-def test_results_do_not_depend_on_the_number_of_workers():
-    script = textwrap.dedent(
-        """
-        import os, sys, numpy as np
-        if sys.argv[1] == "1":
-            os.sched_setaffinity(0, {sorted(os.sched_getaffinity(0))[0]})
-        import qel_kernel as qk
-        rng = np.random.default_rng(11)
-        n, d = 67, 3
-        args = (rng.uniform(0, 6, n * d), rng.normal(size=n * d), rng.normal(size=(n * d) ** 2), 0.5,
-                rng.uniform(0, 6, d))
-        out = [qk.PySheafUPDEStepper(n, d, dt=0.05, method=m).run(*args, 2) for m in ("euler", "rk4", "rk45")]
-        sys.stdout.write(np.concatenate(out).tobytes().hex())
-        """
-    )
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    outs = [subprocess.run([sys.executable, "-c", script, k], env=env, capture_output=True, text=True, check=True).stdout
-            for k in ("1", "all")]
-    assert outs[0] == outs[1] and len(outs[0]) > 0

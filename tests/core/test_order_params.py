@@ -5,9 +5,9 @@ import numpy as np
 import pytest
 
 import qel_kernel as qk
+from support import TWO_PI
 from reference import order_params as ref
 
-TWO_PI = 6.283185307179586
 
 
 @pytest.mark.parametrize(

@@ -70,19 +70,15 @@ def test_omega_schedule_checks():
     raises("invalid dimension: expected omega_schedule length 6, got 5", run, z3, np.zeros(5), 2)
     # Overflow is reported before the length, never wrapped into a match.
     raises("invalid dimension: omega schedule is too large", run, z3, z3, TOO_MANY)
-    # The rest are the step's own checks.
-    raises("invalid dimension: expected 9=3*3, got knm=4 alpha=9", run, z3, z3, 1, np.zeros(4))
-    raises("invalid dimension: expected 3, got phases=2 omegas=3", run, np.zeros(2), z3, 1)
 
 
 # The Doppler runner takes its write borrow of knm late (after velocity_schedule): it must still refuse overlaps.
-@pytest.mark.parametrize("clash", ["knm is alpha", "one shared element", "phases", "schedule"])
+@pytest.mark.parametrize("clash", ["one shared element", "schedule"])
 def test_doppler_refuses_overlapping_knm_before_writing(clash):
     phases, knm, alpha = network(3, 5)
     big = np.concatenate([knm, alpha])
     a = dict(ph=phases, k=big[:9], al=alpha, sched=np.ones(3))
-    a.update({"knm is alpha": dict(al=big[:9]), "one shared element": dict(al=big[8:17]),
-              "phases": dict(ph=big[:3]), "schedule": dict(sched=big[6:9])}[clash])
+    a.update({"one shared element": dict(al=big[8:17]), "schedule": dict(sched=big[6:9])}[clash])
 
     def call(s, ph, k, al, sched):
         return s.run_doppler_schedule(ph, sched, k, 0.0, 0.0, al, np.zeros(3), 1.0, 1.0, 1)

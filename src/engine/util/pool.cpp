@@ -18,9 +18,11 @@ namespace {
 std::atomic<bool> g_failed{false};
 
 // A worker that fails to start on a worker thread ends the process (the pool
-// cannot report it there). So before the first parallel loop, start as many
-// threads as the pool would, with its stack size, all alive at once, and let
-// the pool use no more than that.
+// cannot report it there). So before the first parallel loop, start the
+// threads the pool would want, all alive at once, and let it use fewer than
+// that: the pool may try to start one worker more than its limit, and the
+// probe's threads ask for more stack than the pool's, so that what the process
+// allocates before the workers have started does not take their room.
 struct Probe {
     std::mutex m;
     std::condition_variable cv;
@@ -39,7 +41,7 @@ struct Probe {
         std::vector<pthread_t> threads;
         pthread_attr_t attr;
         if (pthread_attr_init(&attr) != 0) return 0;
-        if (stack_size > 0) pthread_attr_setstacksize(&attr, stack_size);
+        pthread_attr_setstacksize(&attr, stack_size);
         for (int k = 0; k < wanted; ++k) {
             pthread_t t;
             if (pthread_create(&t, &attr, &park, this) != 0) break;
@@ -58,16 +60,20 @@ struct Probe {
 
 bool probe_workers() {
     try {
-        const int wanted = tbb::info::default_concurrency() - 1;
-        if (wanted <= 0) return false;
-        const std::size_t stack = tbb::global_control::active_value(tbb::global_control::thread_stack_size);
+        const int workers = tbb::info::default_concurrency() - 1;
+        if (workers <= 0) return false;
+        constexpr std::size_t kSlack = std::size_t{4} << 20;
+        const std::size_t stack =
+            tbb::global_control::active_value(tbb::global_control::thread_stack_size) + kSlack;
         Probe probe;
-        const int started = probe.start(wanted, stack);
-        if (started == 0) return false;
-        if (started < wanted) {
-            // Kept for the life of the process.
-            static tbb::global_control limit(tbb::global_control::max_allowed_parallelism,
-                                             static_cast<std::size_t>(started) + 1);
+        const int started = probe.start(workers + 1, stack);
+        if (started <= 1) return false;
+        if (started <= workers) {
+            // started - 1 workers besides the calling thread. Never destroyed: lifting the limit at exit
+            // would start more workers then.
+            static auto* limit = new tbb::global_control(tbb::global_control::max_allowed_parallelism,
+                                                         static_cast<std::size_t>(started));
+            (void)limit;
         }
         return true;
     } catch (...) {

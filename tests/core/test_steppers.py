@@ -1,5 +1,6 @@
 """Rules the three stepper classes share: construction, layout and borrow refusals, runs, and the worker pool."""
 import math
+import os
 
 import numpy as np
 import pytest
@@ -223,6 +224,7 @@ def test_results_do_not_depend_on_the_number_of_workers(code):
     same_on_one_cpu(code)
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer needs memory the limit refuses")
 @pytest.mark.parametrize("margin_mib", [0, 20, 80])
 def test_workers_that_cannot_start_leave_the_bits_unchanged(margin_mib):
     # A memory limit just above what the process uses stops some or all of the pool's threads (each wants its own

@@ -88,6 +88,7 @@ void compute_derivative(std::size_t n, std::size_t d, std::span<const double> st
 
 QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t d, const IntegrationConfig& config) {
     if (n == 0 || d == 0) return QelError::invalid_dimension("n and d must both be > 0");
+    // The configuration's errors come before the size refusals (init checks it again, at no cost).
     if (Status s = config.validate(); !s) return std::move(s).error();
     auto nd = checked_mul(n, d);
     if (!nd) return QelError::invalid_dimension(text::cat("n*d overflows: n=", n, " d=", d));

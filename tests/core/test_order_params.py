@@ -51,15 +51,6 @@ def test_bit_for_bit_against_reference(seed):
     assert qk.compute_layer_coherence_rust(a, np.array(idx, dtype=np.int64)) == ref.layer_coherence(a.tolist(), idx)
 
 
-def test_against_numpy():
-    rng = np.random.default_rng(7)
-    a = rng.uniform(0, TWO_PI, 1000)
-    z = np.exp(1j * a).mean()
-    r, psi = qk.order_parameter(a)
-    assert r == pytest.approx(abs(z), abs=1e-12)
-    assert psi == pytest.approx(np.angle(z) % TWO_PI, abs=1e-12)
-
-
 def test_plv():
     with pytest.raises(ValueError) as e:
         qk.plv(np.zeros(3), np.zeros(4))

@@ -2,8 +2,7 @@
 
 d theta_ia/dt = omega_ia + sum_j sum_b R_ij[a][b] sin(theta_jb - theta_ia) + zeta sin(psi_a - theta_ia)
 
-Two derivatives: `derivative` in NumPy (einsum, for tolerance comparisons at any size) and `exact_derivative`,
-which keeps the stated order of every addition; `step(..., exact=True)` then matches small cases bit for bit.
+The derivative keeps the stated order of every addition, so small cases match bit for bit.
 """
 import math
 
@@ -12,19 +11,11 @@ import numpy as np
 from reference.integrators import E, dopri_stages, euler, rk4, weighted, wrap
 
 
-def derivative(theta, omegas, maps, zeta, psi, n, d):
-    th = np.asarray(theta, dtype=float).reshape(n, d)
-    r = np.asarray(maps, dtype=float).reshape(n, n, d, d)  # R[i, j, a, b]
-    diff = th[None, :, None, :] - th[:, None, :, None]  # [i, j, a, b] = theta_jb - theta_ia
-    out = np.asarray(omegas, dtype=float).reshape(n, d) + np.einsum("ijab,ijab->ia", r, np.sin(diff))
-    return (out + zeta * np.sin(np.asarray(psi)[None, :] - th)).ravel()
-
-
 def _sincos(v):
     return np.array([math.sin(x) for x in v]), np.array([math.cos(x) for x in v])
 
 
-def exact_derivative(y, omegas, maps, zeta, psi, n, d):
+def derivative(y, omegas, maps, zeta, psi, n, d):
     """Elementwise NumPy arithmetic only, so every entry is added in the stated order."""
     s, c = _sincos(y)
     si, ci, r = s.reshape(n, d), c.reshape(n, d), np.asarray(maps, dtype=float).reshape(n, n, d, d)
@@ -40,9 +31,9 @@ def exact_derivative(y, omegas, maps, zeta, psi, n, d):
     return out.ravel()
 
 
-def step(method, y, omegas, maps, zeta, psi, n, d, dt, substeps=1, last_dt=None, atol=1e-6, rtol=1e-3, exact=False):
+def step(method, y, omegas, maps, zeta, psi, n, d, dt, substeps=1, last_dt=None, atol=1e-6, rtol=1e-3):
     """One step call; returns (wrapped phases, last_dt)."""
-    f = lambda x: (exact_derivative if exact else derivative)(x, omegas, maps, zeta, psi, n, d)  # noqa: E731
+    f = lambda x: derivative(x, omegas, maps, zeta, psi, n, d)  # noqa: E731
     y = np.array(y, dtype=float)
     if method != "rk45":
         for _ in range(substeps):

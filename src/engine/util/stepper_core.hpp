@@ -10,10 +10,10 @@
 // with dopri_buffers().
 #pragma once
 #include <cstddef>
-#include <optional>
 #include <cstdint>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "engine/util/checked.hpp"

@@ -8,8 +8,11 @@
 #include <mutex>
 #include <vector>
 
+#include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
 #include <tbb/info.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
 
 namespace qel::pool::detail {
 
@@ -83,11 +86,19 @@ bool probe_workers() {
 
 }  // namespace
 
-bool workers_usable() {
+bool run_on_workers(std::size_t n_chunks, ChunkBody body, void* ctx) {
     static const bool probed = probe_workers();
-    return probed && !g_failed.load(std::memory_order_relaxed);
+    if (!probed || g_failed.load(std::memory_order_relaxed)) return false;
+    try {
+        tbb::parallel_for(
+            tbb::blocked_range<std::size_t>(0, n_chunks, 1),
+            [&](const tbb::blocked_range<std::size_t>& r) { body(ctx, r.begin(), r.end()); },
+            tbb::simple_partitioner());
+        return true;
+    } catch (...) {
+        g_failed.store(true, std::memory_order_relaxed);
+        return false;
+    }
 }
-
-void workers_failed() { g_failed.store(true, std::memory_order_relaxed); }
 
 }  // namespace qel::pool::detail

@@ -11,16 +11,14 @@
 #pragma once
 #include <cstddef>
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-
 namespace qel::pool {
 
 namespace detail {
-// Whether loops may go to the workers: false once starting them has failed.
-bool workers_usable();
-void workers_failed();
+using ChunkBody = void (*)(void* ctx, std::size_t c0, std::size_t c1);
+// body(ctx, c0, c1) over the chunk indices [0, n_chunks) on the workers; false
+// when they cannot be used (then none, or part, of the loop has run). Out of
+// line: the loop code stays free of exception handling, which costs here.
+bool run_on_workers(std::size_t n_chunks, ChunkBody body, void* ctx);
 }  // namespace detail
 
 // f(begin, end) for the chunks [c*chunk, min(n, (c+1)*chunk)).
@@ -36,17 +34,8 @@ void for_chunks(std::size_t n, std::size_t chunk, F&& f) {
             f(b, e);
         }
     };
-    if (n_chunks > 1 && detail::workers_usable()) {
-        try {
-            tbb::parallel_for(
-                tbb::blocked_range<std::size_t>(0, n_chunks, 1),
-                [&](const tbb::blocked_range<std::size_t>& r) { run(r.begin(), r.end()); },
-                tbb::simple_partitioner());
-            return;
-        } catch (...) {
-            detail::workers_failed();
-        }
-    }
+    auto body = [](void* ctx, std::size_t c0, std::size_t c1) { (*static_cast<decltype(run)*>(ctx))(c0, c1); };
+    if (n_chunks > 1 && detail::run_on_workers(n_chunks, body, &run)) return;
     run(0, n_chunks);
 }
 

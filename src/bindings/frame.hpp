@@ -31,9 +31,11 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "types/error.hpp"
+#include "types/failure.hpp"
 
 namespace qel::py {
 
@@ -383,6 +385,19 @@ struct ValueConv<std::tuple<T...>> {
         }(std::index_sequence_for<T...>{});
     }
 };
+// A record converted from a tuple of its fields in order: a wrapper declares
+// template <> struct TupleFields<R> { using type = std::tuple<F1, F2>; };
+// and R is then built as R{f1, f2} from a Python tuple of two items.
+template <class R>
+struct TupleFields;
+template <class R>
+    requires requires { typename TupleFields<R>::type; }
+struct ValueConv<R> {
+    static R convert(PyObject* o) {
+        return std::apply([](auto&&... f) { return R{std::move(f)...}; },
+                          ValueConv<typename TupleFields<R>::type>::convert(o));
+    }
+};
 void check_dict(PyObject* o);
 template <class K, class V>
 struct ValueConv<DictArg<K, V>> {
@@ -550,6 +565,10 @@ struct IsResult : std::false_type {};
 template <class T, class E>
 struct IsResult<Result<T, E>> : std::true_type {};
 template <class T>
+struct IsVariant : std::false_type {};
+template <class... T>
+struct IsVariant<std::variant<T...>> : std::true_type {};
+template <class T>
 struct IsTuple : std::false_type {};
 template <class... T>
 struct IsTuple<std::tuple<T...>> : std::true_type {};
@@ -585,6 +604,17 @@ decltype(auto) unwrap(R&& r) {
             using E = std::decay_t<decltype(r.error())>;
             if constexpr (std::is_same_v<E, QelError>) {
                 raise_qel(r.error());
+            } else if constexpr (std::is_same_v<E, InternalError>) {
+                raise_panic(r.error().message);
+            } else if constexpr (IsVariant<E>::value) {
+                std::visit(
+                    [](const auto& x) {
+                        using X = std::decay_t<decltype(x)>;
+                        if constexpr (std::is_same_v<X, QelError>) raise_qel(x);
+                        else if constexpr (std::is_same_v<X, InternalError>) raise_panic(x.message);
+                        else raise_value_error(x.message);
+                    },
+                    r.error());
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
                 raise_value_error(r.error().message);

@@ -1,10 +1,12 @@
 """What the test files share: bit patterns, the wrap, lockstep comparison with a reference, and child runs
 (pinned to one CPU, or under a resource limit)."""
+import contextlib
 import os
 import subprocess
 import sys
 
 import numpy as np
+import pytest
 
 from reference.integrators import TWO_PI, wrap  # noqa: F401  (the one wrap, for every test)
 
@@ -45,3 +47,11 @@ def same_on_one_cpu(code):
     exec(code, here)
     child = run_child(code + "\nimport sys; sys.stdout.write(out.hex())", pinned=True)
     assert bytes.fromhex(child) == here["out"] and here["out"]
+
+
+@contextlib.contextmanager
+def internal_error(match=None):
+    """Expects the module's internal-error exception (derived from BaseException, not Exception)."""
+    with pytest.raises(BaseException, match=match) as info:
+        yield info
+    assert type(info.value).__name__ == "PanicException" and not isinstance(info.value, Exception)

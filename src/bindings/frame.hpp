@@ -565,10 +565,6 @@ struct IsResult : std::false_type {};
 template <class T, class E>
 struct IsResult<Result<T, E>> : std::true_type {};
 template <class T>
-struct IsVariant : std::false_type {};
-template <class... T>
-struct IsVariant<std::variant<T...>> : std::true_type {};
-template <class T>
 struct IsTuple : std::false_type {};
 template <class... T>
 struct IsTuple<std::tuple<T...>> : std::true_type {};
@@ -594,6 +590,20 @@ struct IsNew<New<T>> : std::true_type {};
 template <class T>
 PyObject* new_instance(T&& value);
 
+// An error that is one of several kinds (QelError or InternalError), each raised as its own kind.
+template <class T>
+struct IsErrorVariant : std::false_type {};
+template <class... E>
+struct IsErrorVariant<std::variant<E...>> : std::true_type {};
+[[noreturn]] inline void raise_error(const QelError& e) { raise_qel(e); }
+[[noreturn]] inline void raise_error(const InternalError& e) { raise_panic(e.message); }
+[[noreturn]] inline void raise_error(const PlainError& e) { raise_value_error(e.message); }
+template <class... E>
+[[noreturn]] void raise_error(const std::variant<E...>& e) {
+    std::visit([](const auto& x) { raise_error(x); }, e);
+    throw PyErrSet{};
+}
+
 // A Result's value, its error raised (QelError with its prefix, PlainError
 // bare); any other value passes through.
 template <class R>
@@ -604,17 +614,8 @@ decltype(auto) unwrap(R&& r) {
             using E = std::decay_t<decltype(r.error())>;
             if constexpr (std::is_same_v<E, QelError>) {
                 raise_qel(r.error());
-            } else if constexpr (std::is_same_v<E, InternalError>) {
-                raise_panic(r.error().message);
-            } else if constexpr (IsVariant<E>::value) {
-                std::visit(
-                    [](const auto& x) {
-                        using X = std::decay_t<decltype(x)>;
-                        if constexpr (std::is_same_v<X, QelError>) raise_qel(x);
-                        else if constexpr (std::is_same_v<X, InternalError>) raise_panic(x.message);
-                        else raise_value_error(x.message);
-                    },
-                    r.error());
+            } else if constexpr (std::is_same_v<E, InternalError> || IsErrorVariant<E>::value) {
+                raise_error(r.error());
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
                 raise_value_error(r.error().message);

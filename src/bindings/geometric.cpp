@@ -1,6 +1,6 @@
 // torus_run_rust.
-#include "bindings/frame.hpp"
 #include "engine/geometric.hpp"
+#include "bindings/frame.hpp"
 
 namespace qel::py {
 
@@ -9,8 +9,8 @@ QEL_BINDINGS(geometric) {
     m.function("torus_run_rust", "torus_run_rust(phases, omegas, knm, alpha, _n, zeta, psi, dt, n_steps)", "",
                [](F64Array phases, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t, double zeta,
                   double psi, double dt, std::uint64_t n_steps) -> Result<NewArray<double>, InternalError> {
-                   auto r = geometric::torus_run(phases.span(), omegas.span(), knm.span(), alpha.span(), zeta, psi,
-                                                 dt, n_steps);
+                   auto r = geometric::torus_run(phases.span(), omegas.span(), knm.span(), alpha.span(), zeta, psi, dt,
+                                                 n_steps);
                    if (!r) return std::move(r).error();
                    return NewArray<double>::from(r.value());
                });

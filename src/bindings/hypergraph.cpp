@@ -1,6 +1,6 @@
 // PyHypergraphStepper and hypergraph_run_rust.
-#include "bindings/frame.hpp"
 #include "engine/hypergraph.hpp"
+#include "bindings/frame.hpp"
 #include "engine/util/stepper_kit.hpp"
 
 namespace qel::py {
@@ -15,18 +15,19 @@ struct TupleFields<Hyperedge> {
 };
 
 QEL_BINDINGS(hypergraph) {
-    m.cls<HypergraphStepper>("PyHypergraphStepper", "PyHypergraphStepper(n, dt=0.01)", "",
-                             [](std::uint64_t n, double dt) { return HypergraphStepper::create(n, kit::euler_config(dt)); })
+    m.cls<HypergraphStepper>(
+         "PyHypergraphStepper", "PyHypergraphStepper(n, dt=0.01)", "",
+         [](std::uint64_t n, double dt) { return HypergraphStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, edges, knm, alpha, zeta, psi)", "",
-                [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges,
-                   F64Array knm, F64Array alpha, double zeta, double psi) -> Result<NewArray<double>, QelError> {
+                [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
+                   F64Array alpha, double zeta, double psi) -> Result<NewArray<double>, QelError> {
                     auto st = s.step(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi);
                     if (!st) return std::move(st).error();
                     return NewArray<double>::from(phases.values);
                 })
         .method("run", "run($self, phases, omegas, edges, knm, alpha, zeta, psi, n_steps)", "",
-                [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges,
-                   F64Array knm, F64Array alpha, double zeta, double psi,
+                [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
+                   F64Array alpha, double zeta, double psi,
                    std::uint64_t n_steps) -> Result<NewArray<double>, hypergraph::RunError> {
                     auto st = s.run(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi, n_steps);
                     if (!st) return std::move(st).error();

@@ -1,6 +1,6 @@
 // PySimplicialStepper and simplicial_run_rust.
-#include "bindings/frame.hpp"
 #include "engine/simplicial.hpp"
+#include "bindings/frame.hpp"
 #include "engine/util/stepper_kit.hpp"
 
 namespace qel::py {
@@ -8,8 +8,9 @@ namespace qel::py {
 using simplicial::SimplicialStepper;
 
 QEL_BINDINGS(simplicial) {
-    m.cls<SimplicialStepper>("PySimplicialStepper", "PySimplicialStepper(n, dt=0.01)", "",
-                             [](std::uint64_t n, double dt) { return SimplicialStepper::create(n, kit::euler_config(dt)); })
+    m.cls<SimplicialStepper>(
+         "PySimplicialStepper", "PySimplicialStepper(n, dt=0.01)", "",
+         [](std::uint64_t n, double dt) { return SimplicialStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, knm, alpha, zeta, psi, sigma2)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
                    double psi, double sigma2) -> Result<NewArray<double>, QelError> {
@@ -25,8 +26,8 @@ QEL_BINDINGS(simplicial) {
                     return NewArray<double>::from(phases.values);
                 });
 
-    m.function("simplicial_run_rust", "simplicial_run_rust(phases, omegas, knm, alpha, n, zeta, psi, sigma2, dt, n_steps)",
-               "",
+    m.function("simplicial_run_rust",
+               "simplicial_run_rust(phases, omegas, knm, alpha, n, zeta, psi, sigma2, dt, n_steps)", "",
                [](F64Array phases, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double zeta,
                   double psi, double sigma2, double dt,
                   std::uint64_t n_steps) -> Result<NewArray<double>, std::variant<PlainError, InternalError>> {

@@ -2,20 +2,16 @@
 
 #include <cmath>
 
-#include "engine/util/finite.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
 namespace qel::hypergraph {
 
-QelResult<HypergraphStepper> HypergraphStepper::create(std::size_t n, const IntegrationConfig& config) {
-    if (n == 0) return QelError::invalid_dimension("n must be > 0");
-    if (Status st = config.validate(); !st) return std::move(st).error();
+kit::StepperResult<HypergraphStepper> HypergraphStepper::create(std::size_t n, const IntegrationConfig& config) {
     HypergraphStepper s;
-    // Whatever method was asked for, the model takes one Euler step of dt.
-    if (Status st = s.core_.init(kit::euler_config(config.dt), n, {{&s.sin_cache_, n}, {&s.cos_cache_, n}}); !st)
-        return std::move(st).error();
+    auto st = kit::construct(s.core_, n, config, 1, {{&s.deriv_, 1}, {&s.sin_cache_, 1}, {&s.cos_cache_, 1}});
+    if (!st) return std::move(st).error();
     s.n_ = n;
     return s;
 }
@@ -29,27 +25,23 @@ void HypergraphStepper::compute_derivative(std::span<const double> phases, std::
     double* cs = cos_cache_.data();
     for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &sn[i], &cs[i]);
     const kit::Drive drive = kit::Drive::of(zeta, psi);
-    auto nn = checked_mul(n, n);
-    const bool pairwise = nn && knm.size() == *nn;
+    const bool pairwise = kit::is_square_len(knm.size(), n);
     // Scanned at every evaluation; alpha is not read without the pairwise term.
-    const bool zero_lag = pairwise && kit::all_zero(alpha);
+    const bool zero_lag = pairwise && kit::all_alpha_zero(alpha);
     const double* th = phases.data();
     const double* om = omegas.data();
-    const double* k = knm.data();
-    const double* a = alpha.data();
     double* d = out.data();
-    kit::for_rows(n, [&](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) {
-            double v;
-            if (!pairwise)
-                v = om[i] + 0.0;
-            else if (zero_lag)
-                v = kit::pairwise_fast_blocked(n, sn, cs, sn[i], cs[i], k + i * n) + om[i];
-            else
-                v = kit::pairwise_general(n, th, th[i], k + i * n, a + i * n) + om[i];
-            if (drive.on) v = v + drive.term(sn[i], cs[i]);
-            d[i] = v;
-        }
+    const kit::Pairwise pw{n, th, sn, cs, knm.data(), alpha.data()};
+    kit::rows_on_pool(n, [&](std::size_t i) {
+        double v;
+        if (!pairwise)
+            v = om[i] + 0.0;
+        else if (zero_lag)
+            v = kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i];
+        else
+            v = kit::pairwise_row(pw, i, false) + om[i];
+        if (drive.on) v = v + drive.term(sn[i], cs[i]);
+        d[i] = v;
     });
     // Serial, in order: hyperedges and repeated entries add into the same rows.
     for (const Hyperedge& edge : edges) {
@@ -65,27 +57,29 @@ void HypergraphStepper::euler(std::span<double> phases, std::span<const double> 
                               std::span<const Hyperedge> edges, std::span<const double> knm,
                               std::span<const double> alpha, double zeta, double psi) {
     std::span<double> y = phases.first(n_);
-    core_.substeps(
+    integrators::euler_substep(
         [&](std::span<const double> x, std::span<double> out) {
             compute_derivative(x, omegas, edges, knm, alpha, zeta, psi, out);
         },
-        y);
+        y, deriv_, core_.config().dt);
     wrap_phases(y);
 }
 
 Status HypergraphStepper::step(std::span<double> phases, std::span<const double> omegas,
                                std::span<const Hyperedge> edges, std::span<const double> knm,
                                std::span<const double> alpha, double zeta, double psi) {
-    if (Status st = kit::check_lengths(n_, phases.size(), omegas.size(), knm.size(), alpha.size()); !st) return st;
+    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     for (const Hyperedge& edge : edges) {
         bool bad = edge.nodes.empty();
         for (std::size_t m : edge.nodes) bad = bad || m >= n_;
         if (bad) return QelError::invalid_dimension("hyperedge contains empty or out-of-range nodes");
     }
-    bool finite = all_finite(phases) && all_finite(omegas) && all_finite(knm) && all_finite(alpha);
-    for (const Hyperedge& edge : edges) finite = finite && std::isfinite(edge.strength);
-    if (!finite || !std::isfinite(zeta) || !std::isfinite(psi))
-        return QelError::integration_diverged("hypergraph step inputs contain NaN/Inf");
+    constexpr const char* kNonFinite = "hypergraph step inputs contain NaN/Inf";
+    if (Status st = kit::check_finite(kNonFinite, {phases, omegas, knm, alpha}); !st) return st;
+    for (const Hyperedge& edge : edges)
+        if (!std::isfinite(edge.strength)) return QelError::integration_diverged(kNonFinite);
+    if (Status st = kit::check_finite(kNonFinite, {}, {zeta, psi}); !st) return st;
     euler(phases, omegas, edges, knm, alpha, zeta, psi);
     return {};
 }
@@ -101,11 +95,10 @@ Result<void, RunError> HypergraphStepper::run(std::span<double> phases, std::spa
     for (std::size_t e = 0; e < edges.size(); ++e)
         for (std::size_t m : edges[e].nodes)
             if (m >= n)
-                return RunError(InternalError(
-                    text::cat("index out of range: hyperedge ", e, " holds node ", m, ", beyond the ", n, " oscillators")));
-    auto nn = checked_mul(n, n);
-    if (nn && knm.size() == *nn && !kit::all_zero(alpha))
-        if (auto e = kit::need("alpha", *nn, alpha.size())) return RunError(*e);
+                return RunError(InternalError(text::cat("index out of range: hyperedge ", e, " holds node ", m,
+                                                        ", beyond the ", n, " oscillators")));
+    if (kit::is_square_len(knm.size(), n) && !kit::all_alpha_zero(alpha))
+        if (auto e = kit::need_square("alpha", n, alpha.size())) return RunError(*e);
     Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
         euler(phases, omegas, edges, knm, alpha, zeta, psi);
         return {};
@@ -138,7 +131,7 @@ Result<std::vector<Hyperedge>, InternalError> decode_flat(std::span<const std::i
         if (!(start <= end && end <= len))
             return InternalError(text::cat("range out of bounds: hyperedge ", e, " spans ", start, "..", end,
                                            " of edge_nodes, which holds ", len));
-        if (e >= strengths.size()) return kit::shortfall("edge_strengths", offsets.size(), strengths.size());
+        if (e >= strengths.size()) return *kit::need("edge_strengths", offsets.size(), strengths.size());
         Hyperedge h;
         h.nodes.reserve(end - start);
         for (std::uint64_t p = start; p < end; ++p) h.nodes.push_back(static_cast<std::uint64_t>(nodes[p]));
@@ -150,11 +143,11 @@ Result<std::vector<Hyperedge>, InternalError> decode_flat(std::span<const std::i
 
 Result<std::vector<double>, InternalError> hypergraph_run(std::span<const double> phases,
                                                           std::span<const double> omegas, std::size_t n,
-                                                          std::span<const Hyperedge> edges,
-                                                          std::span<const double> knm, std::span<const double> alpha,
-                                                          double zeta, double psi, double dt, std::uint64_t n_steps) {
-    auto stepper = HypergraphStepper::create(n, kit::euler_config(dt));
-    if (!stepper) return kit::init_failed(stepper.error());
+                                                          std::span<const Hyperedge> edges, std::span<const double> knm,
+                                                          std::span<const double> alpha, double zeta, double psi,
+                                                          double dt, std::uint64_t n_steps) {
+    auto stepper = HypergraphStepper::create(n, kit::dt_config(dt));
+    if (!stepper) return kit::run_failure(stepper.error());
     std::vector<double> out(phases.begin(), phases.end());
     auto r = stepper.value().run(out, omegas, edges, knm, alpha, zeta, psi, n_steps);
     if (!r) {

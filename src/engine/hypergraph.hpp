@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/order_params.hpp"
-#include "engine/util/stepper_core.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 #include "types/failure.hpp"
@@ -23,12 +23,13 @@ struct Hyperedge {
     double strength = 0.0;
 };
 
-using RunError = std::variant<QelError, InternalError>;
+using RunError = kit::StepperError;  // an input limit (InternalError) or an interrupt
 
 class HypergraphStepper {
 public:
-    // "n must be > 0", then the configuration's checks; only dt is kept.
-    static QelResult<HypergraphStepper> create(std::size_t n, const IntegrationConfig& config);
+    // "n must be > 0", then the configuration's checks; only dt counts (one
+    // Euler step of dt per step, whatever the method).
+    static kit::StepperResult<HypergraphStepper> create(std::size_t n, const IntegrationConfig& config);
 
     // One validated step of phases in place: lengths, hyperedges, finiteness,
     // in that order. A refused step changes nothing.
@@ -57,7 +58,7 @@ private:
                std::span<const double> knm, std::span<const double> alpha, double zeta, double psi);
 
     StepperCore core_;
-    std::span<double> sin_cache_, cos_cache_;
+    std::span<double> deriv_, sin_cache_, cos_cache_;
     std::size_t n_ = 0;
 };
 
@@ -72,9 +73,9 @@ Result<std::vector<Hyperedge>, InternalError> decode_flat(std::span<const std::i
 // steps on a copy of phases and returns the copy.
 Result<std::vector<double>, InternalError> hypergraph_run(std::span<const double> phases,
                                                           std::span<const double> omegas, std::size_t n,
-                                                          std::span<const Hyperedge> edges,
-                                                          std::span<const double> knm, std::span<const double> alpha,
-                                                          double zeta, double psi, double dt, std::uint64_t n_steps);
+                                                          std::span<const Hyperedge> edges, std::span<const double> knm,
+                                                          std::span<const double> alpha, double zeta, double psi,
+                                                          double dt, std::uint64_t n_steps);
 
 // decode_flat, then hypergraph_run: the flat form of the module function.
 Result<std::vector<double>, InternalError> hypergraph_run_flat(

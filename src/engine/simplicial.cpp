@@ -3,19 +3,15 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/util/finite.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::simplicial {
 
-QelResult<SimplicialStepper> SimplicialStepper::create(std::size_t n, const IntegrationConfig& config) {
-    if (n == 0) return QelError::invalid_dimension("n must be > 0");
-    if (Status st = config.validate(); !st) return std::move(st).error();
+kit::StepperResult<SimplicialStepper> SimplicialStepper::create(std::size_t n, const IntegrationConfig& config) {
     SimplicialStepper s;
-    // Whatever method was asked for, the model takes one Euler step of dt.
-    if (Status st = s.core_.init(kit::euler_config(config.dt), n, {{&s.sin_cache_, n}, {&s.cos_cache_, n}}); !st)
-        return std::move(st).error();
+    auto st = kit::construct(s.core_, n, config, 1, {{&s.deriv_, 1}, {&s.sin_cache_, 1}, {&s.cos_cache_, 1}});
+    if (!st) return std::move(st).error();
     s.n_ = n;
     return s;
 }
@@ -38,48 +34,45 @@ void SimplicialStepper::euler(std::span<double> phases, std::span<const double> 
         }
         const double N = static_cast<double>(n);
         const double kappa = sigma2 / (N * N);
-        const double* th = x.data();
         const double* om = omegas.data();
-        const double* k = knm.data();
-        const double* a = alpha.data();
         double* d = out.data();
-        kit::for_rows(n, [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) {
-                const double s_i = sn[i], c_i = cs[i];
-                double v = zero_lag ? kit::pairwise_fast_blocked(n, sn, cs, s_i, c_i, k + i * n)
-                                    : kit::pairwise_general(n, th, th[i], k + i * n, a + i * n);
-                v = v + om[i];
-                if (triadic) {
-                    const double diff = S * c_i - C * s_i;
-                    v = v + ((S * s_i + C * c_i) * (diff + diff)) * kappa;
-                }
-                if (drive.on) v = v + drive.term(s_i, c_i);
-                d[i] = v;
+        const kit::Pairwise pw{n, x.data(), sn, cs, knm.data(), alpha.data()};
+        kit::rows_on_pool(n, [&](std::size_t i) {
+            const double s_i = sn[i], c_i = cs[i];
+            double v =
+                zero_lag ? kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) : kit::pairwise_row(pw, i, false);
+            v = v + om[i];
+            if (triadic) {
+                const double diff = S * c_i - C * s_i;
+                v = v + ((S * s_i + C * c_i) * (diff + diff)) * kappa;
             }
+            if (drive.on) v = v + drive.term(s_i, c_i);
+            d[i] = v;
         });
     };
     std::span<double> y = phases.first(n);
-    core_.substeps(derivative, y);
+    integrators::euler_substep(derivative, y, deriv_, core_.config().dt);
     wrap_phases(y);
 }
 
 Status SimplicialStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
                                std::span<const double> alpha, double zeta, double psi, double sigma2) {
-    if (Status st = kit::check_lengths(n_, phases.size(), omegas.size(), knm.size(), alpha.size()); !st) return st;
-    const FiniteZero lags = scan_finite_zero(alpha);
-    if (!all_finite(phases) || !all_finite(omegas) || !all_finite(knm) || !lags.finite || !std::isfinite(zeta) ||
-        !std::isfinite(psi) || !std::isfinite(sigma2))
-        return QelError::integration_diverged("simplicial step inputs contain NaN/Inf");
-    euler(phases, omegas, knm, alpha, lags.zero, zeta, psi, sigma2);
+    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
+    if (Status st = kit::check_finite("simplicial step inputs contain NaN/Inf", {phases, omegas, knm, alpha},
+                                      {zeta, psi, sigma2});
+        !st)
+        return st;
+    euler(phases, omegas, knm, alpha, kit::all_alpha_zero(alpha), zeta, psi, sigma2);
     return {};
 }
 
 Result<void, RunError> SimplicialStepper::run(std::span<double> phases, std::span<const double> omegas,
-                                              std::span<const double> knm, std::span<const double> alpha,
-                                              double zeta, double psi, double sigma2, std::uint64_t n_steps) {
+                                              std::span<const double> knm, std::span<const double> alpha, double zeta,
+                                              double psi, double sigma2, std::uint64_t n_steps) {
     if (n_steps == 0) return {};
     const std::size_t n = n_;
-    const bool zero_lag = kit::all_zero(alpha);
+    const bool zero_lag = kit::all_alpha_zero(alpha);
     if (auto e = kit::need("phases", n, phases.size())) return RunError(*e);
     if (auto e = kit::need("omegas", n, omegas.size())) return RunError(*e);
     if (auto e = kit::need_square("knm", n, knm.size())) return RunError(*e);
@@ -99,10 +92,10 @@ Result<std::vector<double>, std::variant<PlainError, InternalError>> simplicial_
     std::uint64_t n_steps) {
     using Err = std::variant<PlainError, InternalError>;
     if (phases.size() != n || omegas.size() != n) return Err(PlainError{"phases/omegas length must equal n"});
-    auto nn = checked_mul(n, n);
-    if (!nn || knm.size() != *nn || alpha.size() != *nn) return Err(PlainError{"knm/alpha length must equal n*n"});
-    auto stepper = SimplicialStepper::create(n, kit::euler_config(dt));
-    if (!stepper) return Err(kit::init_failed(stepper.error()));
+    if (!kit::is_square_len(knm.size(), n) || !kit::is_square_len(alpha.size(), n))
+        return Err(PlainError{"knm/alpha length must equal n*n"});
+    auto stepper = SimplicialStepper::create(n, kit::dt_config(dt));
+    if (!stepper) return Err(kit::run_failure(stepper.error()));
     std::vector<double> out(phases.begin(), phases.end());
     auto r = stepper.value().run(out, omegas, knm, alpha, zeta, psi, sigma2, n_steps);
     if (!r) return Err(InternalError("interrupted"));

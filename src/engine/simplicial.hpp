@@ -12,19 +12,20 @@
 #include <variant>
 #include <vector>
 
-#include "engine/util/stepper_core.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 #include "types/failure.hpp"
 
 namespace qel::simplicial {
 
-using RunError = std::variant<QelError, InternalError>;
+using RunError = kit::StepperError;  // an input limit (InternalError) or an interrupt
 
 class SimplicialStepper {
 public:
-    // "n must be > 0", then the configuration's checks; only dt is kept.
-    static QelResult<SimplicialStepper> create(std::size_t n, const IntegrationConfig& config);
+    // "n must be > 0", then the configuration's checks; only dt counts (one
+    // Euler step of dt per step, whatever the method).
+    static kit::StepperResult<SimplicialStepper> create(std::size_t n, const IntegrationConfig& config);
 
     // One validated step of phases in place: lengths, then finiteness of the
     // arrays and of zeta, psi and sigma2. A refused step changes nothing.
@@ -34,9 +35,9 @@ public:
     // n_steps steps without validation; the zero-lag flag from the whole of
     // alpha, once. Inputs the steps would read past their end are refused
     // before the first step (InternalError); the QelError is an interrupt.
-    Result<void, RunError> run(std::span<double> phases, std::span<const double> omegas,
-                               std::span<const double> knm, std::span<const double> alpha, double zeta, double psi,
-                               double sigma2, std::uint64_t n_steps);
+    Result<void, RunError> run(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
+                               std::span<const double> alpha, double zeta, double psi, double sigma2,
+                               std::uint64_t n_steps);
 
     std::size_t n() const { return n_; }
 
@@ -46,7 +47,7 @@ private:
                std::span<const double> alpha, bool zero_lag, double zeta, double psi, double sigma2);
 
     StepperCore core_;
-    std::span<double> sin_cache_, cos_cache_;
+    std::span<double> deriv_, sin_cache_, cos_cache_;
     std::size_t n_ = 0;
 };
 

@@ -10,7 +10,10 @@
 namespace qel::inertial {
 
 namespace {
-// Four lanes; lane-wise + and * round exactly like the scalar ones.
+// Four lanes; lane-wise + and * round exactly like the scalar ones. They only
+// travel between inlined functions of this file, so the note that their
+// calling convention differs with AVX does not concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
 typedef double v4 __attribute__((vector_size(32)));
 }  // namespace
 

@@ -1,3 +1,7 @@
+// The four-lane vectors below only travel between inlined functions of this
+// file (the kit's row sums among them), so the note that their calling
+// convention differs with AVX does not concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #include "engine/inertial.hpp"
 
 #include <algorithm>
@@ -10,10 +14,7 @@
 namespace qel::inertial {
 
 namespace {
-// Four lanes; lane-wise + and * round exactly like the scalar ones. They only
-// travel between inlined functions of this file, so the note that their
-// calling convention differs with AVX does not concern us.
-#pragma GCC diagnostic ignored "-Wpsabi"
+// Four lanes; lane-wise + and * round exactly like the scalar ones.
 typedef double v4 __attribute__((vector_size(32)));
 }  // namespace
 

@@ -20,8 +20,8 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
-    "simplicial_run_rust", "hypergraph_run_rust", "torus_run_rust",
+    "reduce_coupling_rust", "spatial_modulate_rust", "inertial_step_rust", "inertial_run_rust",
+    "detect_regimes_rust", "simplicial_run_rust", "hypergraph_run_rust", "torus_run_rust",
 ]
 
 
@@ -53,7 +53,7 @@ def test_all_follows_registration_order():
     assert names == classes + funcs
     assert classes == [c for c in CLASS_ORDER if c in classes]
     assert set(CLASS_ORDER) - set(classes) == {
-        "PyInertialStepper", "PySplittingStepper", "PySwarmalatorStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
+        "PySplittingStepper", "PySwarmalatorStepper", "PyPhaseQualityScorer", "PyLIFEnsemble",
     }
     assert funcs == PRESENT_FUNCTIONS
     for n in names:

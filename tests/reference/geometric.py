@@ -1,37 +1,29 @@
-"""Torus integrator in plain Python floats: unit vectors (cos, sin) turned by an exact rotation through w_i dt,
-renormalised, all oscillators from the state before the step; angles formed and wrapped once at the end."""
+"""Torus integrator from its equations: unit vectors (cos, sin) turned by an exact rotation through w_i dt,
+renormalised, every oscillator from the state before the step (plain row sums, the state's components for the
+caches and its angles for the phases); angles formed and wrapped once at the end."""
 import math
 
+import numpy as np
+
+from reference.hypergraph import pairwise
 from reference.integrators import wrap
-from reference.stepper_kit import drive, drive_factors, pairwise_fast, pairwise_general, zero_lag
+from reference.stepper_kit import caches, drive
 
 
 def torus_run(phases, omegas, knm, alpha, zeta, psi, dt, n_steps):
+    phases, omegas, knm, alpha = (np.asarray(v, dtype=float) for v in (phases, omegas, knm, alpha))
     n = len(phases)
-    c = [math.cos(t) for t in phases]
-    s = [math.sin(t) for t in phases]
-    fast = zero_lag(alpha)
-    dz = drive_factors(zeta, psi)
+    s, c = caches(phases)
+    fast = all(a == 0.0 for a in alpha)
     for _ in range(n_steps):
-        phi = [math.atan2(s[j], c[j]) for j in range(n)]
-        nc, ns = [], []
-        for i in range(n):
-            krow = knm[i * n:(i + 1) * n]
-            if fast:
-                w = pairwise_fast(s, c, i, krow)
-            else:
-                w = pairwise_general(phi, i, krow, alpha[i * n:(i + 1) * n])
-            w = w + omegas[i]
-            if dz:
-                w = w + drive(dz, s[i], c[i])
-            a = w * dt
-            x = c[i] * math.cos(a) - s[i] * math.sin(a)
-            y = c[i] * math.sin(a) + s[i] * math.cos(a)
-            q = x * x + y * y
-            if q > 0.0:
-                r = math.sqrt(q)
-                x, y = x / r, y / r
-            nc.append(x)
-            ns.append(y)
-        c, s = nc, ns
-    return [wrap(math.atan2(s[i], c[i])) for i in range(n)]
+        phi = np.array([math.atan2(s[j], c[j]) for j in range(n)])
+        w = pairwise(phi, s, c, knm, alpha, fast, "plain") + omegas[:n]
+        dz = drive(s, c, zeta, psi)
+        if dz is not None:
+            w = w + dz
+        sa, ca = np.array([math.sin(a) for a in w * dt]), np.array([math.cos(a) for a in w * dt])
+        x, y = c * ca - s * sa, c * sa + s * ca
+        q = x * x + y * y
+        r = np.sqrt(np.where(q > 0.0, q, 1.0))
+        c, s = np.where(q > 0.0, x / r, x), np.where(q > 0.0, y / r, y)
+    return wrap(np.array([math.atan2(s[i], c[i]) for i in range(n)]))

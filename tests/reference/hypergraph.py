@@ -1,31 +1,35 @@
-"""Hypergraph stepper in plain Python floats: pairwise coupling (only with a full knm), drive, and hyperedges whose
-entries m each receive s_e sin(S_e - k theta_m), S_e the sum of the entries' phases from -0.0; Euler and the wrap."""
+"""Hypergraph stepper from its equations: pairwise coupling (only with a full knm; blocks of eight on the zero-lag
+path), drive, and hyperedges whose entries m each receive s_e sin(S_e - k theta_m), S_e the sum of the entries'
+phases from -0.0, added edge by edge after the rows; Euler and the wrap."""
 import math
 
+import numpy as np
+
 from reference.integrators import wrap
-from reference.stepper_kit import drive, drive_factors, pairwise_fast, pairwise_general, zero_lag
+from reference.stepper_kit import caches, drive, fast_sine, row_sums, sin_cos_of
+
+
+def pairwise(theta, s, c, knm, alpha, fast, order):
+    n = len(theta)
+    k = knm[:n * n].reshape(n, n)
+    if fast:
+        return row_sums(fast_sine(s, c) * k, order)
+    sines, _ = sin_cos_of((theta[None, :] - theta[:, None]) - alpha[:n * n].reshape(n, n))
+    return row_sums(k * sines, "plain")
 
 
 def derivative(theta, omegas, edges, knm, alpha, zeta, psi):
-    """Returns (dtheta/dt, sin theta, cos theta) for the first n = len(theta) phases."""
+    """Returns (dtheta/dt, sin theta, cos theta) for the phases theta (n of them)."""
     n = len(theta)
-    sin_t = [math.sin(t) for t in theta]
-    cos_t = [math.cos(t) for t in theta]
-    dz = drive_factors(zeta, psi)
-    pairwise = len(knm) == n * n
-    fast = pairwise and zero_lag(alpha)
-    out = []
-    for i in range(n):
-        krow = knm[i * n:(i + 1) * n]
-        if not pairwise:
-            v = omegas[i] + 0.0
-        elif fast:
-            v = pairwise_fast(sin_t, cos_t, i, krow, blocks=True) + omegas[i]
-        else:
-            v = pairwise_general(theta, i, krow, alpha[i * n:(i + 1) * n]) + omegas[i]
-        if dz:
-            v = v + drive(dz, sin_t[i], cos_t[i])
-        out.append(v)
+    s, c = caches(theta)
+    if len(knm) == n * n:
+        d = pairwise(theta, s, c, knm, alpha, all(a == 0.0 for a in alpha), "blocks8") + omegas[:n]
+    else:
+        d = omegas[:n] + 0.0
+    dz = drive(s, c, zeta, psi)
+    if dz is not None:
+        d = d + dz
+    d = [float(v) for v in d]
     for nodes, strength in edges:
         if not nodes:
             continue
@@ -34,28 +38,28 @@ def derivative(theta, omegas, edges, knm, alpha, zeta, psi):
         for m in nodes:
             total = total + theta[m]
         for m in nodes:
-            out[m] = out[m] + math.sin(total - theta[m] * k) * strength
-    return out, sin_t, cos_t
+            d[m] = d[m] + math.sin(total - theta[m] * k) * strength
+    return np.array(d), s, c
 
 
 def run(n, phases, omegas, edges, knm, alpha, zeta, psi, dt, n_steps):
     """n_steps Euler steps of the first n phases; returns (phases, sin cache, cos cache)."""
-    y = [float(v) for v in phases]
-    omegas, knm, alpha = [float(v) for v in omegas], [float(v) for v in knm], [float(v) for v in alpha]
-    sin_t = cos_t = [0.0] * n
+    y = np.array(phases, dtype=float)
+    omegas, knm, alpha = (np.asarray(v, dtype=float) for v in (omegas, knm, alpha))
+    s = c = np.zeros(n)
     for _ in range(n_steps):
-        d, sin_t, cos_t = derivative(y[:n], omegas, edges, knm, alpha, zeta, psi)
-        y[:n] = [wrap(y[i] + d[i] * dt) for i in range(n)]
-    return y, sin_t, cos_t
+        d, s, c = derivative(y[:n], omegas, edges, knm, alpha, zeta, psi)
+        y[:n] = wrap(y[:n] + d * dt)
+    return y, s, c
 
 
-def order_parameter(sin_t, cos_t):
+def order_parameter(s, c):
     """R and psi from the caches, sums from -0.0."""
-    n = len(sin_t)
-    c = s = -0.0
+    n = len(s)
+    cs = sn = -0.0
     for i in range(n):
-        c = c + cos_t[i]
-        s = s + sin_t[i]
-    c, s = c / n, s / n
-    r = math.sqrt(c * c + s * s)
-    return (1.0 if r > 1.0 else r), wrap(math.atan2(s, c))
+        cs = cs + c[i]
+        sn = sn + s[i]
+    cs, sn = cs / n, sn / n
+    r = math.sqrt(cs * cs + sn * sn)
+    return (1.0 if r > 1.0 else r), wrap(math.atan2(sn, cs))

@@ -1,46 +1,59 @@
-"""What the extended phase steppers share, in plain Python floats: the pairwise coupling row in its summation orders
-and the drive, from
+"""What the extended-stepper references share: the caches, the row sums in the three orders, the drive.
 
-    P_i = sum_j K_ij sin(theta_j - theta_i - alpha_ij),     D_i = zeta sin(psi - theta_i),
-
-every sum in the promised order, so results compare bit for bit (IEEE doubles, the C library's sin/cos, no fusing).
+Term matrices are built elementwise with NumPy (every product and difference rounded on its own, as in our
+code) and summed column by column in the stated order, so the results compare bit for bit. Sines of the
+general path come from the `math` module, which gives the C library's bits.
 """
 import math
 
-
-def zero_lag(alpha):
-    return all(a == 0.0 for a in alpha)
+import numpy as np
 
 
-def pairwise_general(theta, i, krow, arow):
-    s = 0.0
-    for j in range(len(krow)):
-        s = s + math.sin((theta[j] - theta[i]) - arow[j]) * krow[j]
-    return s
+def caches(theta):
+    return (np.array([math.sin(t) for t in theta], dtype=float),
+            np.array([math.cos(t) for t in theta], dtype=float))
 
 
-def pairwise_fast(sin_t, cos_t, i, krow, blocks=False):
-    """sum_j (s_j c_i - c_j s_i) K_ij; with `blocks`, eight products summed left to right, each block's total added
-    to the running sum, the tail one product at a time."""
-    n = len(krow)
-    p = [(sin_t[j] * cos_t[i] - cos_t[j] * sin_t[i]) * krow[j] for j in range(n)]
-    s = 0.0
-    body = n - n % 8 if blocks else 0
-    for b in range(0, body, 8):
-        t = p[b]
-        for q in p[b + 1:b + 8]:
-            t = t + q
-        s = s + t
-    for q in p[body:]:
-        s = s + q
-    return s
+def sin_cos_of(arg):
+    """Elementwise math.sin and math.cos of a matrix."""
+    flat = arg.ravel()
+    return (np.array([math.sin(x) for x in flat]).reshape(arg.shape),
+            np.array([math.cos(x) for x in flat]).reshape(arg.shape))
 
 
-def drive_factors(zeta, psi):
-    """(zeta sin psi, zeta cos psi), or None when zeta == 0.0 (no drive)."""
-    return None if zeta == 0.0 else (zeta * math.sin(psi), zeta * math.cos(psi))
+def row_sums(terms, order="plain"):
+    """Sums of each row of `terms` in one of the three orders: "plain" (index order from 0), "blocks8" (each
+    whole block of eight from its first term, then into the total) or "interleaved8" (partial l takes the
+    columns l, l + 8, ... of the whole blocks; partials added from 0 in order 0 to 7)."""
+    n_rows, n = terms.shape
+    body = n - n % 8
+    total = np.zeros(n_rows)
+    if order == "blocks8":
+        for b in range(0, body, 8):
+            block = terms[:, b]
+            for m in range(1, 8):
+                block = block + terms[:, b + m]
+            total = total + block
+    elif order == "interleaved8":
+        partials = [np.zeros(n_rows) for _ in range(8)]
+        for j in range(body):
+            partials[j % 8] = partials[j % 8] + terms[:, j]
+        for p in partials:
+            total = total + p
+    else:
+        body = 0
+    for j in range(body, n):
+        total = total + terms[:, j]
+    return total
 
 
-def drive(factors, s_i, c_i):
-    zs, zc = factors
-    return c_i * zs - s_i * zc
+def fast_sine(s, c):
+    """sin(theta_j - theta_i) as (s_j c_i - c_j s_i), entry [i, j]."""
+    return s[None, :] * c[:, None] - c[None, :] * s[:, None]
+
+
+def drive(s, c, zeta, psi):
+    """zeta sin(psi - theta_i) as c_i (zeta sin psi) - s_i (zeta cos psi); None when zeta == 0."""
+    if zeta == 0.0:
+        return None
+    return c * (zeta * math.sin(psi)) - s * (zeta * math.cos(psi))

@@ -587,6 +587,7 @@ decltype(auto) unwrap(R&& r) {
                 raise_qel(r.error());
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
+                if (r.error().internal) raise_panic(r.error().message);
                 raise_value_error(r.error().message);
             }
         }

@@ -32,9 +32,16 @@ struct QelError {
     std::string debug() const;
 };
 
-// A failure reported as a ValueError with the bare message (no prefix).
+// A failure reported with the bare message (no prefix): a ValueError, or, when
+// `internal` is set, the module's internal-error exception (an input shorter
+// than a function reads, a size that cannot be allocated, a stepper that a run
+// function could not build).
 struct PlainError {
     std::string message;
+    bool internal = false;
+
+    static PlainError value_error(std::string m) { return {std::move(m), false}; }
+    static PlainError internal_error(std::string m) { return {std::move(m), true}; }
 };
 
 template <class T>

@@ -71,11 +71,11 @@ qel_install_module() {
     return 0
   fi
   for d in "$@"; do
-    defines+=("-Ccmake.define.${d#-D}")
+    defines+=("--config-settings=cmake.define.${d#-D}")
   done
   echo "== build and install qel_kernel into .venv"
   rm -f .venv/qel_kernel.stamp
   "$PY" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
-    -Cbuild-dir=build/venv "${defines[@]}" .
+    --config-settings=build-dir=build/venv "${defines[@]}" .
   echo "$key" >.venv/qel_kernel.stamp
 }

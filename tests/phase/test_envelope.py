@@ -11,7 +11,7 @@ LN2 = 0.6931471805599453
 FINITE = "amplitudes must contain only finite values"
 
 
-@pytest.mark.parametrize("n, w", [(1, 1), (10, 4), (10, 10), (5000, 1), (5000, 50), (5000, 4999), (3 << 19, 7)])
+@pytest.mark.parametrize("n, w", [(1, 1), (10, 4), (10, 10), (5000, 1), (5000, 50), (5000, 4999), (3 << 19, 7), (1 << 18, 8192)])
 def test_envelope_bit_for_bit_against_cumsum_form(n, w):
     x = np.random.default_rng(n + w).normal(0.0, 3.0, n)
     out = qk.extract_envelope_rust(x, w)

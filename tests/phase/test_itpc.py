@@ -1,5 +1,6 @@
 """Inter-trial phase coherence, its persistence over pauses, and frequency specificity."""
 import math
+import os
 
 import numpy as np
 import pytest
@@ -70,6 +71,12 @@ def test_sizes_from_counts_are_checked():
     # N*T wraps to a small number: the product is never trusted.
     assert "the len is 4 but the index is 4" in panic_text(lambda: qk.compute_itpc_rust(np.zeros(4), 2**32, 2**32 + 2))
     assert "the len is 4" in panic_text(lambda: qk.frequency_specificity_rust(np.zeros(4), 2**63, 2, 1.0, 1.0))
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer aborts on huge requests")
+def test_failed_allocation_is_memory_error():
+    with pytest.raises(MemoryError):
+        qk.compute_itpc_rust(np.zeros(0), 1, 2**59)
 
 
 def test_persistence_index_rules():

@@ -39,8 +39,6 @@ def test_worked_examples(channels, fs, expect):
 def test_values_within_one_resolution_step_merge_into_the_lowest():
     # Periods 10 and 11 give fs/10 and fs/11, about 0.9 apart: merged at a step of 1.
     assert ident([sine(11, 100), sine(10, 100)], 100.0) == [100.0 / 11]
-    assert ident([sine(11, 100), sine(10, 100)], 100.0, n=100) == ref.identify_frequencies(
-        np.concatenate([sine(11), sine(10)]).tolist(), 2, 100, 100.0)
 
 
 @pytest.mark.parametrize("n_ch, n", [(0, 10), (3, 2), (2, 0)])

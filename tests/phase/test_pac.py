@@ -60,17 +60,6 @@ def test_matrix_bit_for_bit(n, t, n_bins):
     assert type(out) is list and out == ref.pac_matrix(ph.tolist(), amp.tolist(), t, n, n_bins)
 
 
-def test_matrix_orientation():
-    # Oscillator 0's phase drives oscillator 1's amplitude only: entry 0*n + 1.
-    t = 400
-    phase0 = np.linspace(0, 40, t)
-    ph = np.stack([phase0, np.random.default_rng(1).uniform(0, TWO_PI, t)], axis=1).ravel()
-    amp = np.stack([np.ones(t), 1.0 + np.cos(phase0)], axis=1).ravel()
-    m = qk.pac_matrix_compute(ph, amp, t, 2, 18)
-    assert m[1] > 0.1 and m[2] < 0.01 and m[0] == 0.0
-    assert m[1] == mi(phase0, 1.0 + np.cos(phase0), 18)
-
-
 @pytest.mark.parametrize("len_ph, len_amp, t, n, expect", [
     (5, 6, 3, 2, [0.0] * 4),
     (6, 5, 3, 2, [0.0] * 4),

@@ -14,11 +14,6 @@ def test_classification_table(r, desync):
     assert qk.classify_sleep_stage_rust(r, desync) == ref.classify_sleep_stage(r, bool(desync))
 
 
-@pytest.mark.parametrize("r, desync, expect", [(0.7, False, 3), (0.69, True, 2), (0.35, True, 4), (0.25, False, 0)])
-def test_classification_anchors(r, desync, expect):
-    assert qk.classify_sleep_stage_rust(r, desync) == expect
-
-
 @pytest.mark.parametrize("bad", [1, 0, None, "yes"])
 def test_flag_must_be_a_bool(bad):
     with pytest.raises(TypeError):

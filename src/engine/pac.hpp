@@ -13,6 +13,7 @@ namespace qel::pac {
 // Phases are wrapped into [0, 2pi) and binned into n_bins equal bins; the
 // index is in [0, 1] (NaN for n_bins = 1 with a positive mean amplitude), 0.0
 // for n_bins = 0 or an empty series. The first min(len) pairs are used.
+// Buffers grow with the series, never with n_bins beyond them.
 Result<double, PlainError> modulation_index(std::span<const double> theta, std::span<const double> amp,
                                             std::size_t n_bins);
 

@@ -71,10 +71,19 @@ def test_matrix_short_input_gives_zeros(len_ph, len_amp, t, n, expect):
     assert qk.pac_matrix_compute(np.ones(len_ph), np.ones(len_amp), t, n, 4) == expect
 
 
-def test_sizes_from_counts_are_checked():
-    for call in (lambda: qk.pac_matrix_compute(np.zeros(0), np.zeros(0), 1, 2**30, 4),
-                 lambda: qk.pac_matrix_compute(np.zeros(0), np.zeros(0), 2**40, 2**32, 4),
-                 lambda: qk.pac_modulation_index(np.ones(2), np.ones(2), 2**60),
-                 lambda: qk.pac_matrix_compute(np.ones(4), np.ones(4), 2, 2, 2**59)):
+def test_more_bins_than_samples():
+    rng = np.random.default_rng(9)
+    theta, amp = rng.uniform(-9, 9, 300), rng.uniform(0, 2, 300)
+    assert mi(theta, amp, 5000) == ref.modulation_index(theta.tolist(), amp.tolist(), 5000)
+    # Far more bins than memory holds: only the bins in use are kept.
+    huge = 2**64 - 1
+    got = mi([0.5, 2.0], [1.0, 1.0], huge)
+    assert got == pytest.approx(1.0 - math.log(2.0) / math.log(huge), rel=1e-15)
+    m = qk.pac_matrix_compute(np.array([0.5, 9.0, 2.0, 1.0]), np.array([1.0, 2.0, 1.0, 3.0]), 2, 2, huge)
+    assert m[0] == got and m[1] == mi([0.5, 2.0], [2.0, 3.0], huge)
+
+
+def test_matrix_size_is_checked():
+    for n, t in [(2**30, 1), (2**32, 2**40)]:
         with pytest.raises(BaseException, match="^capacity overflow$"):
-            call()
+            qk.pac_matrix_compute(np.zeros(0), np.zeros(0), t, n, 4)

@@ -54,13 +54,13 @@ Result<void, PlainError> extract_envelope(std::span<const double> amplitudes, st
                                           std::span<double> out) {
     const std::size_t n = amplitudes.size();
     if (n == 0) return {};
-    if (!all_finite_serial(amplitudes)) return PlainError::value_error("amplitudes must contain only finite values");
-    if (window == 0) {
-        std::copy(amplitudes.begin(), amplitudes.end(), out.begin());
-        return {};
-    }
-    if (window > n) {
-        std::fill(out.begin(), out.end(), 0.0);
+    auto not_finite = [] { return PlainError::value_error("amplitudes must contain only finite values"); };
+    if (window == 0 || window > n) {
+        if (!all_finite_serial(amplitudes)) return not_finite();
+        if (window == 0)
+            std::copy(amplitudes.begin(), amplitudes.end(), out.begin());
+        else
+            std::fill(out.begin(), out.end(), 0.0);
         return {};
     }
     const std::size_t w = static_cast<std::size_t>(window);
@@ -70,6 +70,9 @@ Result<void, PlainError> extract_envelope(std::span<const double> amplitudes, st
         const std::size_t e = std::min(n, b + kBlock);
         for (std::size_t i = b; i < e; ++i) out[i] = c = amplitudes[i] * amplitudes[i] + c;
     }
+    // A NaN or infinite sample leaves the last prefix sum non-finite; only
+    // then (or when finite squares overflowed) are the samples scanned.
+    if (!std::isfinite(c) && !all_finite_serial(amplitudes)) return not_finite();
     if (!windows(out, w)) return interrupted_error();
     std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(w - 1), out[w - 1]);
     return {};

@@ -38,6 +38,11 @@ def test_envelope_refuses_non_finite_samples_whatever_the_window(w, bad):
         qk.extract_envelope_rust(np.array([1.0, bad, 2.0]), w)
 
 
+def test_envelope_accepts_finite_samples_whose_squares_overflow():
+    x = np.array([1e200, 1.0, 2.0, 3.0])
+    assert qk.extract_envelope_rust(x, 2).tobytes() == ref.envelope_numpy(x, 2).tobytes()
+
+
 @pytest.mark.parametrize("v, expect", [
     ([1, 3], 0.5), ([2, 2, 2], 0.0), ([-2, 1], 0.0), ([0, 0], 0.0), ([], 0.0),
     ([math.nan, 1, 3], 0.5), ([math.nan], math.nan), ([1, math.inf], math.nan), ([-math.inf, 1], 0.0),

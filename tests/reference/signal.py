@@ -116,8 +116,9 @@ def envelope(x, w):
 
 def envelope_numpy(x, w):
     """The cumulative-sum form with NumPy, for 1 <= w <= len(x)."""
-    c = np.concatenate(([0.0], np.cumsum(x * x)))
-    r = np.sqrt((c[w:] - c[:-w]) / w)
+    with np.errstate(over="ignore", invalid="ignore"):
+        c = np.concatenate(([0.0], np.cumsum(x * x)))
+        r = np.sqrt((c[w:] - c[:-w]) / w)
     return np.concatenate((np.full(w - 1, r[0]), r))
 
 

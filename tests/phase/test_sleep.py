@@ -36,9 +36,3 @@ def test_ultradian_phase(ts, stages, expect):
     got = qk.ultradian_phase_rust(np.array(ts, dtype=float), np.array(stages, dtype=np.uint8))
     assert got == expect or (math.isnan(got) and math.isnan(expect))
 
-
-def test_empty_stages_skip_the_layout_check():
-    empty = np.zeros(4, dtype=np.uint8)[::2][:0]
-    assert qk.ultradian_phase_rust(np.ones(3), empty) == 0.0
-    with pytest.raises(ValueError, match="not contiguous"):
-        qk.ultradian_phase_rust(np.ones(3), np.zeros(6, dtype=np.uint8)[::2])

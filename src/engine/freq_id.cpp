@@ -38,8 +38,9 @@ void lag_sums(const double* x, std::size_t n, std::size_t l0, std::size_t l1, do
     }
 }
 
-}  // namespace
-
+// One channel's frequency: fs / L for the first autocorrelation peak L after
+// the first zero crossing, 0.0 without one (and for fewer than 6 samples or a
+// constant channel). Runs its lags on the pool; false when interrupted.
 bool channel_frequency(std::span<const double> samples, double fs, double& freq) {
     freq = 0.0;
     const std::size_t n = samples.size();
@@ -58,7 +59,7 @@ bool channel_frequency(std::span<const double> samples, double fs, double& freq)
     std::vector<double> acf(half);
     constexpr std::size_t kLags = 64;  // lags per task
     const std::size_t wave = n >= (std::size_t{1} << 22) / kLags ? 1 : (std::size_t{1} << 22) / (kLags * n);
-    const bool parallel = half > kLags && half * n >= (std::size_t{1} << 16);
+    const bool parallel = half > kLags && n >= (std::size_t{1} << 16) / half;
     if (!pool::for_chunks_interruptible(half, kLags, wave, parallel, [&](std::size_t l0, std::size_t l1) {
             lag_sums(x.data(), n, l0, l1, acf.data() + l0);
         }))
@@ -79,6 +80,8 @@ bool channel_frequency(std::span<const double> samples, double fs, double& freq)
     }
     return true;
 }
+
+}  // namespace
 
 Result<std::vector<double>, PlainError> identify_frequencies(std::span<const double> data, std::size_t n_ch,
                                                              std::size_t n_samples, double fs) {

@@ -207,6 +207,15 @@ struct NewArray2D {
     std::span<double> span() const { return {ptr, rows * cols}; }
 };
 
+// A vector, or a Result holding one, returned as a new one-dimensional NumPy
+// array (a plain vector becomes a list): return AsArray{engine_call(...)}.
+template <class R>
+struct AsArray {
+    R value;
+};
+template <class R>
+AsArray(R) -> AsArray<R>;
+
 // A new instance of the class registered for T.
 template <class T>
 struct New {
@@ -568,6 +577,10 @@ struct IsNewArray : std::false_type {};
 template <class T>
 struct IsNewArray<NewArray<T>> : std::true_type {};
 template <class T>
+struct IsAsArray : std::false_type {};
+template <class R>
+struct IsAsArray<AsArray<R>> : std::true_type {};
+template <class T>
 struct IsNew : std::false_type {};
 template <class T>
 struct IsNew<New<T>> : std::true_type {};
@@ -621,6 +634,10 @@ PyObject* to_py(T&& value) {
         return value.array.release();
     } else if constexpr (IsNew<D>::value) {
         return new_instance(std::move(value.value));
+    } else if constexpr (IsAsArray<D>::value) {
+        auto&& v = unwrap(std::move(value.value));
+        using E = typename std::decay_t<decltype(v)>::value_type;
+        return NewArray<E>::from(std::span<const E>(v.data(), v.size())).array.release();
     } else if constexpr (std::is_same_v<D, std::nullopt_t>) {
         Py_RETURN_NONE;
     } else if constexpr (IsOptional<D>::value) {

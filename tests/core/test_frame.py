@@ -19,8 +19,13 @@ CLASS_ORDER = [
 ]
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
+    "pac_modulation_index", "pac_matrix_compute",
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
+    "compute_itpc_rust", "itpc_persistence_rust",
     "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "extract_envelope_rust", "envelope_modulation_depth_rust",
+    "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust",
+    "carrier_decode_rust", "identify_frequencies_rust",
 ]
 
 

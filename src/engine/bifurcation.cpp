@@ -281,7 +281,7 @@ Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::s
     out.r_values.reserve(n_samples);
     const Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
     MmixLcg rng(seed);
-    std::vector<double> phases(n);
+    std::vector<double> phases(n_samples > 0 ? n : 0);
     for (std::uint64_t s = 0; s < n_samples; ++s) {
         if (interrupted()) return interrupted_error();
         for (double& p : phases) p = rng.uniform31() * kTwoPi;

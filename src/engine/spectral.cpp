@@ -4,6 +4,9 @@
 // (no BLAS or LAPACK back end): results must not depend on threads or on what
 // else is installed.
 #define EIGEN_DONT_PARALLELIZE
+#if defined(EIGEN_USE_BLAS) || defined(EIGEN_USE_LAPACKE) || defined(EIGEN_USE_MKL_ALL)
+#error "the symmetric eigen-solver must use Eigen's own kernels"
+#endif
 #include <Eigen/Eigenvalues>
 
 #include <cmath>

@@ -202,6 +202,8 @@ def test_basin_inputs_and_sizes():
     internal_error(qk.basin_stability_rust, omegas[:1].copy(), knm, alpha, 3, 0.1, 1, 1, 2**62, 0.5, 0)
     with pytest.raises(MemoryError):
         qk.basin_stability_rust(omegas, knm, alpha, 3, 0.1, 1, 1, 2**62, 0.5, 0)
+    # No sample, nothing sized by n.
+    assert qk.basin_stability_rust(omegas, knm, alpha, 2**62, 0.1, 1, 1, 0, 0.5, 0)[2] == 0
     with pytest.raises(OverflowError):
         qk.basin_stability_rust(omegas, knm, alpha, 3, 0.1, 1, 1, 2, 0.5, 2**64)
     with pytest.raises(ValueError, match="^The given array is not contiguous or is misaligned.$"):

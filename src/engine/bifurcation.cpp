@@ -4,10 +4,10 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <utility>
 
 #include "engine/order_params.hpp"
 #include "engine/util/checked.hpp"
+#include "engine/util/integrators.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/mmix_lcg.hpp"
 #include "engine/util/pool.hpp"
@@ -107,49 +107,50 @@ private:
     std::vector<std::uint64_t> bits_;
 };
 
-// next[i] for i < n from the phases cur; cur is not written.
-void euler_into(const double* cur, double* next, const Network& net, const CoupledPairs& pairs, double k_scale) {
+// dtheta_i/dt for i < n at the phases y (y holds at least n entries).
+void derivative(std::span<const double> y, std::span<double> out, const Network& net, const CoupledPairs& pairs,
+                double k_scale) {
     const std::size_t n = net.n;
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t row = i * n;
-        const double oi = cur[i];
+        const double yi = y[i];
         double s = 0.0;
         pairs.for_row(i, [&](std::size_t j) {
             const double k = net.knm[row + j] * k_scale;
-            s = s + k * std::sin((cur[j] - oi) - net.alpha[row + j]);
+            s = s + k * std::sin((y[j] - yi) - net.alpha[row + j]);
         });
-        next[i] = oi + net.dt * (s + net.omegas[i]);
+        out[i] = s + net.omegas[i];
     }
+}
+
+// One Euler step of the first n phases: every coupling term reads the phases
+// before the step (the derivative is complete before any phase moves).
+void euler_step(std::span<double> phases, std::span<double> deriv, const Network& net, const CoupledPairs& pairs,
+                double k_scale) {
+    integrators::euler_substep(
+        [&](std::span<const double> y, std::span<double> out) { derivative(y, out, net, pairs, k_scale); },
+        phases.first(net.n), deriv, net.dt);
 }
 
 enum class Poll : bool { Never, Caller };
 
 // The relaxation and the averaged order parameter; nullopt when interrupted.
-// Two buffers, each step writing the first n phases of one from the other, so
-// the step reads only the previous step's phases; the tails never change.
 std::optional<double> relax(std::span<const double> init, const Network& net, double k_scale, Poll poll) {
-    std::vector<double> a(init.begin(), init.end());
-    std::vector<double> b(a);
-    double* cur = a.data();
-    double* next = b.data();
-    const std::size_t len = init.size();
+    std::vector<double> phases(init.begin(), init.end());
+    std::vector<double> deriv(net.n);
     const bool steps = net.n_transient > 0 || net.n_measure > 0;
     const CoupledPairs pairs = steps ? CoupledPairs(net, k_scale) : CoupledPairs();
-    auto step = [&] {
-        euler_into(cur, next, net, pairs, k_scale);
-        std::swap(cur, next);
-    };
     for (std::uint64_t t = 0; t < net.n_transient; ++t) {
         if (poll == Poll::Caller && interrupted()) return std::nullopt;
-        step();
+        euler_step(phases, deriv, net, pairs, k_scale);
     }
     double total = 0.0;
     for (std::uint64_t t = 0; t < net.n_measure; ++t) {
         if (poll == Poll::Caller && interrupted()) return std::nullopt;
-        step();
-        if (len == 0) continue;
+        euler_step(phases, deriv, net, pairs, k_scale);
+        if (phases.empty()) continue;
         order_params::Accumulator acc;
-        for (std::size_t i = 0; i < len; ++i) acc.add(cur[i]);
+        for (double x : phases) acc.add(x);
         total += acc.magnitude();
     }
     return total / static_cast<double>(net.n_measure);
@@ -195,9 +196,9 @@ Result<void, PlainError> kuramoto_step(std::span<double> phases, std::span<const
                                        double k_scale, double dt) {
     if (n == 0) return {};
     if (auto ok = check_reads(phases.size(), omegas, knm, alpha, n, k_scale); !ok) return ok;
-    const std::vector<double> old(phases.begin(), phases.begin() + static_cast<std::ptrdiff_t>(n));
     const Network net = network_of(omegas, knm, alpha, n, dt, 0, 0);
-    euler_into(old.data(), phases.data(), net, CoupledPairs(net, k_scale), k_scale);
+    std::vector<double> deriv(n);
+    euler_step(phases, deriv, net, CoupledPairs(net, k_scale), k_scale);
     return {};
 }
 

@@ -19,13 +19,13 @@ CLASS_ORDER = [
 ]
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
-    "pac_modulation_index", "pac_matrix_compute",
-    "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "compute_itpc_rust", "itpc_persistence_rust",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
-    "extract_envelope_rust", "envelope_modulation_depth_rust",
-    "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust",
-    "carrier_decode_rust", "identify_frequencies_rust",
+    "pac_modulation_index", "pac_matrix_compute", "order_parameter", "plv", "compute_layer_coherence_rust",
+    "layer_coherence", "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust",
+    "critical_coupling_rust", "sync_convergence_rate_rust", "compute_itpc_rust", "itpc_persistence_rust",
+    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust", "basin_stability_rust",
+    "steady_state_r_rust", "trace_sync_transition_rust", "find_critical_coupling_bif_rust",
+    "extract_envelope_rust", "envelope_modulation_depth_rust", "classify_sleep_stage_rust",
+    "ultradian_phase_rust", "frequency_specificity_rust", "carrier_decode_rust", "identify_frequencies_rust",
 ]
 
 
@@ -76,6 +76,18 @@ SIGNATURES = {
     "spatial_modulate_rust": "(knm, positions, n, dim, k_base, decay_form_code, decay_exponent, "
     "decay_length_scale, epsilon)",
     "detect_regimes_rust": "(r, sync_threshold=0.7, desync_threshold=0.3)",
+    "fiedler_value_rust": "(knm, n)",
+    "fiedler_vector_rust": "(knm, n)",
+    "spectral_gap_rust": "(knm, n)",
+    "critical_coupling_rust": "(omegas, knm, n)",
+    "sync_convergence_rate_rust": "(knm, omegas, n, gamma_max)",
+    "steady_state_r_rust": "(phases_init, omegas, knm_flat, alpha_flat, n, k_scale, dt, n_transient, n_measure)",
+    "trace_sync_transition_rust": "(omegas, knm_flat, alpha_flat, n, phases_init, k_min, k_max, n_points, dt, "
+    "n_transient, n_measure)",
+    "find_critical_coupling_bif_rust": "(omegas, knm_flat, alpha_flat, n, phases_init, dt, n_transient, n_measure, "
+    "tol)",
+    "basin_stability_rust": "(omegas, knm_flat, alpha_flat, n, dt, n_transient, n_measure, n_samples, r_threshold, "
+    "seed)",
     "PyUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
     "PySheafUPDEStepper": "(n, d, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
     "PySparseUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",

@@ -13,30 +13,27 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-// Each bin of a transform is its own sum in its own order, so the bins can
-// run anywhere: on the pool in fixed chunks once the work is worth it, in
-// batches between which the caller's thread asks whether to stop.
+// The forward angle of bin k at sample j, (j * (k * -2pi)) / n, is exactly the
+// negative of the inverse angle of bin k at sample t = j, ((k * 2pi) * t) / n,
+// and sine and cosine keep that symmetry bit for bit. So one table of sines
+// and cosines serves both transforms. It is built for a block of bins at a
+// time, which keeps memory linear in n.
+constexpr std::size_t kTableBudget = std::size_t{1} << 19;  // entries per table and block
+constexpr std::size_t kMinBlock = 8;
+// Each bin (forward) and each sample (inverse) is its own sum in its own
+// order, so they run anywhere: on the pool in fixed chunks once the work is
+// worth it, serially below that, with the same bits either way.
 constexpr double kParallelMinTerms = 32768.0;
-constexpr std::size_t kBatchTerms = std::size_t{1} << 22;
-constexpr std::size_t kMinBatchBins = 256;
+constexpr std::size_t kTableChunk = 4096;
+constexpr std::size_t kSampleChunk = 256;
 
 template <class F>
-bool for_each_bin(std::size_t count, std::size_t terms_per_bin, F&& f) {
-    if (static_cast<double>(count) * static_cast<double>(terms_per_bin) < kParallelMinTerms) {
-        for (std::size_t i = 0; i < count; ++i) f(i);
-        return true;
+void run_chunks(bool parallel, std::size_t count, std::size_t chunk, F&& f) {
+    if (!parallel) {
+        if (count > 0) f(std::size_t{0}, count);
+        return;
     }
-    const std::size_t chunk = terms_per_bin >= 8192 ? 1 : 8192 / terms_per_bin;
-    std::size_t batch = kBatchTerms / terms_per_bin;
-    if (batch < kMinBatchBins) batch = kMinBatchBins;
-    for (std::size_t b = 0; b < count; b += batch) {
-        const std::size_t e = count - b < batch ? count : b + batch;
-        pool::for_chunks(e - b, chunk, [&](std::size_t lo, std::size_t hi) {
-            for (std::size_t i = lo; i < hi; ++i) f(b + i);
-        });
-        if (interrupted()) return false;
-    }
-    return true;
+    pool::for_chunks(count, chunk, f);
 }
 
 }  // namespace
@@ -49,72 +46,88 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
     const std::size_t m = n / 2;
     // Bins above n/2 are never observable: their analytic weight is zero (a
     // zero term leaves a sum that starts at +0.0 unchanged, bit for bit) and
-    // the dominant frequency reads bins 1 to n/2 only. So neither transform
+    // the dominant frequency reads bins 1 to n/2 only. Neither transform
     // visits them.
     const std::size_t bins = m + 1;
+    const bool parallel = static_cast<double>(bins) * nf >= kParallelMinTerms;
+    std::size_t block = kTableBudget / n > kMinBlock ? kTableBudget / n : kMinBlock;
+    if (block > bins) block = bins;
+    std::vector<double> sin_t(block * n), cos_t(block * n), hr(block), hi(block);
 
-    std::vector<double> xr(bins), xi(bins);
-    bool done = for_each_bin(bins, n, [&](std::size_t k) {
-        const double kk = static_cast<double>(k) * (-kTwoPi);
-        double re = 0.0, im = 0.0;
-        for (std::size_t j = 0; j < n; ++j) {
-            double s, c;
-            ::sincos((static_cast<double>(j) * kk) / nf, &s, &c);
-            re += x[j] * c;
-            im += x[j] * s;
-        }
-        xr[k] = re;
-        xi[k] = im;
-    });
-    if (!done) return PlainError{"interrupted"};
+    // Running inverse sums per sample: Re z in amplitudes, Im z in phases,
+    // until the per-sample pass below turns them into what their names say.
+    out.phases.assign(n, 0.0);
+    out.amplitudes.assign(n, 0.0);
+    out.frequencies.resize(n);
+    double* zr = out.amplitudes.data();
+    double* zi = out.phases.data();
 
-    // Dominant bin: strictly greater magnitudes only, so ties keep the lowest
-    // bin, NaN never wins and a silent spectrum leaves bin 1.
+    const std::size_t doubled_to = n % 2 == 0 ? m - 1 : m;  // the Nyquist bin of an even n is kept once
     double best = 0.0;
     std::size_t best_k = 1;
-    for (std::size_t k = 1; k <= m; ++k) {
-        const double mag = std::sqrt(xr[k] * xr[k] + xi[k] * xi[k]);
-        if (mag > best) {
-            best = mag;
-            best_k = k;
+    for (std::size_t k0 = 0; k0 < bins; k0 += block) {
+        const std::size_t rows = bins - k0 < block ? bins - k0 : block;
+        run_chunks(parallel, rows * n, kTableChunk, [&](std::size_t b, std::size_t e) {
+            std::size_t r = b / n, j = b % n;
+            double step = static_cast<double>(k0 + r) * kTwoPi;
+            for (std::size_t i = b; i < e; ++i) {
+                ::sincos((static_cast<double>(j) * step) / nf, &sin_t[i], &cos_t[i]);
+                if (++j == n) {
+                    j = 0;
+                    step = static_cast<double>(k0 + ++r) * kTwoPi;
+                }
+            }
+        });
+        // Forward: X_k = sum over j of x_j (cos a + i sin a), sin a = -sin(-a).
+        run_chunks(parallel, rows, 1, [&](std::size_t b, std::size_t e) {
+            for (std::size_t r = b; r < e; ++r) {
+                const double* c = &cos_t[r * n];
+                const double* s = &sin_t[r * n];
+                double re = 0.0, im = 0.0;
+                for (std::size_t j = 0; j < n; ++j) {
+                    re += x[j] * c[j];
+                    im += x[j] * -s[j];
+                }
+                hr[r] = re;
+                hi[r] = im;
+            }
+        });
+        // Dominant bin, from the spectrum before the analytic weights: strictly
+        // greater magnitudes only, so ties keep the lowest bin, NaN never wins
+        // and a silent spectrum leaves bin 1.
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::size_t k = k0 + r;
+            if (k == 0) continue;
+            const double mag = std::sqrt(hr[r] * hr[r] + hi[r] * hi[r]);
+            if (mag > best) {
+                best = mag;
+                best_k = k;
+            }
+            if (k <= doubled_to) {
+                hr[r] = hr[r] + hr[r];
+                hi[r] = hi[r] + hi[r];
+            }
         }
+        // Inverse: each sample's sum continues over this block's bins, in bin order.
+        run_chunks(parallel, n, kSampleChunk, [&](std::size_t b, std::size_t e) {
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double p = hr[r], q = hi[r];
+                const double* c = &cos_t[r * n];
+                const double* s = &sin_t[r * n];
+                for (std::size_t t = b; t < e; ++t) {
+                    zr[t] += p * c[t] - q * s[t];
+                    zi[t] += q * c[t] + p * s[t];
+                }
+            }
+        });
+        if (interrupted()) return PlainError{"interrupted"};
     }
     out.dominant_frequency = (fs * static_cast<double>(best_k)) / nf;
 
-    // The analytic spectrum, in place: positive frequencies doubled, the
-    // Nyquist bin of an even length kept once.
-    const std::size_t doubled_to = n % 2 == 0 ? m - 1 : m;
-    for (std::size_t k = 1; k <= doubled_to; ++k) {
-        xr[k] = xr[k] + xr[k];
-        xi[k] = xi[k] + xi[k];
-    }
-
-    // Inverse transform; Re z goes to amplitudes and Im z to phases until the
-    // per-sample pass below turns them into what their names say.
-    out.phases.resize(n);
-    out.amplitudes.resize(n);
-    out.frequencies.resize(n);
-    std::vector<double> angle_step(bins);
-    for (std::size_t k = 0; k < bins; ++k) angle_step[k] = static_cast<double>(k) * kTwoPi;
     const double inv_n = 1.0 / nf;
-    done = for_each_bin(n, bins, [&](std::size_t t) {
-        const double tf = static_cast<double>(t);
-        double re = 0.0, im = 0.0;
-        for (std::size_t k = 0; k < bins; ++k) {
-            double s, c;
-            ::sincos((angle_step[k] * tf) / nf, &s, &c);
-            const double p = xr[k], q = xi[k];
-            re += p * c - q * s;
-            im += q * c + p * s;
-        }
-        out.amplitudes[t] = re * inv_n;
-        out.phases[t] = im * inv_n;
-    });
-    if (!done) return PlainError{"interrupted"};
-
     std::vector<double>& u = out.frequencies;
     for (std::size_t t = 0; t < n; ++t) {
-        const double re = out.amplitudes[t], im = out.phases[t];
+        const double re = zr[t] * inv_n, im = zi[t] * inv_n;
         u[t] = std::atan2(im, re);
         out.phases[t] = wrap_phase(u[t]);
         out.amplitudes[t] = std::sqrt(re * re + im * im);

@@ -17,16 +17,19 @@ EventPhase event_phase(std::span<const double> t) {
     const double mf = static_cast<double>(m);
 
     // The stamps are finite, so an interval is NaN never and infinite only
-    // when the difference overflows.
+    // when the difference overflows. One pass also takes the rates and the
+    // interval sum (in index order); an invalid stream discards them.
     std::vector<double> dt(m), rate(m);
     bool valid = true;
+    double sum = 0.0;
     for (std::size_t i = 0; i < m; ++i) {
         const double d = t[i + 1] - t[i];
         dt[i] = d;
+        rate[i] = 1.0 / d;
+        sum += d;
         valid &= (d > 0.0) & (d < INFINITY);
     }
     if (!valid) return {};
-    for (std::size_t i = 0; i < m; ++i) rate[i] = 1.0 / dt[i];
 
     // The rates hold neither NaN nor zero, so the selected median has the
     // bits of the sorted one.
@@ -35,8 +38,6 @@ EventPhase event_phase(std::span<const double> t) {
     const double span = t[n - 1] - t[0];
     if (!(span > 0.0 && span < INFINITY)) return {};
 
-    double sum = 0.0;
-    for (double d : dt) sum += d;
     const double mu = sum / mf;
     double ss = 0.0;
     for (double d : dt) {

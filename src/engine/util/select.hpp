@@ -36,8 +36,8 @@ inline Ranked nth_of_numbers(std::span<double> v, std::size_t k, bool want_below
 inline constexpr std::size_t kSampleFrom = std::size_t{1} << 12;
 
 // Large inputs: two pivots drawn from an evenly strided sample bracket the
-// target rank; one counting pass checks the bracket, one pass gathers the
-// values inside it to the front, and only those few are selected. When the
+// target rank; one pass gathers the values inside the bracket to the front
+// and counts those below it, and only the gathered few are selected. When the
 // sample misleads (the counts show the rank outside the bracket), the plain
 // selection runs on everything, so the answer never depends on the sample.
 inline Ranked sample_select(std::span<double> v, std::size_t k, bool want_below) {
@@ -56,32 +56,20 @@ inline Ranked sample_select(std::span<double> v, std::size_t k, bool want_below)
     if (hi_i > lo_i) std::nth_element(sample.begin() + lo_i + 1, sample.begin() + hi_i, sample.end());
     const double hi = sample[hi_i];
 
-    std::size_t n_lo = 0, n_hi = 0;
-    for (double x : v) {
+    // One pass gathers the bracketed values to the front (a swap every time,
+    // so there is no branch to mispredict) and counts those below it.
+    std::size_t w = 0, n_lo = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = v[i];
+        v[i] = v[w];
+        v[w] = x;
+        w += (x >= lo) & (x <= hi);
         n_lo += x < lo;
-        n_hi += x > hi;
     }
-    if (k < n_lo || k >= n - n_hi) return nth_of_numbers(v, k, want_below);
-
-    const std::size_t t = k - n_lo;  // rank among the bracketed values
-    Ranked r;
-    if (lo == hi) {
-        r = Ranked{lo, lo};
-    } else {
-        std::size_t w = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (v[i] >= lo && v[i] <= hi) std::swap(v[w++], v[i]);
-        r = nth_of_numbers(v.first(w), t, want_below);
-        if (t > 0) return r;
-    }
-    if (want_below && t == 0 && k > 0) {
-        // The value just below rank k lies under the bracket: the largest of those.
-        double best = -std::numeric_limits<double>::infinity();
-        for (double x : v)
-            if (x < lo && x > best) best = x;
-        r.below = best;
-    }
-    return r;
+    // Outside the bracket, or the value below it wanted from under the bracket.
+    if (k < n_lo || k >= n_lo + w || (want_below && k == n_lo && k > 0)) return nth_of_numbers(v, k, want_below);
+    if (lo == hi) return Ranked{lo, lo};
+    return nth_of_numbers(v.first(w), k - n_lo, want_below);  // k's rank inside the bracket
 }
 
 }  // namespace select_detail

@@ -7,7 +7,8 @@ PI = math.pi
 
 
 def sorted_median(values):
-    s = sorted(values)
+    """NaN ranks above every number."""
+    s = sorted(values, key=lambda v: (math.isnan(v), v))
     m = len(s) // 2
     return s[m] if len(s) % 2 else (s[m] + s[m - 1]) * 0.5
 

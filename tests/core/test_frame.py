@@ -19,8 +19,10 @@ CLASS_ORDER = [
 ]
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
-    "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "order_parameter", "plv", "compute_layer_coherence_rust", "ring_phase", "ring_phases_rust", "event_phase",
+    "physical_extract", "graph_walk_phase", "graph_walk_phases_rust", "transition_quality",
+    "transition_qualities_rust", "layer_coherence", "reduce_coupling_rust", "spatial_modulate_rust",
+    "detect_regimes_rust", "extract_phases_rust",
 ]
 
 
@@ -53,7 +55,7 @@ def test_all_follows_registration_order():
     assert classes == [c for c in CLASS_ORDER if c in classes]
     assert set(CLASS_ORDER) - set(classes) == {
         "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
-        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
+        "PySimplicialStepper", "PyStuartLandauStepper", "PyLIFEnsemble",
     }
     assert funcs == PRESENT_FUNCTIONS
     for n in names:

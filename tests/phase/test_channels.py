@@ -1,4 +1,5 @@
 """Phases from analytic signals, event streams and state sequences."""
+import inspect
 import math
 
 import numpy as np
@@ -171,3 +172,19 @@ def test_sequences_match_reference_for_every_count(n):
 def test_sequence_layout():
     with pytest.raises(ValueError, match=LAYOUT):
         qk.graph_walk_phases_rust(np.arange(6)[::2], 4)
+
+
+@pytest.mark.parametrize("obj, sig", [
+    (qk.physical_extract, "(real, imag, sample_rate)"), (qk.event_phase, "(timestamps)"),
+    (qk.ring_phase, "(state_index, n_states)"), (qk.graph_walk_phase, "(position, walk_length)"),
+    (qk.ring_phases_rust, "(state_indices, n_states)"), (qk.graph_walk_phases_rust, "(state_indices, n_states)"),
+    (qk.transition_quality, "(step_size, n_states)"),
+    (qk.transition_qualities_rust, "(state_indices, n_states, initial_quality)"),
+    (qk.extract_phases_rust, "(signal, fs)"),
+    (qk.PyPhaseQualityScorer, "(collapse_threshold=0.1, min_quality=0.3)"),
+    (qk.PyPhaseQualityScorer.score, "(self, /, qualities, amplitudes)"),
+    (qk.PyPhaseQualityScorer.is_collapsed, "(self, /, qualities)"),
+    (qk.PyPhaseQualityScorer.downweight_mask, "(self, /, qualities)"),
+])
+def test_text_signatures(obj, sig):
+    assert str(inspect.signature(obj)) == sig

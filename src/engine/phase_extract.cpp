@@ -11,8 +11,6 @@ namespace qel::phase_extract {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 // The forward angle of bin k at sample j, (j * (k * -2pi)) / n, is exactly the
 // negative of the inverse angle of bin k at sample t = j, ((k * 2pi) * t) / n,
 // and sine and cosine keep that symmetry bit for bit. So one table of sines

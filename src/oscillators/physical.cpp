@@ -9,10 +9,6 @@
 
 namespace qel::physical {
 
-namespace {
-constexpr double kPi = 3.141592653589793;
-}
-
 PhysicalPhase extract_from_analytic(std::span<const double> real, std::span<const double> imag,
                                     double sample_rate) {
     const std::size_t n = real.size();

@@ -1,19 +1,5 @@
-"""Transition qualities and the quality scorer's judgements, written out in Python."""
+"""The quality scorer's judgements, written out in Python."""
 import math
-
-
-def transition_quality(step, n):
-    if step == 0:
-        return 0.2
-    if step == 1:
-        return 1.0
-    if n == 0:
-        return 0.1
-    return max(1.0 - (float(step) - 1.0) / float(n), 0.1)
-
-
-def transition_qualities(s, n, initial):
-    return [initial] + [transition_quality(abs(b - a), n) for a, b in zip(s, s[1:])] if s else []
 
 
 def clamp01(q):

@@ -15,9 +15,9 @@ namespace {
 // negative of the inverse angle of bin k at sample t = j, ((k * 2pi) * t) / n,
 // and sine and cosine keep that symmetry bit for bit. So one table of sines
 // and cosines serves both transforms. It is built for a block of bins at a
-// time, which keeps memory linear in n.
-constexpr std::size_t kTableBudget = std::size_t{1} << 19;  // entries per table and block
-constexpr std::size_t kMinBlock = 8;
+// time, about kTableBudget entries (at least one bin), which keeps memory
+// linear in n.
+constexpr std::size_t kTableBudget = std::size_t{1} << 19;
 // Each bin (forward) and each sample (inverse) is its own sum in its own
 // order, so they run anywhere: on the pool in fixed chunks once the work is
 // worth it, serially below that, with the same bits either way.
@@ -48,7 +48,7 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
     // visits them.
     const std::size_t bins = m + 1;
     const bool parallel = static_cast<double>(bins) * nf >= kParallelMinTerms;
-    std::size_t block = kTableBudget / n > kMinBlock ? kTableBudget / n : kMinBlock;
+    std::size_t block = kTableBudget / n > 1 ? kTableBudget / n : 1;
     if (block > bins) block = bins;
     std::vector<double> sin_t(block * n), cos_t(block * n), hr(block), hi(block);
 

@@ -4,15 +4,21 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/util/interrupt.hpp"
 #include "engine/util/select.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::physical {
 
-PhysicalPhase extract_from_analytic(std::span<const double> real, std::span<const double> imag,
-                                    double sample_rate) {
+namespace {
+// Samples between two checks for an interrupt in the pass that costs most.
+constexpr std::size_t kInterruptEvery = std::size_t{1} << 16;
+}  // namespace
+
+Result<PhysicalPhase, PlainError> extract_from_analytic(std::span<const double> real, std::span<const double> imag,
+                                                        double sample_rate) {
     const std::size_t n = real.size();
-    if (n == 0 || imag.size() != n) return {};
+    if (n == 0 || imag.size() != n) return PhysicalPhase{};
     const double nf = static_cast<double>(n);
 
     // phase: the raw angles, unwrapped in place below; freq: the moduli
@@ -20,6 +26,7 @@ PhysicalPhase extract_from_analytic(std::span<const double> real, std::span<cons
     std::vector<double> phase(n), freq(n);
     double sum = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
+        if (k % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return PlainError{"interrupted"};
         const double x = real[k], y = imag[k];
         phase[k] = std::atan2(y, x);
         const double mod = std::sqrt(y * y + x * x);

@@ -4,6 +4,8 @@
 #pragma once
 #include <span>
 
+#include "types/error.hpp"
+
 namespace qel::physical {
 
 struct PhysicalPhase {
@@ -13,9 +15,10 @@ struct PhysicalPhase {
     double quality = 0.0;    // 1 - (spread of the modulus) / mean, clamped to [0, 1]; NaN kept
 };
 
-// All zeros for empty input or unequal lengths. Never fails: non-finite
-// samples and any sample rate propagate through the arithmetic.
-PhysicalPhase extract_from_analytic(std::span<const double> real, std::span<const double> imag,
-                                    double sample_rate);
+// All zeros for empty input or unequal lengths. Non-finite samples and any
+// sample rate propagate through the arithmetic; the only failure is an
+// interrupt by the caller during a long record.
+Result<PhysicalPhase, PlainError> extract_from_analytic(std::span<const double> real, std::span<const double> imag,
+                                                        double sample_rate);
 
 }  // namespace qel::physical

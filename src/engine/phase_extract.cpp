@@ -17,12 +17,11 @@ namespace {
 // and cosines serves both transforms. It is built for a block of bins at a
 // time, about kTableBudget entries (at least one bin), which keeps memory
 // linear in n.
-constexpr std::size_t kTableBudget = std::size_t{1} << 19;
+constexpr std::size_t kTableBudget = std::size_t{1} << 20;
 // Each bin (forward) and each sample (inverse) is its own sum in its own
 // order, so they run anywhere: on the pool in fixed chunks once the work is
 // worth it, serially below that, with the same bits either way.
 constexpr double kParallelMinTerms = 32768.0;
-constexpr std::size_t kTableChunk = 4096;
 constexpr std::size_t kSampleChunk = 256;
 
 template <class F>
@@ -65,24 +64,16 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
     std::size_t best_k = 1;
     for (std::size_t k0 = 0; k0 < bins; k0 += block) {
         const std::size_t rows = bins - k0 < block ? bins - k0 : block;
-        run_chunks(parallel, rows * n, kTableChunk, [&](std::size_t b, std::size_t e) {
-            std::size_t r = b / n, j = b % n;
-            double step = static_cast<double>(k0 + r) * kTwoPi;
-            for (std::size_t i = b; i < e; ++i) {
-                ::sincos((static_cast<double>(j) * step) / nf, &sin_t[i], &cos_t[i]);
-                if (++j == n) {
-                    j = 0;
-                    step = static_cast<double>(k0 + ++r) * kTwoPi;
-                }
-            }
-        });
-        // Forward: X_k = sum over j of x_j (cos a + i sin a), sin a = -sin(-a).
+        // Forward, X_k = sum over j of x_j (cos a + i sin a) with sin a = -sin(-a);
+        // each row of the table is summed as it is made.
         run_chunks(parallel, rows, 1, [&](std::size_t b, std::size_t e) {
             for (std::size_t r = b; r < e; ++r) {
-                const double* c = &cos_t[r * n];
-                const double* s = &sin_t[r * n];
+                const double step = static_cast<double>(k0 + r) * kTwoPi;
+                double* s = &sin_t[r * n];
+                double* c = &cos_t[r * n];
                 double re = 0.0, im = 0.0;
                 for (std::size_t j = 0; j < n; ++j) {
+                    ::sincos((static_cast<double>(j) * step) / nf, &s[j], &c[j]);
                     re += x[j] * c[j];
                     im += x[j] * -s[j];
                 }

@@ -17,7 +17,7 @@ namespace {
 // and cosines serves both transforms. It is built for a block of bins at a
 // time, about kTableBudget entries (at least one bin), which keeps memory
 // linear in n.
-constexpr std::size_t kTableBudget = std::size_t{1} << 20;
+constexpr std::size_t kTableBudget = std::size_t{1} << 19;
 // Each bin (forward) and each sample (inverse) is its own sum in its own
 // order, so they run anywhere: on the pool in fixed chunks once the work is
 // worth it, serially below that, with the same bits either way.

@@ -1,6 +1,4 @@
 """Phases from analytic signals, event streams and state sequences."""
-import functools
-import inspect
 import math
 
 import numpy as np
@@ -68,12 +66,9 @@ def test_physical_matches_reference(n, kind):
     assert same(qk.physical_extract(x, y, fs), ref_phys.extract_from_analytic(x.tolist(), y.tolist(), fs))
 
 
-def test_physical_layout_checked_for_each_array():
-    strided = np.zeros(8)[::2]
-    for real, imag in [(strided, np.zeros(4)), (np.zeros(0), strided)]:
-        with pytest.raises(ValueError, match=LAYOUT):
-            qk.physical_extract(real, imag, 1.0)
-    assert qk.physical_extract(np.zeros(0), np.zeros(0)[::2], 1.0) == ZEROS
+def test_physical_layout_of_imag_checked_even_when_real_is_empty():
+    with pytest.raises(ValueError, match=LAYOUT):
+        qk.physical_extract(np.zeros(0), np.zeros(8)[::2], 1.0)
 
 
 @pytest.mark.parametrize("stamps, expected", [
@@ -145,20 +140,3 @@ def test_sequences_match_reference_for_every_count(n):
     assert same(qk.ring_phases_rust(arr, n), ref_sym.ring_phases(s, n))
     assert same(qk.graph_walk_phases_rust(arr, n), ref_sym.graph_walk_phases(s, n))
     assert same(qk.graph_walk_phases_rust(arr[:1], n), ref_sym.ring_phases(s[:1], n))
-
-
-SIGNATURES = [
-    "physical_extract(real, imag, sample_rate)", "event_phase(timestamps)", "extract_phases_rust(signal, fs)",
-    "ring_phase(state_index, n_states)", "graph_walk_phase(position, walk_length)",
-    "ring_phases_rust(state_indices, n_states)", "graph_walk_phases_rust(state_indices, n_states)",
-    "transition_quality(step_size, n_states)", "transition_qualities_rust(state_indices, n_states, initial_quality)",
-    "PyPhaseQualityScorer(collapse_threshold=0.1, min_quality=0.3)",
-    "PyPhaseQualityScorer.score(self, /, qualities, amplitudes)",
-    "PyPhaseQualityScorer.is_collapsed(self, /, qualities)", "PyPhaseQualityScorer.downweight_mask(self, /, qualities)",
-]
-
-
-@pytest.mark.parametrize("text", SIGNATURES)
-def test_text_signatures(text):
-    name, params = text.split("(", 1)
-    assert str(inspect.signature(functools.reduce(getattr, name.split("."), qk))) == "(" + params

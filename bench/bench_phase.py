@@ -66,7 +66,7 @@ def main():
     compare("event_phase, 10^6 time stamps", lambda: qk.event_phase(stamps), lambda: np_event(stamps), 2)
     sig = np.cos(0.3 * np.arange(4096)) + 0.2 * rng.normal(size=4096)
     compare("extract_phases_rust n=4096 vs direct NumPy transform", lambda: qk.extract_phases_rust(sig, 100.0),
-            lambda: np_direct_phases(sig, 100.0), 4, repeat=3)
+            lambda: np_direct_phases(sig, 100.0), 4, repeat=7)
     compare("extract_phases_rust n=4096 vs scipy.signal.hilbert (FFT, info)",
             lambda: qk.extract_phases_rust(sig, 100.0), lambda: np_fft_phases(sig, 100.0), None, repeat=3)
 

@@ -30,12 +30,12 @@ def np_direct_phases(x, fs):
     n = len(x)
     m = n // 2
     j = np.arange(n, dtype=float)
-    spec = np.empty(m + 1, dtype=complex)
+    spectrum = np.empty(m + 1, dtype=complex)
     for k in range(m + 1):
         a = (j * (k * -TWO_PI)) / n
-        spec[k] = complex(x @ np.cos(a), x @ np.sin(a))
-    f_dom = fs * (1 + int(np.argmax(np.abs(spec[1:])))) / n
-    h = spec.copy()
+        spectrum[k] = complex(x @ np.cos(a), x @ np.sin(a))
+    f_dom = fs * (1 + int(np.argmax(np.abs(spectrum[1:])))) / n
+    h = spectrum.copy()
     h[1:m if n % 2 == 0 else m + 1] *= 2
     k = np.arange(m + 1, dtype=float) * TWO_PI
     z = np.empty(n, dtype=complex)

@@ -20,12 +20,14 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "pac_modulation_index", "pac_matrix_compute", "order_parameter", "plv", "compute_layer_coherence_rust",
-    "layer_coherence", "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust",
-    "critical_coupling_rust", "sync_convergence_rate_rust", "compute_itpc_rust", "itpc_persistence_rust",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust", "basin_stability_rust",
-    "steady_state_r_rust", "trace_sync_transition_rust", "find_critical_coupling_bif_rust",
-    "extract_envelope_rust", "envelope_modulation_depth_rust", "classify_sleep_stage_rust",
-    "ultradian_phase_rust", "frequency_specificity_rust", "carrier_decode_rust", "identify_frequencies_rust",
+    "ring_phase", "ring_phases_rust", "event_phase", "physical_extract", "graph_walk_phase",
+    "graph_walk_phases_rust", "transition_quality", "transition_qualities_rust", "layer_coherence",
+    "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust", "critical_coupling_rust",
+    "sync_convergence_rate_rust", "compute_itpc_rust", "itpc_persistence_rust", "reduce_coupling_rust",
+    "spatial_modulate_rust", "detect_regimes_rust", "basin_stability_rust", "steady_state_r_rust",
+    "trace_sync_transition_rust", "find_critical_coupling_bif_rust", "extract_envelope_rust",
+    "envelope_modulation_depth_rust", "classify_sleep_stage_rust", "ultradian_phase_rust",
+    "frequency_specificity_rust", "extract_phases_rust", "carrier_decode_rust", "identify_frequencies_rust",
 ]
 
 
@@ -58,7 +60,7 @@ def test_all_follows_registration_order():
     assert classes == [c for c in CLASS_ORDER if c in classes]
     assert set(CLASS_ORDER) - set(classes) == {
         "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
-        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
+        "PySimplicialStepper", "PyStuartLandauStepper", "PyLIFEnsemble",
     }
     assert funcs == PRESENT_FUNCTIONS
     for n in names:

@@ -14,6 +14,8 @@ namespace qel {
 // Result; the module raises its internal-error exception with the message and
 // reports where the error was made:
 //     if (!total) return InternalError("capacity overflow");
+// A function that fails either way returns Result<T, std::variant<QelError,
+// InternalError>> (each alternative is raised as its own kind).
 struct InternalError {
     std::string message;
     std::source_location where;

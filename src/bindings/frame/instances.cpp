@@ -4,12 +4,17 @@
 
 namespace qel::py {
 
+namespace {
+[[noreturn, gnu::cold, gnu::noinline]] void raise_never_built(InstanceBase* inst) {
+    std::string name = type_name(reinterpret_cast<PyObject*>(inst));
+    raise_type_error(
+        text::cat("this ", name, " object was never initialised: it was made without calling ", name, "()"));
+}
+}  // namespace
+
 ObjectBorrow::ObjectBorrow(InstanceBase* inst, bool exclusive) : inst_(inst), exclusive_(exclusive) {
-    if (!inst->alive) {
-        std::string name = type_name(reinterpret_cast<PyObject*>(inst));
-        raise_type_error(text::cat("this ", name, " object was never initialised: it was made without calling ",
-                                   name, "()"));
-    }
+    if (!inst->alive) [[unlikely]]
+        raise_never_built(inst);
     if (exclusive) {
         std::int64_t expected = 0;
         if (!inst->borrow.compare_exchange_strong(expected, -1)) raise_runtime_error("Already borrowed");

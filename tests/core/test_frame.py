@@ -293,7 +293,7 @@ def test_instances_made_without_the_constructor_are_refused():
     reached = set()
     for name in mod.__all__:
         cls = getattr(mod, name)
-        if not isinstance(cls, type) or name == "PyLagModel":
+        if not isinstance(cls, type):
             continue
         cls.__new__ = lambda c, *a, **k: object.__new__(c)
         obj = cls()
@@ -314,7 +314,7 @@ def test_instances_made_without_the_constructor_are_refused():
                 except AttributeError as e:  # a property without a setter
                     assert "not writable" in str(e)
                 except TypeError as e:
-                    assert str(e) == f"this {name} object was never initialised: it was made without calling {name}()"
+                    assert str(e) == f"this {name} object was never initialised: it was made without its constructor"
                     reached.add((name, attr))
                 else:
                     pytest.fail(f"{name}.{attr} ran on an instance that was never built")

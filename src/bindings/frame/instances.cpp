@@ -8,7 +8,7 @@ namespace {
 [[noreturn, gnu::cold, gnu::noinline]] void raise_never_built(InstanceBase* inst) {
     std::string name = type_name(reinterpret_cast<PyObject*>(inst));
     raise_type_error(
-        text::cat("this ", name, " object was never initialised: it was made without calling ", name, "()"));
+        text::cat("this ", name, " object was never initialised: it was made without its constructor"));
 }
 }  // namespace
 

@@ -27,11 +27,32 @@ struct Instance : InstanceBase {
     T& value() { return *std::launder(reinterpret_cast<T*>(storage)); }
 };
 
+[[noreturn]] void raise_never_built(InstanceBase* inst);
+
 // Borrows an instance for one call; refuses an instance that was never built.
 class ObjectBorrow {
 public:
-    ObjectBorrow(InstanceBase* inst, bool exclusive);
-    ~ObjectBorrow();
+    ObjectBorrow(InstanceBase* inst, bool exclusive) : inst_(inst), exclusive_(exclusive) {
+        if (!inst->alive) [[unlikely]]
+            raise_never_built(inst);
+        if (exclusive) {
+            std::int64_t expected = 0;
+            if (!inst->borrow.compare_exchange_strong(expected, -1)) [[unlikely]]
+                raise_runtime_error("Already borrowed");
+        } else {
+            std::int64_t v = inst->borrow.load();
+            do {
+                if (v < 0) [[unlikely]]
+                    raise_runtime_error("Already mutably borrowed");
+            } while (!inst->borrow.compare_exchange_weak(v, v + 1));
+        }
+    }
+    ~ObjectBorrow() {
+        if (exclusive_)
+            inst_->borrow.store(0);
+        else
+            inst_->borrow.fetch_sub(1);
+    }
     ObjectBorrow(const ObjectBorrow&) = delete;
     ObjectBorrow& operator=(const ObjectBorrow&) = delete;
 

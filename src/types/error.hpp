@@ -2,6 +2,7 @@
 // them into Python exceptions.
 #pragma once
 #include <cstdint>
+#include <source_location>
 #include <string>
 
 #include "types/result.hpp"
@@ -39,9 +40,12 @@ struct QelError {
 struct PlainError {
     std::string message;
     bool internal = false;
+    std::source_location where = {};  // of an internal error, for the failure report
 
     static PlainError value_error(std::string m) { return {std::move(m), false}; }
-    static PlainError internal_error(std::string m) { return {std::move(m), true}; }
+    static PlainError internal_error(std::string m, std::source_location w = std::source_location::current()) {
+        return {std::move(m), true, w};
+    }
 };
 
 template <class T>

@@ -97,16 +97,21 @@ void pair_block(const double* c, const double* s, std::size_t n, std::size_t win
     }
 }
 
-// One window's n x n block: every pair with j >= i, mirrored.
-void window_block(const double* c, const double* s, std::size_t n, std::size_t window, double inv_w, double* out) {
-    constexpr std::size_t BI = 2, BJ = 4;
-    std::size_t i0 = 0;
-    for (; i0 + BI <= n; i0 += BI) {
+constexpr std::size_t BI = 2, BJ = 4;
+
+// Rows [r0, r1) of one window's n x n block: every pair (i, j) with i in the
+// rows and j >= i, mirrored. With r0 a multiple of BJ, the pairs j < i that a
+// diagonal block also covers fall in the same rows, so tasks that own
+// different row ranges write different entries.
+void window_rows(const double* c, const double* s, std::size_t n, std::size_t window, double inv_w, std::size_t r0,
+                 std::size_t r1, double* out) {
+    std::size_t i0 = r0;
+    for (; i0 + BI <= r1; i0 += BI) {
         std::size_t j0 = i0 / BJ * BJ;
         for (; j0 + BJ <= n; j0 += BJ) pair_block<BI, BJ>(c, s, n, window, i0, j0, inv_w, out);
         for (; j0 < n; ++j0) pair_block<BI, 1>(c, s, n, window, i0, j0, inv_w, out);
     }
-    for (; i0 < n; ++i0) {
+    for (; i0 < r1; ++i0) {
         std::size_t j0 = i0;
         for (; j0 + BJ <= n; j0 += BJ) pair_block<1, BJ>(c, s, n, window, i0, j0, inv_w, out);
         for (; j0 < n; ++j0) pair_block<1, 1>(c, s, n, window, i0, j0, inv_w, out);
@@ -124,20 +129,36 @@ bool plv_into(const double* phases, std::size_t t, std::size_t n, std::size_t wi
         for (std::size_t k = begin; k < end; ++k) ::sincos(phases[k], &sin_t[k], &cos_t[k]);
     });
 
+    // A task is a run of whole windows, or, when one window alone is much
+    // more than a task's worth (few windows of many series), a range of rows
+    // of one window. Work is counted in pair-steps.
+    constexpr double kTask = 65536.0, kBatch = 134217728.0;
+    const double window_work = static_cast<double>(window) * static_cast<double>(n) * static_cast<double>(n + 1) / 2.0;
+    std::size_t rows = n;
+    if (window_work > 2.0 * kTask) {
+        const double row_work = static_cast<double>(window) * static_cast<double>(n) / 2.0;
+        rows = static_cast<std::size_t>(std::clamp(kTask / row_work, 1.0, static_cast<double>(n)));
+        rows = (rows + BJ - 1) / BJ * BJ;
+    }
+    const std::size_t parts = (n + rows - 1) / rows;
+    const std::size_t windows_per_task =
+        parts > 1 ? 1 : static_cast<std::size_t>(std::clamp(kTask / window_work, 1.0, 4096.0));
+    // Windows between two looks at the caller's interrupt request.
+    const std::size_t batch =
+        windows_per_task * static_cast<std::size_t>(std::clamp(kBatch / (window_work * windows_per_task), 1.0, 4096.0));
+
     const std::size_t n_windows = t - window + 1;
     const std::size_t block = n * n;
     const double inv_w = 1.0 / static_cast<double>(window);
-    // Pair-steps of one window decide how many windows make a task, and how
-    // many tasks run between two looks at the caller's interrupt request.
-    const double work = static_cast<double>(window) * static_cast<double>(n) * static_cast<double>(n + 1) / 2.0;
-    const std::size_t chunk = static_cast<std::size_t>(std::clamp(65536.0 / work, 1.0, 4096.0));
-    const std::size_t batch = chunk * static_cast<std::size_t>(std::clamp(134217728.0 / (work * chunk), 1.0, 4096.0));
     for (std::size_t w0 = 0; w0 < n_windows; w0 += batch) {
         if (interrupted()) return false;
         const std::size_t count = std::min(batch, n_windows - w0);
-        pool::for_chunks(count, chunk, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t w = w0 + begin; w < w0 + end; ++w)
-                window_block(cos_t.data() + w * n, sin_t.data() + w * n, n, window, inv_w, out.data() + w * block);
+        pool::for_chunks(count * parts, parts > 1 ? 1 : windows_per_task, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t item = begin; item < end; ++item) {
+                const std::size_t w = w0 + item / parts, r0 = item % parts * rows;
+                window_rows(cos_t.data() + w * n, sin_t.data() + w * n, n, window, inv_w, r0, std::min(n, r0 + rows),
+                            out.data() + w * block);
+            }
         });
     }
     return true;

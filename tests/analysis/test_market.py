@@ -35,8 +35,8 @@ def test_bit_for_bit_against_reference(t, n, window):
     assert np.array_equal(got, ref.market_order_parameter(x.tolist(), t, n), equal_nan=True)
 
 
-def test_against_numpy_and_symmetric():
-    t, n, w = 300, 13, 37
+@pytest.mark.parametrize("t, n, w", [(300, 13, 37), (33, 101, 30)])  # the second splits windows by rows
+def test_against_numpy_and_symmetric(t, n, w):
     x = np.random.default_rng(1).uniform(-10.0, 10.0, t * n)
     z = np.exp(1j * x).reshape(t, n)
     expect = np.stack([np.abs(z[s:s + w].conj().T @ z[s:s + w]) / w for s in range(t - w + 1)])
@@ -84,6 +84,7 @@ def digest():
     x = np.random.default_rng(3).uniform(0.0, 6.3, 700 * 21)
     h = hashlib.sha256(qk.market_plv_rust(x, 700, 21, 30).tobytes())
     h.update(qk.market_order_parameter_rust(x, 700, 21).tobytes())
+    h.update(qk.market_plv_rust(x, 110, 130, 100).tobytes())
     return h.hexdigest()
 
 

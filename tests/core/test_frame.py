@@ -20,7 +20,10 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "entropy_production_rate", "entropy_from_phases_rust",
+    "reduce_coupling_rust", "boltzmann_weight_rust", "effective_temperature_rust", "add_langevin_noise_rust",
+    "spatial_modulate_rust", "market_order_parameter_rust", "market_plv_rust", "detect_regimes_rust",
+    "prior_log_probability_rust", "prior_distance_decay_rust", "load_hcp_connectome_rust",
 ]
 
 

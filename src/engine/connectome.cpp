@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/util/minmax.hpp"
 #include "engine/util/mmix_lcg.hpp"
 
 namespace qel::connectome::detail {
@@ -26,7 +27,7 @@ void fill(std::size_t n, std::uint64_t seed, std::span<double> knm) {
             for (std::size_t j = 0; j < m; ++j) {
                 if (j == i) continue;
                 const double u = rng.uniform31();
-                row[j] = std::max(0.0, decay[i > j ? i - j : j - i] + (u - 0.5) * 0.04);
+                row[j] = positive_part(decay[i > j ? i - j : j - i] + (u - 0.5) * 0.04);
             }
         }
     };
@@ -57,13 +58,22 @@ void fill(std::size_t n, std::uint64_t seed, std::span<double> knm) {
         for (std::size_t b = 0; b < n_hubs; ++b)
             if (hubs[a] != hubs[b]) k[hubs[a] * n + hubs[b]] += 0.3;
 
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const double v = std::max(0.0, (k[i * n + j] + k[j * n + i]) * 0.5);
-            k[i * n + j] = v;
-            k[j * n + i] = v;
+    // Symmetrise and clean. Each pair reads only its own two entries, so the
+    // pairs may go in tiles, which keeps the column side in cache.
+    constexpr std::size_t kTile = 32;
+    for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
+        const std::size_t i1 = std::min(n, i0 + kTile);
+        for (std::size_t j0 = i0; j0 < n; j0 += kTile) {
+            const std::size_t j1 = std::min(n, j0 + kTile);
+            for (std::size_t i = i0; i < i1; ++i) {
+                for (std::size_t j = std::max(j0, i + 1); j < j1; ++j) {
+                    const double v = std::max(0.0, (k[i * n + j] + k[j * n + i]) * 0.5);
+                    k[i * n + j] = v;
+                    k[j * n + i] = v;
+                }
+            }
         }
-        k[i * n + i] = 0.0;
+        for (std::size_t i = i0; i < i1; ++i) k[i * n + i] = 0.0;
     }
 }
 

@@ -1,0 +1,219 @@
+#include "engine/embedding.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "engine/util/checked.hpp"
+#include "engine/util/code_count.hpp"
+#include "engine/util/internal_errors.hpp"
+#include "engine/util/pool_waves.hpp"
+#include "engine/util/saturate.hpp"
+#include "types/format.hpp"
+
+namespace qel::embedding {
+
+namespace {
+
+// Embeddings at least this large are filled on the pool (a plain copy: the
+// split cannot change a value).
+constexpr std::size_t kParallelValues = std::size_t{1} << 16;
+constexpr std::size_t kEmbedChunkRows = 8192;
+
+// Neighbour search: rows per pool task, tasks per interruptible wave, and
+// candidate rows whose squared distances are formed together.
+constexpr std::size_t kRowsPerTask = 8;
+constexpr std::size_t kTasksPerWave = 256;
+constexpr std::size_t kBlock = 512;
+
+// Bin codes of the whole signal against its global extremes (NaN passed
+// over), or an empty vector when every lag's mutual information is 0.0.
+std::vector<std::uint64_t> bin_codes(std::span<const double> x, std::size_t n_bins) {
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
+    for (double v : x) {
+        if (v > hi) hi = v;
+        if (v < lo) lo = v;
+    }
+    if (hi - lo == 0.0) return {};
+    const double width = (hi - lo) / static_cast<double>(n_bins);
+    const std::uint64_t last = n_bins - 1;
+    std::vector<std::uint64_t> codes(x.size());
+    for (std::size_t t = 0; t < x.size(); ++t) codes[t] = std::min(to_u64_sat((x[t] - lo) / width), last);
+    return codes;
+}
+
+// Mutual information of the codes and the codes k samples later, from exact
+// counts of the observed pairs: cells in row-major order, so the sum runs
+// over a ascending and, within a, over b ascending.
+double mutual_information(std::span<const std::uint64_t> codes, std::size_t k, std::size_t n_bins) {
+    const std::size_t n = codes.size() - k;
+    const std::span<const std::uint64_t> now = codes.first(n), later = codes.subspan(k, n);
+    const auto joint = code_count::count<2>({now, later}, {n_bins, n_bins});
+    const auto cols = code_count::count<1>({later}, {n_bins});
+    auto col_count = [&](std::uint64_t b) {
+        auto it = std::lower_bound(cols.begin(), cols.end(), b,
+                                   [](const code_count::Cell<1>& c, std::uint64_t v) { return c.key[0] < v; });
+        return it->count;  // b was observed in `later`, so it is there
+    };
+    const double inv = 1.0 / static_cast<double>(n);
+    double mi = 0.0;
+    for (std::size_t g = 0; g < joint.size();) {
+        const std::uint64_t a = joint[g].key[0];
+        std::size_t h = g;
+        std::uint64_t row = 0;
+        for (; h < joint.size() && joint[h].key[0] == a; ++h) row += joint[h].count;
+        const double pa = static_cast<double>(row) * inv;
+        for (; g < h; ++g) {
+            const double pab = static_cast<double>(joint[g].count) * inv;
+            const double pb = static_cast<double>(col_count(joint[g].key[1])) * inv;
+            mi = mi + pab * std::log(pab / (pa * pb));
+        }
+    }
+    return mi;
+}
+
+}  // namespace
+
+Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay, std::size_t dimension) {
+    if (dimension == 0) return PlainError::value_error("dimension must be >= 1");
+    if (delay == 0) return PlainError::value_error("delay must be >= 1");
+    const auto span = checked_mul(dimension - 1, delay);
+    if (!span) return capacity_overflow();
+    if (t <= *span)
+        return PlainError::value_error(text::cat("Signal too short (T=", t, ") for delay=", delay,
+                                                 ", dimension=", dimension, ": need T > ", *span));
+    return t - *span;
+}
+
+void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
+                      std::span<double> out) {
+    const std::size_t rows = out.size() / dimension;
+    auto fill = [&](std::size_t b, std::size_t e) {
+        double* o = out.data() + b * dimension;
+        for (std::size_t i = b; i < e; ++i)
+            for (std::size_t j = 0; j < dimension; ++j) *o++ = signal[i + j * delay];
+    };
+    if (out.size() < kParallelValues)
+        fill(0, rows);
+    else
+        pool::for_chunks(rows, kEmbedChunkRows, fill);
+}
+
+Result<std::vector<double>, PlainError> delay_embed(std::span<const double> signal, std::size_t delay,
+                                                    std::size_t dimension) {
+    auto rows = embedding_rows(signal.size(), delay, dimension);
+    if (!rows) return std::move(rows).error();
+    const auto len = buffer_len(rows.value(), dimension);
+    if (!len) return capacity_overflow();
+    std::vector<double> out(*len);
+    delay_embed_into(signal, delay, dimension, out);
+    return out;
+}
+
+Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag,
+                                              std::size_t n_bins) {
+    const std::size_t lags = std::min(signal.size() / 2, max_lag);
+    if (lags < 2 || n_bins == 0) return std::size_t{1};
+    const std::vector<std::uint64_t> codes = bin_codes(signal, n_bins);
+    if (codes.empty()) return std::size_t{1};
+    std::vector<double> mi(lags);
+    const bool done = pool::for_chunks_interruptible(lags, 1, 4 * pool::worker_count(), true,
+                                                     [&](std::size_t b, std::size_t e) {
+                                                         for (std::size_t k = b; k < e; ++k)
+                                                             mi[k] = mutual_information(codes, k, n_bins);
+                                                     });
+    if (!done) return interrupted_error();
+    for (std::size_t k = 1; k + 1 < lags; ++k)
+        if (mi[k - 1] > mi[k] && mi[k + 1] > mi[k]) return k;
+    return std::size_t{1};
+}
+
+Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor_distances(
+    std::span<const double> embedded, std::size_t dimension) {
+    const std::size_t n = dimension == 0 ? 0 : embedded.size() / dimension;
+    std::vector<std::pair<double, std::size_t>> out(n, {std::numeric_limits<double>::infinity(), 0});
+    if (n < 2) return out;
+    // Column-major copy: the squared distances from one row to a block of
+    // candidate rows then run over contiguous values, coordinate by
+    // coordinate, each still summed in coordinate order.
+    std::vector<double> cols(n * dimension);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t c = 0; c < dimension; ++c) cols[c * n + i] = embedded[i * dimension + c];
+    auto search = [&](std::size_t rb, std::size_t re) {
+        std::array<double, kBlock> s;
+        for (std::size_t i = rb; i < re; ++i) {
+            double best = std::numeric_limits<double>::infinity();
+            std::size_t best_index = 0;
+            for (std::size_t jb = 0; jb < n; jb += kBlock) {
+                const std::size_t len = std::min(kBlock, n - jb);
+                std::fill_n(s.begin(), len, 0.0);
+                for (std::size_t c = 0; c < dimension; ++c) {
+                    const double xi = cols[c * n + i];
+                    const double* col = cols.data() + c * n + jb;
+                    for (std::size_t j = 0; j < len; ++j) {
+                        const double diff = xi - col[j];
+                        s[j] += diff * diff;
+                    }
+                }
+                for (std::size_t j = 0; j < len; ++j) {
+                    if (jb + j == i) continue;
+                    if (s[j] < best * best) {
+                        best = std::sqrt(s[j]);
+                        best_index = jb + j;
+                    }
+                }
+            }
+            out[i] = {best, best_index};
+        }
+    };
+    if (!pool::for_chunks_interruptible(n, kRowsPerTask, kTasksPerWave, true, search)) return interrupted_error();
+    return out;
+}
+
+Result<std::size_t, PlainError> optimal_dimension(std::span<const double> signal, std::size_t delay,
+                                                  std::size_t max_dim, double rtol, double atol) {
+    const std::size_t t_len = signal.size();
+    double sigma = std::numeric_limits<double>::quiet_NaN();
+    if (t_len == 0) {
+        if (max_dim == 0) return std::size_t{0};
+    } else {
+        const double len = static_cast<double>(t_len);
+        double sum = 0.0;
+        for (double v : signal) sum += v;
+        const double mean = sum / len;
+        double sq = 0.0;
+        for (double v : signal) sq += (v - mean) * (v - mean);
+        const double variance = sq / len;
+        if (variance == 0.0) return std::size_t{1};
+        sigma = std::sqrt(variance);
+        if (max_dim == 0) return std::size_t{0};
+    }
+    for (std::size_t d = 1;; ++d) {
+        // T - d * delay < 2, with d * delay > T (or beyond 64 bits) negative.
+        const auto reach = checked_mul(d, delay);
+        if (!reach || *reach > t_len || t_len - *reach < 2) return d;
+        auto embedded = delay_embed(signal, delay, d);
+        if (!embedded) return d;
+        auto nn = nearest_neighbor_distances(embedded.value(), d);
+        if (!nn) return std::move(nn).error();
+        embedded = std::vector<double>{};
+        std::size_t count = 0, false_count = 0;
+        const auto& records = nn.value();
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const auto [r, j] = records[i];
+            if (r == 0.0 || r == std::numeric_limits<double>::infinity()) continue;
+            if (i + *reach >= t_len || j + *reach >= t_len) continue;
+            ++count;
+            const double diff = signal[i + *reach] - signal[j + *reach];
+            if (std::fabs(diff) / r > rtol || std::sqrt(diff * diff + r * r) / sigma > atol) ++false_count;
+        }
+        if (count == 0) return d;
+        if (static_cast<double>(false_count) / static_cast<double>(count) < 0.01) return d;
+        if (d >= max_dim) return max_dim;
+    }
+}
+
+}  // namespace qel::embedding

@@ -1,9 +1,11 @@
 #include "engine/dimension.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 
+#include "engine/util/count_below.hpp"
 #include "engine/util/float_sort.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/mmix_lcg.hpp"
@@ -17,11 +19,12 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr std::uint64_t kChunkSeedStep = 0x9E3779B97F4A7C15ULL;
-// Points per pool task and tasks per interruptible wave of the exhaustive
-// distances; distances per counting task.
+// Points per pool task (at least) and tasks per interruptible wave of the
+// exhaustive path.
 constexpr std::size_t kPointsPerTask = 16;
 constexpr std::size_t kTasksPerWave = 512;
-constexpr std::size_t kCountChunk = std::size_t{1} << 15;
+// Sampled distances counted together.
+constexpr std::size_t kSampleBlock = 256;
 
 std::string decimal(u128 v) {
     std::string s;
@@ -41,63 +44,137 @@ double distance(const double* p, const double* q, std::size_t d) {
     return std::sqrt(s);
 }
 
-// Distances from every point i to the points j > i, in ascending i then j.
-Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t, std::size_t d,
-                                                  std::size_t pairs) {
-    std::vector<double> dist(pairs);
+// Integer counts of the distances below each radius, kept per task in
+// size() counters and added up exactly in any order; no distance list is
+// kept. Up to kLinearRadii radii, one counter per radius, each counted over
+// a run of distances at a time. Beyond, the radii are sorted (NaN left out)
+// and each distance counts once, in the slot of the first radius above it
+// (the last slot when none is, NaN included): the distances below radius k
+// are then the counts of slots 0 .. k.
+class Counters {
+public:
+    explicit Counters(std::span<const double> eps) : eps_(eps), linear_(eps.size() <= kLinearRadii) {
+        if (linear_) return;
+        for (double e : eps)
+            if (!std::isnan(e)) radii_.push_back(e);
+        std::sort(radii_.begin(), radii_.end());
+    }
+    std::size_t size() const { return linear_ ? eps_.size() : radii_.size() + 1; }
+    void add(std::uint64_t* h, const double* v, std::size_t n) const {
+        if (linear_) {
+            for (std::size_t k = 0; k < eps_.size(); ++k) h[k] += count_below(v, n, eps_[k]);
+            return;
+        }
+        for (std::size_t j = 0; j < n; ++j) ++h[slot(v[j])];
+    }
+    // C(eps) from the per-task counters and the number of distances (0 gives NaN).
+    std::vector<double> shares(std::span<const std::uint64_t> counts, double total) const {
+        const std::size_t width = size(), tasks = counts.size() / width;
+        std::vector<std::uint64_t> sum(width, 0);
+        for (std::size_t task = 0; task < tasks; ++task)
+            for (std::size_t k = 0; k < width; ++k) sum[k] += counts[task * width + k];
+        std::vector<double> out(eps_.size());
+        for (std::size_t k = 0; k < eps_.size(); ++k) out[k] = static_cast<double>(below(sum, k)) / total;
+        return out;
+    }
+
+private:
+    static constexpr std::size_t kLinearRadii = 64;
+
+    std::size_t slot(double v) const {
+        const double* r = radii_.data();
+        std::size_t lo = 0, len = radii_.size();
+        while (len > 0) {
+            const std::size_t half = len / 2;
+            const bool past = !(v < r[lo + half]);
+            lo = past ? lo + half + 1 : lo;
+            len = past ? len - half - 1 : half;
+        }
+        return lo;
+    }
+    std::uint64_t below(const std::vector<std::uint64_t>& sum, std::size_t k) const {
+        if (linear_) return sum[k];
+        if (std::isnan(eps_[k])) return 0;
+        // Slots up to the last of the radii equal to eps[k].
+        const auto last = std::upper_bound(radii_.begin(), radii_.end(), eps_[k]) - radii_.begin();
+        std::uint64_t c = 0;
+        for (std::ptrdiff_t s = 0; s < last; ++s) c += sum[static_cast<std::size_t>(s)];
+        return c;
+    }
+
+    std::span<const double> eps_;
+    bool linear_;
+    std::vector<double> radii_;
+};
+
+// Every pair i < j. The coordinates are read column by column, so that the
+// distances from one point to the points after it are formed together, each
+// still summed in coordinate order.
+Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t, std::size_t d, double pairs,
+                                                  std::span<const double> eps) {
+    const Counters counters(eps);
+    const std::size_t n_slots = counters.size();
+    // Enough points per task that the counters stay within about 64 per point.
+    const std::size_t per_task = std::max(kPointsPerTask, n_slots / 64);
+    const std::size_t tasks = (t + per_task - 1) / per_task;
+    const auto n_counts = buffer_len(tasks, n_slots);
+    const auto n_cols = buffer_len(t, d);
+    if (!n_counts || !n_cols) return capacity_overflow();
+    std::vector<double> cols(*n_cols);
+    for (std::size_t i = 0; i < t; ++i)
+        for (std::size_t c = 0; c < d; ++c) cols[c * t + i] = x[i * d + c];
+    std::vector<std::uint64_t> counts(*n_counts, 0);
     auto rows = [&](std::size_t b, std::size_t e) {
-        // Pairs before row i: i*t - i*(i+1)/2, which fits since it is below `pairs`.
-        double* out = dist.data() + (b * t - b * (b + 1) / 2);
-        for (std::size_t i = b; i < e; ++i)
-            for (std::size_t j = i + 1; j < t; ++j) *out++ = distance(x + i * d, x + j * d, d);
+        std::uint64_t* h = counts.data() + (b / per_task) * n_slots;
+        std::vector<double> s(t - b - 1);
+        for (std::size_t i = b; i < e; ++i) {
+            const std::size_t len = t - i - 1;
+            std::fill_n(s.begin(), len, 0.0);
+            for (std::size_t c = 0; c < d; ++c) {
+                const double xi = cols[c * t + i];
+                const double* col = cols.data() + c * t + i + 1;
+                for (std::size_t j = 0; j < len; ++j) {
+                    const double diff = xi - col[j];
+                    s[j] += diff * diff;
+                }
+            }
+            for (std::size_t j = 0; j < len; ++j) s[j] = std::sqrt(s[j]);
+            counters.add(h, s.data(), len);
+        }
     };
-    if (!pool::for_chunks_interruptible(t, kPointsPerTask, kTasksPerWave, true, rows)) return interrupted_error();
-    return dist;
+    if (!pool::for_chunks_interruptible(t, per_task, kTasksPerWave, true, rows)) return interrupted_error();
+    return counters.shares(counts, pairs);
 }
 
 // chunks * per_chunk ordered pairs (i != j), chunk c drawing from its own
 // generator seeded with (c * golden-ratio constant) xor seed.
-std::vector<double> sampled_pairs(const double* x, std::uint64_t t, std::size_t d, std::size_t chunks,
-                                  std::size_t per_chunk, std::uint64_t seed) {
-    std::vector<double> dist(chunks * per_chunk);
+Result<std::vector<double>, PlainError> sampled_pairs(const double* x, std::uint64_t t, std::size_t d,
+                                                      std::size_t chunks, std::size_t per_chunk, std::uint64_t seed,
+                                                      std::span<const double> eps) {
+    const Counters counters(eps);
+    const std::size_t n_slots = counters.size();
+    const auto n_counts = buffer_len(chunks, n_slots);
+    if (!n_counts) return capacity_overflow();
+    std::vector<std::uint64_t> counts(*n_counts, 0);
     pool::for_each_index(chunks, [&](std::size_t c) {
         MmixLcg rng(static_cast<std::uint64_t>(c) * kChunkSeedStep ^ seed);
-        double* out = dist.data() + c * per_chunk;
-        for (std::size_t k = 0; k < per_chunk; ++k) {
-            std::uint64_t i = rng.index(t), j = rng.index(t);
-            while (i == j) {
-                i = rng.index(t);
-                j = rng.index(t);
+        std::uint64_t* h = counts.data() + c * n_slots;
+        std::array<double, kSampleBlock> block;
+        for (std::size_t k0 = 0; k0 < per_chunk; k0 += kSampleBlock) {
+            const std::size_t len = std::min(kSampleBlock, per_chunk - k0);
+            for (std::size_t k = 0; k < len; ++k) {
+                std::uint64_t i = rng.index(t), j = rng.index(t);
+                while (i == j) {
+                    i = rng.index(t);
+                    j = rng.index(t);
+                }
+                block[k] = distance(x + i * d, x + j * d, d);
             }
-            out[k] = distance(x + i * d, x + j * d, d);
+            counters.add(h, block.data(), len);
         }
     });
-    return dist;
-}
-
-// Per epsilon, the number of distances strictly below it: integer counts per
-// fixed chunk, added afterwards (exact in any order).
-std::vector<double> shares_below(std::span<const double> dist, std::span<const double> eps) {
-    const std::size_t n_eps = eps.size();
-    const std::size_t n_chunks = (dist.size() + kCountChunk - 1) / kCountChunk;
-    std::vector<std::uint64_t> counts(n_chunks * n_eps, 0);
-    pool::for_chunks(dist.size(), kCountChunk, [&](std::size_t b, std::size_t e) {
-        std::uint64_t* row = counts.data() + (b / kCountChunk) * n_eps;
-        for (std::size_t k = 0; k < n_eps; ++k) {
-            const double r = eps[k];
-            std::uint64_t c = 0;
-            for (std::size_t i = b; i < e; ++i) c += dist[i] < r ? 1 : 0;
-            row[k] = c;
-        }
-    });
-    std::vector<double> out(n_eps);
-    const double total = static_cast<double>(dist.size());
-    for (std::size_t k = 0; k < n_eps; ++k) {
-        std::uint64_t c = 0;
-        for (std::size_t ch = 0; ch < n_chunks; ++ch) c += counts[ch * n_eps + k];
-        out[k] = static_cast<double>(c) / total;
-    }
-    return out;
+    // chunks * per_chunk <= max_pairs < 2^64
+    return counters.shares(counts, static_cast<double>(chunks * per_chunk));
 }
 
 }  // namespace
@@ -113,18 +190,9 @@ Result<std::vector<double>, PlainError> correlation_integral(std::span<const dou
     if (t < 2) return std::vector<double>(epsilons.size(), 0.0);
     const double* x = trajectory.data();
     const u128 pairs = static_cast<u128>(t) * (t - 1) / 2;
-    if (pairs <= max_pairs) {
-        // pairs <= max_pairs < 2^64, and each point's pairs fit the buffer
-        if (!buffer_len(static_cast<std::size_t>(pairs))) return capacity_overflow();
-        auto dist = all_pairs(x, t, d, static_cast<std::size_t>(pairs));
-        if (!dist) return std::move(dist).error();
-        return shares_below(dist.value(), epsilons);
-    }
+    if (pairs <= max_pairs) return all_pairs(x, t, d, static_cast<double>(pairs), epsilons);
     const std::size_t chunks = pool::worker_count();
-    const std::size_t per_chunk = max_pairs / chunks;
-    if (!buffer_len(chunks, per_chunk)) return capacity_overflow();
-    const std::vector<double> dist = sampled_pairs(x, t, d, chunks, per_chunk, seed);
-    return shares_below(dist, epsilons);
+    return sampled_pairs(x, t, d, chunks, max_pairs / chunks, seed, epsilons);
 }
 
 double kaplan_yorke_dimension(std::span<const double> exponents) {

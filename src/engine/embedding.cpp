@@ -8,6 +8,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/code_count.hpp"
+#include "engine/util/count_below.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
@@ -21,6 +22,7 @@ namespace {
 // split cannot change a value).
 constexpr std::size_t kParallelValues = std::size_t{1} << 16;
 constexpr std::size_t kEmbedChunkRows = 8192;
+constexpr std::size_t kSamplesPerWave = std::size_t{1} << 23;
 
 // Neighbour search: rows per pool task, tasks per interruptible wave, and
 // candidate rows whose squared distances are formed together.
@@ -45,34 +47,67 @@ std::vector<std::uint64_t> bin_codes(std::span<const double> x, std::size_t n_bi
     return codes;
 }
 
-// Mutual information of the codes and the codes k samples later, from exact
-// counts of the observed pairs: cells in row-major order, so the sum runs
-// over a ascending and, within a, over b ascending.
+// The MI sum over the non-zero cells in row-major order (a ascending, then
+// b ascending): cells(visit) calls visit(a, b, joint count) in that order,
+// row(a) and col(b) give the marginal counts.
+template <class Cells, class Row, class Col>
+double mi_sum(std::size_t n, Cells cells, Row row, Col col) {
+    const double inv = 1.0 / static_cast<double>(n);
+    double mi = 0.0;
+    cells([&](std::uint64_t a, std::uint64_t b, std::uint64_t count) {
+        const double pab = static_cast<double>(count) * inv;
+        const double pa = static_cast<double>(row(a)) * inv;
+        const double pb = static_cast<double>(col(b)) * inv;
+        mi = mi + pab * std::log(pab / (pa * pb));
+    });
+    return mi;
+}
+
+// Mutual information of the codes and the codes k samples later. A dense
+// joint table when it has no more cells than the lag has samples; otherwise
+// exact counts of the observed pairs, so that memory follows the samples
+// and never n_bins^2. Both visit the same cells in the same order.
 double mutual_information(std::span<const std::uint64_t> codes, std::size_t k, std::size_t n_bins) {
     const std::size_t n = codes.size() - k;
     const std::span<const std::uint64_t> now = codes.first(n), later = codes.subspan(k, n);
-    const auto joint = code_count::count<2>({now, later}, {n_bins, n_bins});
-    const auto cols = code_count::count<1>({later}, {n_bins});
-    auto col_count = [&](std::uint64_t b) {
-        auto it = std::lower_bound(cols.begin(), cols.end(), b,
-                                   [](const code_count::Cell<1>& c, std::uint64_t v) { return c.key[0] < v; });
-        return it->count;  // b was observed in `later`, so it is there
-    };
-    const double inv = 1.0 / static_cast<double>(n);
-    double mi = 0.0;
-    for (std::size_t g = 0; g < joint.size();) {
-        const std::uint64_t a = joint[g].key[0];
-        std::size_t h = g;
-        std::uint64_t row = 0;
-        for (; h < joint.size() && joint[h].key[0] == a; ++h) row += joint[h].count;
-        const double pa = static_cast<double>(row) * inv;
-        for (; g < h; ++g) {
-            const double pab = static_cast<double>(joint[g].count) * inv;
-            const double pb = static_cast<double>(col_count(joint[g].key[1])) * inv;
-            mi = mi + pab * std::log(pab / (pa * pb));
+    if (n_bins <= n / n_bins) {
+        // Four interleaved tables, so that runs of equal pairs do not wait on
+        // one counter; integer counts add up exactly in any order.
+        const std::size_t cells = n_bins * n_bins;
+        std::vector<std::uint64_t> tables(4 * cells, 0), row(n_bins, 0), col(n_bins, 0);
+        std::size_t t = 0;
+        for (; t + 4 <= n; t += 4)
+            for (std::size_t q = 0; q < 4; ++q) ++tables[q * cells + now[t + q] * n_bins + later[t + q]];
+        for (; t < n; ++t) ++tables[now[t] * n_bins + later[t]];
+        for (std::size_t c = 0; c < cells; ++c) {
+            const std::uint64_t v = tables[c] + tables[cells + c] + tables[2 * cells + c] + tables[3 * cells + c];
+            tables[c] = v;
+            row[c / n_bins] += v;
+            col[c % n_bins] += v;
         }
+        return mi_sum(
+            n,
+            [&](auto visit) {
+                for (std::size_t c = 0; c < cells; ++c)
+                    if (tables[c] != 0) visit(c / n_bins, c % n_bins, tables[c]);
+            },
+            [&](std::uint64_t a) { return row[a]; }, [&](std::uint64_t b) { return col[b]; });
     }
-    return mi;
+    const auto joint = code_count::count<2>({now, later}, {n_bins, n_bins});
+    const auto rows = code_count::count<1>({now}, {n_bins});
+    const auto cols = code_count::count<1>({later}, {n_bins});
+    // Every code looked up was observed, so it is in the list.
+    auto lookup = [](const std::vector<code_count::Cell<1>>& list, std::uint64_t code) {
+        return std::lower_bound(list.begin(), list.end(), code,
+                                [](const code_count::Cell<1>& c, std::uint64_t v) { return c.key[0] < v; })
+            ->count;
+    };
+    return mi_sum(
+        n,
+        [&](auto visit) {
+            for (const auto& c : joint) visit(c.key[0], c.key[1], c.count);
+        },
+        [&](std::uint64_t a) { return lookup(rows, a); }, [&](std::uint64_t b) { return lookup(cols, b); });
 }
 
 }  // namespace
@@ -120,7 +155,9 @@ Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, st
     const std::vector<std::uint64_t> codes = bin_codes(signal, n_bins);
     if (codes.empty()) return std::size_t{1};
     std::vector<double> mi(lags);
-    const bool done = pool::for_chunks_interruptible(lags, 1, 4 * pool::worker_count(), true,
+    // Waves of about kSamplesPerWave samples between interrupt checks.
+    const std::size_t wave = std::max<std::size_t>(1, kSamplesPerWave / signal.size());
+    const bool done = pool::for_chunks_interruptible(lags, 1, wave, true,
                                                      [&](std::size_t b, std::size_t e) {
                                                          for (std::size_t k = b; k < e; ++k)
                                                              mi[k] = mutual_information(codes, k, n_bins);
@@ -158,8 +195,11 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
                         s[j] += diff * diff;
                     }
                 }
+                // The row itself never counts; and since best only shrinks,
+                // a block with nothing below best * best changes nothing.
+                if (i >= jb && i < jb + len) s[i - jb] = std::numeric_limits<double>::quiet_NaN();
+                if (count_below(s.data(), len, best * best) == 0) continue;
                 for (std::size_t j = 0; j < len; ++j) {
-                    if (jb + j == i) continue;
                     if (s[j] < best * best) {
                         best = std::sqrt(s[j]);
                         best_index = jb + j;

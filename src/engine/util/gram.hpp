@@ -2,8 +2,10 @@
 // order: entry (a, j) of Z^T Y is the sum over samples t = 0 .. rows - 1,
 // ascending and starting from 0.0, of z[t][a] * y[t][j]. Every entry is its
 // own running sum in sample order, so grouping entries into tiles, or tiles
-// into tasks, changes no bit; tiles of 4 x 4 entries only keep their sums in
-// registers while the samples stream past.
+// into tasks, changes no bit. Tiles of 4 x 4 entries keep their sums in
+// registers while a block of samples streams past, and every tile takes the
+// same block before the next one is read, so that the block stays in cache;
+// a sum is stored after one block and resumed in the next.
 #pragma once
 #include <cstddef>
 
@@ -12,12 +14,16 @@ namespace qel::gram {
 namespace detail {
 
 inline constexpr std::size_t kTile = 4;
+inline constexpr std::size_t kRowBlock = 64;
 
+// Samples [t0, t1) added to the sums of a tile; the first block starts them at 0.0.
 template <std::size_t RA, std::size_t CJ>
-inline void tile(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t rows,
-                 std::size_t a, std::size_t j, double* out, std::size_t os) {
-    double acc[RA][CJ] = {};
-    for (std::size_t t = 0; t < rows; ++t) {
+inline void tile(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t t0,
+                 std::size_t t1, std::size_t a, std::size_t j, double* out, std::size_t os) {
+    double acc[RA][CJ];
+    for (std::size_t r = 0; r < RA; ++r)
+        for (std::size_t c = 0; c < CJ; ++c) acc[r][c] = t0 == 0 ? 0.0 : out[(a + r) * os + j + c];
+    for (std::size_t t = t0; t < t1; ++t) {
         const double* zt = z + t * zs + a;
         const double* yt = y + t * ys + j;
         for (std::size_t r = 0; r < RA; ++r)
@@ -28,10 +34,13 @@ inline void tile(const double* z, std::size_t zs, const double* y, std::size_t y
 }
 
 // A partial tile at the matrix edge.
-inline void tile_edge(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t rows,
-                      std::size_t a, std::size_t ra, std::size_t j, std::size_t cj, double* out, std::size_t os) {
+inline void tile_edge(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t t0,
+                      std::size_t t1, std::size_t a, std::size_t ra, std::size_t j, std::size_t cj, double* out,
+                      std::size_t os) {
     double acc[kTile][kTile] = {};
-    for (std::size_t t = 0; t < rows; ++t) {
+    for (std::size_t r = 0; r < ra; ++r)
+        for (std::size_t c = 0; c < cj; ++c) acc[r][c] = t0 == 0 ? 0.0 : out[(a + r) * os + j + c];
+    for (std::size_t t = t0; t < t1; ++t) {
         const double* zt = z + t * zs + a;
         const double* yt = y + t * ys + j;
         for (std::size_t r = 0; r < ra; ++r)
@@ -48,14 +57,23 @@ inline void tile_edge(const double* z, std::size_t zs, const double* y, std::siz
 inline void cross(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t rows,
                   std::size_t a0, std::size_t a1, std::size_t j0, std::size_t j1, double* out, std::size_t os) {
     using detail::kTile;
-    for (std::size_t a = a0; a < a1; a += kTile) {
-        const std::size_t ra = a1 - a < kTile ? a1 - a : kTile;
-        for (std::size_t j = j0; j < j1; j += kTile) {
-            const std::size_t cj = j1 - j < kTile ? j1 - j : kTile;
-            if (ra == kTile && cj == kTile)
-                detail::tile<kTile, kTile>(z, zs, y, ys, rows, a, j, out, os);
-            else
-                detail::tile_edge(z, zs, y, ys, rows, a, ra, j, cj, out, os);
+    if (a0 >= a1 || j0 >= j1) return;
+    if (rows == 0) {
+        for (std::size_t a = a0; a < a1; ++a)
+            for (std::size_t j = j0; j < j1; ++j) out[a * os + j] = 0.0;
+        return;
+    }
+    for (std::size_t t0 = 0; t0 < rows; t0 += detail::kRowBlock) {
+        const std::size_t t1 = rows - t0 < detail::kRowBlock ? rows : t0 + detail::kRowBlock;
+        for (std::size_t a = a0; a < a1; a += kTile) {
+            const std::size_t ra = a1 - a < kTile ? a1 - a : kTile;
+            for (std::size_t j = j0; j < j1; j += kTile) {
+                const std::size_t cj = j1 - j < kTile ? j1 - j : kTile;
+                if (ra == kTile && cj == kTile)
+                    detail::tile<kTile, kTile>(z, zs, y, ys, t0, t1, a, j, out, os);
+                else
+                    detail::tile_edge(z, zs, y, ys, t0, t1, a, ra, j, cj, out, os);
+            }
         }
     }
 }

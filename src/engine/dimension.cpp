@@ -23,8 +23,9 @@ constexpr std::uint64_t kChunkSeedStep = 0x9E3779B97F4A7C15ULL;
 // exhaustive path.
 constexpr std::size_t kPointsPerTask = 16;
 constexpr std::size_t kTasksPerWave = 512;
-// Sampled distances counted together.
+// Sampled distances counted together, and pairs per chunk between interrupt checks.
 constexpr std::size_t kSampleBlock = 256;
+constexpr std::size_t kDrawsPerWave = std::size_t{1} << 20;
 
 std::string decimal(u128 v) {
     std::string s;
@@ -147,7 +148,10 @@ Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t
 }
 
 // chunks * per_chunk ordered pairs (i != j), chunk c drawing from its own
-// generator seeded with (c * golden-ratio constant) xor seed.
+// generator seeded with (c * golden-ratio constant) xor seed. The chunks
+// advance together, kDrawsPerWave pairs each per pool dispatch, so that the
+// caller can interrupt a large sample; each generator carries on where it
+// stopped, so the waves change no draw.
 Result<std::vector<double>, PlainError> sampled_pairs(const double* x, std::uint64_t t, std::size_t d,
                                                       std::size_t chunks, std::size_t per_chunk, std::uint64_t seed,
                                                       std::span<const double> eps) {
@@ -156,23 +160,31 @@ Result<std::vector<double>, PlainError> sampled_pairs(const double* x, std::uint
     const auto n_counts = buffer_len(chunks, n_slots);
     if (!n_counts) return capacity_overflow();
     std::vector<std::uint64_t> counts(*n_counts, 0);
-    pool::for_each_index(chunks, [&](std::size_t c) {
-        MmixLcg rng(static_cast<std::uint64_t>(c) * kChunkSeedStep ^ seed);
-        std::uint64_t* h = counts.data() + c * n_slots;
-        std::array<double, kSampleBlock> block;
-        for (std::size_t k0 = 0; k0 < per_chunk; k0 += kSampleBlock) {
-            const std::size_t len = std::min(kSampleBlock, per_chunk - k0);
-            for (std::size_t k = 0; k < len; ++k) {
-                std::uint64_t i = rng.index(t), j = rng.index(t);
-                while (i == j) {
-                    i = rng.index(t);
-                    j = rng.index(t);
+    std::vector<MmixLcg> rngs;
+    rngs.reserve(chunks);
+    for (std::size_t c = 0; c < chunks; ++c) rngs.emplace_back(static_cast<std::uint64_t>(c) * kChunkSeedStep ^ seed);
+    for (std::size_t done = 0; done < per_chunk;) {
+        const std::size_t wave = std::min(kDrawsPerWave, per_chunk - done);
+        pool::for_each_index(chunks, [&](std::size_t c) {
+            MmixLcg& rng = rngs[c];
+            std::uint64_t* h = counts.data() + c * n_slots;
+            std::array<double, kSampleBlock> block;
+            for (std::size_t k0 = 0; k0 < wave; k0 += kSampleBlock) {
+                const std::size_t len = std::min(kSampleBlock, wave - k0);
+                for (std::size_t k = 0; k < len; ++k) {
+                    std::uint64_t i = rng.index(t), j = rng.index(t);
+                    while (i == j) {
+                        i = rng.index(t);
+                        j = rng.index(t);
+                    }
+                    block[k] = distance(x + i * d, x + j * d, d);
                 }
-                block[k] = distance(x + i * d, x + j * d, d);
+                counters.add(h, block.data(), len);
             }
-            counters.add(h, block.data(), len);
-        }
-    });
+        });
+        done += wave;
+        if (done < per_chunk && interrupted()) return interrupted_error();
+    }
     // chunks * per_chunk <= max_pairs < 2^64
     return counters.shares(counts, static_cast<double>(chunks * per_chunk));
 }

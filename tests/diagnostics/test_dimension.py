@@ -35,6 +35,17 @@ def test_all_pairs_against_pdist(t, d):
     assert corr(traj, t, d, eps).tolist() == ref.correlation_exhaustive(traj, t, d, eps)
 
 
+@pytest.mark.parametrize("n_eps", [5, 64, 65, 300])
+def test_radii_in_any_order_with_nan_and_repeats(n_eps):
+    rng = np.random.default_rng(n_eps)
+    traj = rng.normal(size=40 * 2)
+    dist = ref.pdist(traj.reshape(40, 2))
+    eps = rng.choice(np.concatenate([dist + 1e-9, [math.nan, -math.inf, math.inf, 0.0]]), n_eps)
+    eps[::9] = eps[0]
+    assert corr(traj, 40, 2, eps).tolist() == ref.correlation_exhaustive(traj, 40, 2, eps)
+    assert corr(traj, 40, 2, eps, 700, 3).tolist() == ref.correlation_sampled(traj, 40, 2, eps, 700, 3, WORKERS)
+
+
 @pytest.mark.parametrize("traj, t, d, eps, expect", [
     ([0.0, 1.0], 2, 1, [1.0, math.nextafter(1.0, 2.0)], [0.0, 1.0]),   # strictly below eps
     ([0.0, math.nan, 0.5], 3, 1, [1.0, math.inf], [1 / 3, 1 / 3]),      # NaN distances stay in the total

@@ -21,11 +21,12 @@ CLASS_ORDER = [
 PRESENT_FUNCTIONS = [
     "pac_modulation_index", "pac_matrix_compute",
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "compute_itpc_rust", "itpc_persistence_rust",
+    "correlation_integral_rust", "kaplan_yorke_dimension_rust",
+    "compute_itpc_rust", "itpc_persistence_rust", "delay_embed_rust", "optimal_delay_rust", "optimal_dimension_rust",
     "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
     "extract_envelope_rust", "envelope_modulation_depth_rust",
-    "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust",
-    "carrier_decode_rust", "identify_frequencies_rust",
+    "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust", "sindy_fit_rust",
+    "carrier_decode_rust", "identify_frequencies_rust", "koopman_edmd_solve_rust",
 ]
 
 
@@ -89,6 +90,13 @@ SIGNATURES = {
     "PySupervisorPolicy": "(hysteresis=0.05, cooldown_steps=10)",
     "PyPetriNet": "(places, transitions)",
     "PyRuleEngine": "(rules)",
+    "delay_embed_rust": "(signal, delay, dimension)",
+    "optimal_delay_rust": "(signal, max_lag=100, n_bins=32)",
+    "optimal_dimension_rust": "(signal, delay, max_dim=10, rtol=15.0, atol=2.0)",
+    "correlation_integral_rust": "(trajectory, t, d, epsilons, max_pairs=50000, seed=42)",
+    "kaplan_yorke_dimension_rust": "(exponents)",
+    "koopman_edmd_solve_rust": "(x_lift, inputs, y_lift, states, k, n_lift, m, n_state, regularisation)",
+    "sindy_fit_rust": "(phases, n_osc, n_time, dt, threshold, max_iter)",
 }
 
 

@@ -23,6 +23,7 @@ namespace {
 constexpr std::size_t kParallelValues = std::size_t{1} << 16;
 constexpr std::size_t kEmbedChunkRows = 8192;
 constexpr std::size_t kSamplesPerWave = std::size_t{1} << 23;
+constexpr std::size_t kInterleavedCells = std::size_t{1} << 14;
 
 // Neighbour search: rows per pool task, tasks per interruptible wave, and
 // candidate rows whose squared distances are formed together.
@@ -71,16 +72,20 @@ double mutual_information(std::span<const std::uint64_t> codes, std::size_t k, s
     const std::size_t n = codes.size() - k;
     const std::span<const std::uint64_t> now = codes.first(n), later = codes.subspan(k, n);
     if (n_bins <= n / n_bins) {
-        // Four interleaved tables, so that runs of equal pairs do not wait on
-        // one counter; integer counts add up exactly in any order.
+        // Small tables come in four interleaved parts, so that runs of equal
+        // pairs do not wait on one counter; integer counts add up exactly in
+        // any order. Large ones stay single, within the lag's samples.
         const std::size_t cells = n_bins * n_bins;
-        std::vector<std::uint64_t> tables(4 * cells, 0), row(n_bins, 0), col(n_bins, 0);
+        const std::size_t parts = cells <= kInterleavedCells ? 4 : 1;
+        std::vector<std::uint64_t> tables(parts * cells, 0), row(n_bins, 0), col(n_bins, 0);
         std::size_t t = 0;
-        for (; t + 4 <= n; t += 4)
-            for (std::size_t q = 0; q < 4; ++q) ++tables[q * cells + now[t + q] * n_bins + later[t + q]];
+        if (parts == 4)
+            for (; t + 4 <= n; t += 4)
+                for (std::size_t q = 0; q < 4; ++q) ++tables[q * cells + now[t + q] * n_bins + later[t + q]];
         for (; t < n; ++t) ++tables[now[t] * n_bins + later[t]];
         for (std::size_t c = 0; c < cells; ++c) {
-            const std::uint64_t v = tables[c] + tables[cells + c] + tables[2 * cells + c] + tables[3 * cells + c];
+            std::uint64_t v = tables[c];
+            for (std::size_t q = 1; q < parts; ++q) v += tables[q * cells + c];
             tables[c] = v;
             row[c / n_bins] += v;
             col[c % n_bins] += v;

@@ -62,6 +62,12 @@ def test_delay_matches_the_profile(name, max_lag, n_bins):
     assert qk.optimal_delay_rust(x, max_lag, n_bins) == ref.optimal_delay(x, max_lag, n_bins)
 
 
+@pytest.mark.parametrize("n_bins", [150, 200])
+def test_delay_with_tables_near_the_sample_count(n_bins):
+    x = np.sin(0.01 * np.arange(45000)) + np.random.default_rng(n_bins).normal(0, 0.5, 45000)
+    assert qk.optimal_delay_rust(x, 4, n_bins) == ref.optimal_delay(x, 4, n_bins)
+
+
 def test_delay_defaults_and_degenerate_input():
     x = signals()["noisy sine"]
     assert qk.optimal_delay_rust(x) == ref.optimal_delay(x) > 1

@@ -200,6 +200,7 @@ Result<std::vector<double>, PlainError> correlation_integral(std::span<const dou
         return PlainError::value_error(
             text::cat("trajectory length ", trajectory.size(), " != T*d=", decimal(expected)));
     if (t < 2) return std::vector<double>(epsilons.size(), 0.0);
+    if (epsilons.empty()) return std::vector<double>{};  // nothing to count
     const double* x = trajectory.data();
     const u128 pairs = static_cast<u128>(t) * (t - 1) / 2;
     if (pairs <= max_pairs) return all_pairs(x, t, d, static_cast<double>(pairs), epsilons);

@@ -10,6 +10,7 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/mmix_lcg.hpp"
 #include "engine/util/pool_waves.hpp"
+#include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
 
 namespace qel::dimension {
@@ -108,9 +109,7 @@ private:
     std::vector<double> radii_;
 };
 
-// Every pair i < j. The coordinates are read column by column, so that the
-// distances from one point to the points after it are formed together, each
-// still summed in coordinate order.
+// Every pair i < j, the coordinates read column by column.
 Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t, std::size_t d, double pairs,
                                                   std::span<const double> eps) {
     const Counters counters(eps);
@@ -130,15 +129,7 @@ Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t
         std::vector<double> s(t - b - 1);
         for (std::size_t i = b; i < e; ++i) {
             const std::size_t len = t - i - 1;
-            std::fill_n(s.begin(), len, 0.0);
-            for (std::size_t c = 0; c < d; ++c) {
-                const double xi = cols[c * t + i];
-                const double* col = cols.data() + c * t + i + 1;
-                for (std::size_t j = 0; j < len; ++j) {
-                    const double diff = xi - col[j];
-                    s[j] += diff * diff;
-                }
-            }
+            sq_distances(cols.data(), t, d, i, i + 1, len, s.data());
             for (std::size_t j = 0; j < len; ++j) s[j] = std::sqrt(s[j]);
             counters.add(h, s.data(), len);
         }

@@ -12,6 +12,7 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
+#include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
 
 namespace qel::embedding {
@@ -179,8 +180,7 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
     std::vector<std::pair<double, std::size_t>> out(n, {std::numeric_limits<double>::infinity(), 0});
     if (n < 2) return out;
     // Column-major copy: the squared distances from one row to a block of
-    // candidate rows then run over contiguous values, coordinate by
-    // coordinate, each still summed in coordinate order.
+    // candidate rows then read contiguous values.
     std::vector<double> cols(n * dimension);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t c = 0; c < dimension; ++c) cols[c * n + i] = embedded[i * dimension + c];
@@ -191,15 +191,7 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
             std::size_t best_index = 0;
             for (std::size_t jb = 0; jb < n; jb += kBlock) {
                 const std::size_t len = std::min(kBlock, n - jb);
-                std::fill_n(s.begin(), len, 0.0);
-                for (std::size_t c = 0; c < dimension; ++c) {
-                    const double xi = cols[c * n + i];
-                    const double* col = cols.data() + c * n + jb;
-                    for (std::size_t j = 0; j < len; ++j) {
-                        const double diff = xi - col[j];
-                        s[j] += diff * diff;
-                    }
-                }
+                sq_distances(cols.data(), n, dimension, i, jb, len, s.data());
                 // The row itself never counts; and since best only shrinks,
                 // a block with nothing below best * best changes nothing.
                 if (i >= jb && i < jb + len) s[i - jb] = std::numeric_limits<double>::quiet_NaN();

@@ -72,6 +72,9 @@ def test_delay_defaults_and_degenerate_input():
     x = signals()["noisy sine"]
     assert qk.optimal_delay_rust(x) == ref.optimal_delay(x) > 1
     assert qk.optimal_delay_rust(np.full(100, 3.0)) == qk.optimal_delay_rust(x, 0) == 1
+    # Constant from sample 7 on: the profile falls to a plateau of exact zeros at lag 7, which is no minimum.
+    plateau = np.array([0.0, 3.0, 1.0, 4.0, 2.0, 0.5, 3.5] + [2.5] * 33)
+    assert qk.optimal_delay_rust(plateau, 20, 8) == 1
 
 
 @pytest.mark.parametrize("name", ["sine", "noise", "constant", "empty", "short"])

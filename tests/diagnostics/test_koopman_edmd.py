@@ -66,6 +66,8 @@ def test_ridge_matches_numpy_solve(reg):
 def test_zero_coordinate_gives_zero_columns_once_regularised():
     x, u, y, s, _ = data(30, 4, 2, 3)
     x[:, 2] = 0.0
+    with pytest.raises(ValueError, match="singular system in Koopman EDMD solve"):
+        solve(x, u, y, s, 0.0)
     a, b, c = solve(x, u, y, s, 0.1)
     assert not a.reshape(4, 4)[:, 2].any() and not c.reshape(3, 4)[:, 2].any()
     shrunk = solve(x, u, y, s, 1e4)

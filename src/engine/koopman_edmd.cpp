@@ -1,15 +1,19 @@
 #include "engine/koopman_edmd.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
 #include "engine/util/checked.hpp"
 #include "engine/util/gram.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/interrupt.hpp"
 
 namespace qel::koopman_edmd {
 
 namespace {
+
+constexpr std::size_t kSamplesPerCheck = std::size_t{1} << 14;
 
 // A length that is k * cols, with a product beyond 64 bits matching nothing.
 bool is_len(std::size_t len, std::size_t k, std::size_t cols) {
@@ -88,20 +92,29 @@ Result<Operators, PlainError> edmd_solve(std::span<const double> x_lift, std::sp
     // its own sum over the samples in order, so the upper-left block of G is
     // also the Gram matrix of the second regression, and the lower triangle
     // of G the mirror of the upper one.
-    const double* x = x_lift.data();
-    const double* u = inputs.data();
     std::vector<double> g(*gp), r(*rp), g_state(*g2), r_state(*r2);
-    gram::gram_rows(x, n_lift, k, n_lift, 0, n_lift, g.data(), p);
-    if (m > 0) {
-        gram::cross(x, n_lift, u, m, k, 0, n_lift, 0, m, g.data() + n_lift, p);
-        gram::gram_rows(u, m, k, m, 0, m, g.data() + n_lift * p + n_lift, p);
+    // The samples in segments, the sums resumed from one to the next, with
+    // a chance to interrupt in between.
+    for (std::size_t t0 = 0; t0 < k; t0 += kSamplesPerCheck) {
+        if (t0 > 0 && interrupted()) return interrupted_error();
+        const std::size_t rows = std::min(kSamplesPerCheck, k - t0);
+        const bool resume = t0 > 0;
+        const double* x = x_lift.data() + t0 * n_lift;
+        const double* u = inputs.data() + t0 * m;
+        const double* y = y_lift.data() + t0 * n_lift;
+        gram::gram_rows(x, n_lift, rows, n_lift, 0, n_lift, g.data(), p, resume);
+        if (m > 0) {
+            gram::cross(x, n_lift, u, m, rows, 0, n_lift, 0, m, g.data() + n_lift, p, resume);
+            gram::gram_rows(u, m, rows, m, 0, m, g.data() + n_lift * p + n_lift, p, resume);
+            gram::cross(u, m, y, n_lift, rows, 0, m, 0, n_lift, r.data() + n_lift * n_lift, n_lift, resume);
+        }
+        gram::cross(x, n_lift, y, n_lift, rows, 0, n_lift, 0, n_lift, r.data(), n_lift, resume);
+        gram::cross(x, n_lift, states.data() + t0 * n_state, n_state, rows, 0, n_lift, 0, n_state, r_state.data(),
+                    n_state, resume);
     }
     gram::mirror_upper(g.data(), p, p);
-    gram::cross(x, n_lift, y_lift.data(), n_lift, k, 0, n_lift, 0, n_lift, r.data(), n_lift);
-    if (m > 0) gram::cross(u, m, y_lift.data(), n_lift, k, 0, m, 0, n_lift, r.data() + n_lift * n_lift, n_lift);
     for (std::size_t a = 0; a < n_lift; ++a)
         for (std::size_t b = 0; b < n_lift; ++b) g_state[a * n_lift + b] = g[a * p + b];
-    gram::cross(x, n_lift, states.data(), n_state, k, 0, n_lift, 0, n_state, r_state.data(), n_state);
     for (std::size_t a = 0; a < p; ++a) g[a * p + a] += regularisation;
     for (std::size_t a = 0; a < n_lift; ++a) g_state[a * n_lift + a] += regularisation;
 

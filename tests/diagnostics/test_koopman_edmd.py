@@ -47,7 +47,7 @@ def test_messages_in_order(change, msg):
     assert str(info.value) == msg
 
 
-@pytest.mark.parametrize("k, n, m, ns", [(40, 4, 2, 3), (30, 6, 0, 2), (9, 1, 1, 1), (200, 9, 5, 7)])
+@pytest.mark.parametrize("k, n, m, ns", [(40, 4, 2, 3), (30, 6, 0, 2), (9, 1, 1, 1), (200, 9, 5, 7), (40000, 3, 1, 2)])
 def test_exact_linear_data_is_recovered(k, n, m, ns):
     x, u, y, s, ops = data(k, n, m, ns, seed=k)
     for got, want in zip(solve(x, u, y, s, -0.0), ops):

@@ -47,7 +47,7 @@ def test_messages_in_order(change, msg):
     assert str(info.value) == msg
 
 
-@pytest.mark.parametrize("k, n, m, ns", [(40, 4, 2, 3), (30, 6, 0, 2), (9, 1, 1, 1), (200, 9, 5, 7), (40000, 3, 1, 2)])
+@pytest.mark.parametrize("k, n, m, ns", [(40, 4, 2, 3), (30, 6, 0, 2), (9, 1, 1, 1), (200, 9, 5, 7)])
 def test_exact_linear_data_is_recovered(k, n, m, ns):
     x, u, y, s, ops = data(k, n, m, ns, seed=k)
     for got, want in zip(solve(x, u, y, s, -0.0), ops):
@@ -55,10 +55,10 @@ def test_exact_linear_data_is_recovered(k, n, m, ns):
         np.testing.assert_allclose(got, want.ravel(), atol=1e-10)
 
 
-@pytest.mark.parametrize("reg", [0.0, 1e-3, 0.5, 40.0])
-def test_ridge_matches_numpy_solve(reg):
+@pytest.mark.parametrize("reg, k", [(0.0, 60), (1e-3, 60), (0.5, 60), (40.0, 60), (0.1, 40000)])
+def test_ridge_matches_numpy_solve(reg, k):
     rng = np.random.default_rng(5)
-    x, u, y, s = (rng.normal(size=(60, c)) for c in (7, 3, 7, 4))
+    x, u, y, s = (rng.normal(size=(k, c)) for c in (7, 3, 7, 4))
     for got, want in zip(solve(x, u, y, s, reg), ref.edmd(x, u, y, s, reg)):
         np.testing.assert_allclose(got, want, rtol=1e-9, atol=1e-12)
 

@@ -194,9 +194,16 @@ Result<std::vector<double>, PlainError> correlation_integral(std::span<const dou
     if (epsilons.empty()) return std::vector<double>{};  // nothing to count
     const double* x = trajectory.data();
     const u128 pairs = static_cast<u128>(t) * (t - 1) / 2;
-    if (pairs <= max_pairs) return all_pairs(x, t, d, static_cast<double>(pairs), epsilons);
+    // No distance list is kept, but a sample that no list could ever hold
+    // (2^60 distances or more) is refused as one would be.
+    if (pairs <= max_pairs) {
+        if (!buffer_len(static_cast<std::size_t>(pairs))) return capacity_overflow();
+        return all_pairs(x, t, d, static_cast<double>(pairs), epsilons);
+    }
     const std::size_t chunks = pool::worker_count();
-    return sampled_pairs(x, t, d, chunks, max_pairs / chunks, seed, epsilons);
+    const std::size_t per_chunk = max_pairs / chunks;
+    if (!buffer_len(chunks, per_chunk)) return capacity_overflow();
+    return sampled_pairs(x, t, d, chunks, per_chunk, seed, epsilons);
 }
 
 double kaplan_yorke_dimension(std::span<const double> exponents) {

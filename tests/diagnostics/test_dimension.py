@@ -73,6 +73,13 @@ def test_budget_is_inclusive_and_the_sample_is_seeded():
     assert corr([], 2**63, 0, [1.0], 2 * WORKERS).tolist() == [1.0]
 
 
+@pytest.mark.parametrize("t, max_pairs", [(2**63, 2**64 - 1), (2**31 + 2**30, 2**64 - 1)])
+def test_samples_beyond_any_buffer_are_refused(t, max_pairs):
+    with pytest.raises(BaseException) as info:
+        corr([], t, 0, [1.0], max_pairs)
+    assert not isinstance(info.value, Exception) and str(info.value) == "capacity overflow"
+
+
 @pytest.mark.parametrize("spectrum, expect", [
     ([], 0.0), ([-1.0, -2.0], 0.0), ([1.0, 0.5], 2.0), ([1.0, -2.0], 1.5), ([0.5, -1.0, 1.0], 3.0),
     ([0.906, 0.0, -14.572], 2.0 + 0.906 / 14.572), ([1.0, -1e-301], 2.0), ([1.0, -1e-310, -2.0], 2.5),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "engine/util/count_below.hpp"
@@ -37,34 +38,53 @@ std::string decimal(u128 v) {
     return s;
 }
 
-double distance(const double* p, const double* q, std::size_t d) {
+double squared_distance(const double* p, const double* q, std::size_t d) {
     double s = 0.0;
     for (std::size_t c = 0; c < d; ++c) {
         const double diff = p[c] - q[c];
         s += diff * diff;
     }
-    return std::sqrt(s);
+    return s;
 }
 
-// Integer counts of the distances below each radius, kept per task in
-// size() counters and added up exactly in any order; no distance list is
-// kept. Up to kLinearRadii radii, one counter per radius, each counted over
-// a run of distances at a time. Beyond, the radii are sorted (NaN left out)
-// and each distance counts once, in the slot of the first radius above it
-// (the last slot when none is, NaN included): the distances below radius k
-// are then the counts of slots 0 .. k.
+// The bound on squared distances that matches radius eps: sqrt(s) < eps
+// exactly when s < bound, for every s >= 0 or NaN. sqrt is correctly
+// rounded and so never decreasing, hence the squares with a root below eps
+// are [0, S]; the bound is the double after S, found from eps * eps by a
+// few steps. No root is then taken per distance.
+double squared_bound(double eps) {
+    if (!(eps > 0.0)) return 0.0;  // no root is below it (NaN included)
+    if (eps == std::numeric_limits<double>::infinity()) return eps;
+    double s = eps * eps;
+    while (!(std::sqrt(s) < eps)) s = std::nextafter(s, 0.0);
+    for (;;) {
+        const double up = std::nextafter(s, std::numeric_limits<double>::infinity());
+        if (!(std::sqrt(up) < eps)) break;
+        s = up;
+    }
+    return std::nextafter(s, std::numeric_limits<double>::infinity());
+}
+
+// Integer counts of the squared distances below each radius's bound, kept
+// per task in size() counters and added up exactly in any order; no
+// distance list is kept. Up to kLinearRadii radii, one counter per radius,
+// each counted over a run of distances at a time. Beyond, the bounds are
+// sorted and each distance counts once, in the slot of the first bound above
+// it (the last slot when none is, NaN included): the distances below bound k
+// are then the counts of the slots up to k.
 class Counters {
 public:
-    explicit Counters(std::span<const double> eps) : eps_(eps), linear_(eps.size() <= kLinearRadii) {
+    explicit Counters(std::span<const double> eps) : linear_(eps.size() <= kLinearRadii) {
+        for (double e : eps) bounds_.push_back(squared_bound(e));
         if (linear_) return;
-        for (double e : eps)
-            if (!std::isnan(e)) radii_.push_back(e);
-        std::sort(radii_.begin(), radii_.end());
+        sorted_ = bounds_;
+        std::sort(sorted_.begin(), sorted_.end());
     }
-    std::size_t size() const { return linear_ ? eps_.size() : radii_.size() + 1; }
+    std::size_t size() const { return linear_ ? bounds_.size() : sorted_.size() + 1; }
+    // Counts the squared distances v[0 .. n).
     void add(std::uint64_t* h, const double* v, std::size_t n) const {
         if (linear_) {
-            for (std::size_t k = 0; k < eps_.size(); ++k) h[k] += count_below(v, n, eps_[k]);
+            for (std::size_t k = 0; k < bounds_.size(); ++k) h[k] += count_below(v, n, bounds_[k]);
             return;
         }
         for (std::size_t j = 0; j < n; ++j) ++h[slot(v[j])];
@@ -75,8 +95,8 @@ public:
         std::vector<std::uint64_t> sum(width, 0);
         for (std::size_t task = 0; task < tasks; ++task)
             for (std::size_t k = 0; k < width; ++k) sum[k] += counts[task * width + k];
-        std::vector<double> out(eps_.size());
-        for (std::size_t k = 0; k < eps_.size(); ++k) out[k] = static_cast<double>(below(sum, k)) / total;
+        std::vector<double> out(bounds_.size());
+        for (std::size_t k = 0; k < bounds_.size(); ++k) out[k] = static_cast<double>(below(sum, k)) / total;
         return out;
     }
 
@@ -84,8 +104,8 @@ private:
     static constexpr std::size_t kLinearRadii = 64;
 
     std::size_t slot(double v) const {
-        const double* r = radii_.data();
-        std::size_t lo = 0, len = radii_.size();
+        const double* r = sorted_.data();
+        std::size_t lo = 0, len = sorted_.size();
         while (len > 0) {
             const std::size_t half = len / 2;
             const bool past = !(v < r[lo + half]);
@@ -96,17 +116,15 @@ private:
     }
     std::uint64_t below(const std::vector<std::uint64_t>& sum, std::size_t k) const {
         if (linear_) return sum[k];
-        if (std::isnan(eps_[k])) return 0;
-        // Slots up to the last of the radii equal to eps[k].
-        const auto last = std::upper_bound(radii_.begin(), radii_.end(), eps_[k]) - radii_.begin();
+        // Slots up to the last of the bounds equal to this one.
+        const auto last = std::upper_bound(sorted_.begin(), sorted_.end(), bounds_[k]) - sorted_.begin();
         std::uint64_t c = 0;
         for (std::ptrdiff_t s = 0; s < last; ++s) c += sum[static_cast<std::size_t>(s)];
         return c;
     }
 
-    std::span<const double> eps_;
     bool linear_;
-    std::vector<double> radii_;
+    std::vector<double> bounds_, sorted_;
 };
 
 // Every pair i < j, the coordinates read column by column.
@@ -130,7 +148,6 @@ Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t
         for (std::size_t i = b; i < e; ++i) {
             const std::size_t len = t - i - 1;
             sq_distances(cols.data(), t, d, i, i + 1, len, s.data());
-            for (std::size_t j = 0; j < len; ++j) s[j] = std::sqrt(s[j]);
             counters.add(h, s.data(), len);
         }
     };
@@ -168,7 +185,7 @@ Result<std::vector<double>, PlainError> sampled_pairs(const double* x, std::uint
                         i = rng.index(t);
                         j = rng.index(t);
                     }
-                    block[k] = distance(x + i * d, x + j * d, d);
+                    block[k] = squared_distance(x + i * d, x + j * d, d);
                 }
                 counters.add(h, block.data(), len);
             }

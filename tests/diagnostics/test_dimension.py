@@ -46,6 +46,20 @@ def test_radii_in_any_order_with_nan_and_repeats(n_eps):
     assert corr(traj, 40, 2, eps, 700, 3).tolist() == ref.correlation_sampled(traj, 40, 2, eps, 700, 3, WORKERS)
 
 
+@pytest.mark.parametrize("n_eps", [40, 400])
+def test_radii_on_and_next_to_the_distances(n_eps):
+    # Radii equal to distances and one ulp either side, and extremes: the counts are exact at every boundary.
+    rng = np.random.default_rng(n_eps)
+    traj = rng.normal(size=30 * 3) * rng.choice([1e-160, 1.0, 1e150], 90)
+    dist = np.array(ref.distances(traj.tolist(), 30, 3))
+    eps = rng.choice(dist, n_eps - 10)
+    eps = np.concatenate([eps, np.nextafter(eps[:3], 0), np.nextafter(eps[:3], np.inf),
+                          [5e-324, 1e-170, 1e200, 1.7976931348623157e308]])
+    rng.shuffle(eps)
+    want = [np.count_nonzero(dist < e) / dist.size for e in eps]
+    assert corr(traj, 30, 3, eps).tolist() == want
+
+
 @pytest.mark.parametrize("traj, t, d, eps, expect", [
     ([0.0, 1.0], 2, 1, [1.0, math.nextafter(1.0, 2.0)], [0.0, 1.0]),   # strictly below eps
     ([0.0, math.nan, 0.5], 3, 1, [1.0, math.inf], [1 / 3, 1 / 3]),      # NaN distances stay in the total

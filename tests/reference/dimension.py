@@ -7,6 +7,19 @@ from scipy.spatial.distance import pdist
 MASK = (1 << 64) - 1
 
 
+def distances(traj, t, d):
+    """Every pair i < j, each a sequential sum of squares and its root."""
+    out = []
+    for i in range(t):
+        for j in range(i + 1, t):
+            s = 0.0
+            for k in range(d):
+                diff = traj[i * d + k] - traj[j * d + k]
+                s += diff * diff
+            out.append(math.sqrt(s))
+    return out
+
+
 def correlation_exhaustive(traj, t, d, eps):
     dist = pdist(np.asarray(traj, dtype=float).reshape(t, d))
     return [np.count_nonzero(dist < e) / dist.size for e in eps]

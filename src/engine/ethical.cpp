@@ -17,25 +17,68 @@ namespace {
 constexpr double kPivotFloor = 1e-12;
 constexpr double kDensityFloor = 1e-15;
 
-// One classical Jacobi rotation on the largest upper off-diagonal entry of the
-// n x n row-major a; false when that entry is below the floor. O(n^2) for the
-// pivot search, O(n) for the rotation, nothing allocated.
-bool jacobi_step(std::vector<double>& a, std::size_t n) {
-    // First maximum in scan order; a NaN entry never compares larger.
-    std::size_t p = 0, q = 1;
-    double best = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double* row = a.data() + i * n;
-        for (std::size_t j = i + 1; j < n; ++j) {
+// The largest |a_ij| of each row's strict upper part, first maximum kept (a
+// NaN entry never compares larger, nor does a 0.0), so that the pivot, the
+// first maximum of the whole upper triangle in row-major order, is found in
+// O(n): it is the chosen entry of the first row whose maximum is largest.
+class PivotRows {
+public:
+    explicit PivotRows(std::size_t n) : n_(n), mag_(n, 0.0), col_(n, 0) {}
+
+    void rescan(const double* a, std::size_t i) {
+        const double* row = a + i * n_;
+        double best = 0.0;
+        std::size_t at = i + 1;
+        for (std::size_t j = i + 1; j < n_; ++j) {
             const double m = std::fabs(row[j]);
             if (m > best) {
                 best = m;
-                p = i;
-                q = j;
+                at = j;
             }
         }
+        mag_[i] = best;
+        col_[i] = at;
     }
-    if (best < kPivotFloor) return false;
+
+    // Largest magnitude, with its position in (p, q).
+    double pivot(std::size_t& p, std::size_t& q) const {
+        double best = 0.0;
+        p = 0;
+        q = 1;
+        for (std::size_t i = 0; i + 1 < n_; ++i) {
+            if (mag_[i] > best) {
+                best = mag_[i];
+                p = i;
+                q = col_[i];
+            }
+        }
+        return best;
+    }
+
+    // Entry (i, j), j > i, has changed: the row keeps its first maximum
+    // unless that entry held it.
+    void changed(const double* a, std::size_t i, std::size_t j) {
+        if (col_[i] == j) return rescan(a, i);
+        const double m = std::fabs(a[i * n_ + j]);
+        if (m > mag_[i] || (m == mag_[i] && m > 0.0 && j < col_[i])) {
+            mag_[i] = m;
+            col_[i] = j;
+        }
+    }
+
+private:
+    std::size_t n_;
+    std::vector<double> mag_;
+    std::vector<std::size_t> col_;
+};
+
+// One classical Jacobi rotation on the largest upper off-diagonal entry of the
+// n x n row-major a; false when that entry is below the floor. O(n) for the
+// pivot and the rotation, O(n) more per row whose maximum the rotation
+// touched; nothing is allocated.
+bool jacobi_step(std::vector<double>& a, std::size_t n, PivotRows& rows) {
+    std::size_t p = 0, q = 1;
+    if (rows.pivot(p, q) < kPivotFloor) return false;
 
     double* ap = a.data() + p * n;
     double* aq = a.data() + q * n;
@@ -62,6 +105,15 @@ bool jacobi_step(std::vector<double>& a, std::size_t n) {
         ar[q] = nq;
         aq[r] = nq;
     }
+    // Upper entries that moved: rows p and q whole, and column p or q of
+    // every row above them.
+    rows.rescan(a.data(), p);
+    rows.rescan(a.data(), q);
+    for (std::size_t r = 0; r < q; ++r) {
+        if (r == p) continue;
+        if (r < p) rows.changed(a.data(), r, p);
+        rows.changed(a.data(), r, q);
+    }
     return true;
 }
 
@@ -87,9 +139,11 @@ Result<double, PlainError> fiedler_value_inline(std::span<const double> knm, std
     // 100*n^2 cannot be reached in practice; saturating keeps it exact enough.
     auto limit = checked_mul(*nn, 100);
     const std::size_t steps = limit ? *limit : std::numeric_limits<std::size_t>::max();
+    PivotRows rows(n);
+    for (std::size_t i = 0; i < n; ++i) rows.rescan(a.data(), i);
     for (std::size_t step = 0; step < steps; ++step) {
         if (interrupted()) return interrupted_error();
-        if (!jacobi_step(a, n)) break;
+        if (!jacobi_step(a, n, rows)) break;
     }
     std::vector<double> diag(n);
     for (std::size_t i = 0; i < n; ++i) diag[i] = a[i * n + i];

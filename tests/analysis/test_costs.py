@@ -95,6 +95,16 @@ def test_ethical_cost_matches_reference(n, m, seed):
     eth(np.full(m, 0.3), np.zeros(n * n), n, kappa=0.0)
 
 
+@pytest.mark.parametrize("n", [8, 12])
+def test_ethical_pivot_ties(n):
+    # Small integer weights tie often: the first maximum in row-major order must win.
+    ring = np.zeros((n, n))
+    for i in range(n):
+        ring[i, (i + 1) % n] = ring[(i + 1) % n, i] = 1.0
+    eth(np.zeros(n), ring.ravel(), n)
+    eth(np.zeros(n), np.random.default_rng(n).integers(-2, 3, n * n).astype(float), n)
+
+
 def test_ethical_known_values():
     assert qk.compute_ethical_cost_rust(np.array([NAN]), np.array([NAN]), 0, *ETH.values()) == (0.0, 0.0, 1.0, 0)
     # Two coupled oscillators in step: lambda2 = 2, R = 1, sigma = 0, rho = 1.

@@ -101,6 +101,7 @@ def test_band_zero_and_empty_weights_in_closed_form():
 @pytest.mark.parametrize(
     "args, message",
     [
+        (dict(w_o=np.ones(8)[::2], n_heads=0), "The given array is not contiguous or is misaligned."),
         (dict(knm=np.zeros(3)), "knm length 3 != n*n 4"),
         (dict(knm=np.zeros(3), n=2**32), "knm length 3 != n*n 18446744073709551616"),
         (dict(theta=np.zeros(3)), "theta length 3 != n 2"),

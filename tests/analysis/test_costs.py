@@ -53,6 +53,7 @@ def test_ssgf_empty_network():
     "w, phases, n, weights, message",
     [
         ([], [], 2**32, (), "n*n overflow in SSGF cost input"),
+        ([], "strided", 2**32, (), "The given array is not contiguous or is misaligned."),
         ([1.0] * 3, [NAN], 2, (), "w_flat length 3 does not match n*n=4"),
         ([1.0] * 4, [NAN], 2, (-1.0,), "phases length 1 does not match n=2"),
         ([NAN, 1, 1, 1], [0, 0], 2, (INF,), "SSGF cost inputs must contain only finite values"),
@@ -65,7 +66,8 @@ def test_ssgf_empty_network():
 )
 def test_ssgf_checks_in_order(w, phases, n, weights, message):
     with pytest.raises(ValueError) as info:
-        qk.compute_ssgf_costs_rust(np.array(w, dtype=float), np.array(phases, dtype=float), n, *weights)
+        phases = np.zeros(4)[::2] if phases == "strided" else np.array(phases, dtype=float)
+        qk.compute_ssgf_costs_rust(np.array(w, dtype=float), phases, n, *weights)
     assert str(info.value) == message
 
 
@@ -134,6 +136,8 @@ def test_ethical_connectivity_of_symmetric_couplings(n):
 
 def test_ethical_short_couplings_fail():
     internal_error(qk.compute_ethical_cost_rust, np.zeros(3), np.ones(8), 3, *ETH.values())
+    with pytest.raises(ValueError, match="^The given array is not contiguous or is misaligned.$"):
+        qk.compute_ethical_cost_rust(np.zeros(3), np.ones(18)[::2], 3, *ETH.values())
     internal_error(qk.compute_ethical_cost_rust, np.zeros(3), np.ones(3), 2**40, *ETH.values())
     # One oscillator reads no coupling: lambda2 = 0 < connectivity_min is the one violation.
     assert qk.compute_ethical_cost_rust(np.zeros(1), np.array([]), 1, *ETH.values())[3] == 1

@@ -89,6 +89,8 @@ def test_rows_must_lie_inside_the_matrix():
         with pytest.raises(BaseException) as info:
             fn(np.ones(5), 3, idx(0), idx(1))
         assert type(info.value).__name__ == "PanicException"
+    with pytest.raises(ValueError, match="^The given array is not contiguous or is misaligned.$"):
+        qk.adjust_ei_ratio_rust(np.ones(4), 2, idx(0), idx(1, 0, 1, 0)[::2])
     with pytest.raises(BaseException) as info:
         qk.compute_ei_balance_rust(np.ones(5), 2**40, idx(2**40 - 1), idx())
     assert type(info.value).__name__ == "PanicException"

@@ -35,7 +35,8 @@ def run(knm, theta, ws, n, n_heads, block=-1, temperature=1.0, lam=0.7):
         (5, 2, 2, -1, 5e-324, 1.0, None),  # infinite scale
         (5, 1, 2, -1, 1.0, INF, None),
         (5, 1, 2, -1, 1.0, NAN, None),
-        (6, 2, 2, -1, 1.0, 0.3, "nan_value"),  # reaches every row through zero weights
+        (6, 2, 2, -1, 1.0, 0.3, "nan_value"),
+        (6, 2, 2, -1, 1.0, 0.3, "nan_phase"),  # a value no one attends to still reaches every row
         (6, 2, 2, 1, 1.0, 0.3, "inf_query"),
         (5, 3, 0, -1, 1.0, 0.8, None),  # empty weights
         (1, 1, 2, -1, 1.0, 0.8, None),
@@ -46,6 +47,9 @@ def test_matches_reference_bit_for_bit(n, n_heads, d, block, temperature, lam, t
     knm, theta, ws = case(n, n_heads, d, seed=n * 10 + d)
     if tweak == "nan_coupling":
         knm[1] = NAN
+    elif tweak == "nan_phase":
+        theta[0] = NAN
+        knm[::n] = 0.0
     elif tweak == "nan_value":
         ws[2][3] = NAN
     elif tweak == "inf_query":

@@ -107,6 +107,16 @@ def test_ethical_pivot_ties(n):
     eth(np.zeros(n), np.random.default_rng(n).integers(-2, 3, n * n).astype(float), n)
 
 
+def test_ethical_pivot_tie_made_by_a_rotation():
+    # The first rotation, on (2, 3) with theta = 0, makes |A[0][3]| equal to
+    # |A[0][4]|, the row's maximum so far: the earlier column must take over.
+    k = np.full((5, 5), 0.1)
+    np.fill_diagonal(k, 0.0)
+    k[0, 2:] = [1.0, 1.0, 2.0 * (1.0 / math.sqrt(2.0))]
+    k[2], k[3] = [0, 0, 0, 5.0, 0], [0, 0, 5.0, 0, 0]
+    eth(np.zeros(5), k.ravel(), 5)
+
+
 def test_ethical_known_values():
     assert qk.compute_ethical_cost_rust(np.array([NAN]), np.array([NAN]), 0, *ETH.values()) == (0.0, 0.0, 1.0, 0)
     # Two coupled oscillators in step: lambda2 = 2, R = 1, sigma = 0, rho = 1.

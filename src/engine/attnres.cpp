@@ -98,22 +98,26 @@ struct Model {
 };
 
 // Q[h][i][c] = sum_r X[i][r] * w[h][r][c], each sum from 0.0 in ascending r.
+// All heads at once: the weights are laid out [r][h*d_head + c], so one pass
+// over r feeds D independent sums (the order within each sum is unchanged).
 template <class Store>
 void project(const std::vector<double>& x, std::span<const double> w, const Model& m, Store store) {
     const std::size_t dh = m.d_head, width = m.width;
-    std::vector<double> acc(dh);
-    for (std::size_t h = 0; h < m.n_heads; ++h) {
-        const double* wh = w.data() + h * width * dh;
-        for (std::size_t i = 0; i < m.n; ++i) {
-            std::fill(acc.begin(), acc.end(), 0.0);
-            const double* xi = x.data() + i * width;
-            for (std::size_t r = 0; r < width; ++r) {
-                const double xr = xi[r];
-                const double* wr = wh + r * dh;
-                for (std::size_t c = 0; c < dh; ++c) acc[c] += xr * wr[c];
-            }
-            for (std::size_t c = 0; c < dh; ++c) store(h, i, c, acc[c]);
+    std::vector<double> wp(width * width);
+    for (std::size_t h = 0; h < m.n_heads; ++h)
+        for (std::size_t r = 0; r < width; ++r)
+            for (std::size_t c = 0; c < dh; ++c) wp[r * width + h * dh + c] = w[(h * width + r) * dh + c];
+    std::vector<double> acc(width);
+    for (std::size_t i = 0; i < m.n; ++i) {
+        std::fill(acc.begin(), acc.end(), 0.0);
+        const double* xi = x.data() + i * width;
+        for (std::size_t r = 0; r < width; ++r) {
+            const double xr = xi[r];
+            const double* wr = wp.data() + r * width;
+            for (std::size_t k = 0; k < width; ++k) acc[k] += xr * wr[k];
         }
+        for (std::size_t h = 0; h < m.n_heads; ++h)
+            for (std::size_t c = 0; c < dh; ++c) store(h, i, c, acc[h * dh + c]);
     }
 }
 

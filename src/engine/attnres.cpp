@@ -206,7 +206,6 @@ void attend(const Model& m, const Mask& mask, std::size_t h, std::size_t i, doub
         if (!weighted) return;
         for (std::size_t j = lo; j < hi; ++j) {
             const double a = weight[j];
-            if (a == 0.0) continue;
             const double* vj = vh + j * dh;
             for (std::size_t c = 0; c < dh; ++c) out[c] += a * vj[c];
         }

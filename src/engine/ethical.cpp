@@ -136,7 +136,7 @@ Result<double, PlainError> fiedler_value_inline(std::span<const double> knm, std
         }
         row[i] = degree;
     }
-    // 100*n^2 cannot be reached in practice; saturating keeps it exact enough.
+    // 100*n^2 passes 64 bits only for matrices far beyond any run: it saturates.
     auto limit = checked_mul(*nn, 100);
     const std::size_t steps = limit ? *limit : std::numeric_limits<std::size_t>::max();
     PivotRows rows(n);

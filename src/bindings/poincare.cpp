@@ -11,7 +11,10 @@ using Triple = std::tuple<NewArray<double>, NewArray<double>, std::uint64_t>;
 Result<Triple, PlainError> triple(Result<poincare::Crossings, PlainError> r) {
     if (!r) return std::move(r).error();
     const poincare::Crossings& c = r.value();
-    return Triple{NewArray<double>::from(c.points), NewArray<double>::from(c.times), c.count()};
+    auto points = NewArray<double>::alloc(c.count() * c.dim());
+    auto times = NewArray<double>::alloc(c.count());
+    c.write(points.span(), times.span());
+    return Triple{std::move(points), std::move(times), c.count()};
 }
 
 }  // namespace

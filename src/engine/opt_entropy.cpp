@@ -75,7 +75,7 @@ template <std::size_t D>
 bool fill_codes(std::span<const double> series, std::size_t dim, std::size_t delay, const std::uint64_t* f,
                 std::vector<std::int64_t>& out) {
     Scratch sc(dim);
-    const std::size_t per_check = kCheckEvery / (dim * dim) + 1;
+    const std::size_t per_check = dim >= 1024 ? 1 : kCheckEvery / (dim * dim) + 1;
     for (std::size_t t0 = 0; t0 < out.size(); t0 += per_check) {
         if (t0 > 0 && interrupted()) return false;
         const std::size_t t1 = out.size() - t0 > per_check ? t0 + per_check : out.size();

@@ -17,12 +17,29 @@ enum class CrossingDirection : std::uint8_t { Positive = 0, Negative = 1, Both =
 // "positive", "negative" or "both", exactly.
 Result<CrossingDirection, PlainError> parse_direction(std::string_view text);
 
-// Crossings in ascending sample order: the points one after another (dim
-// values each) and their times in samples (k + fraction).
-struct Crossings {
-    std::vector<double> points;
-    std::vector<double> times;
-    std::size_t count() const { return times.size(); }
+// Crossings in ascending sample order, each a pair index k and a fraction:
+// the time is k + fraction and the point interpolates rows k and k + 1 of
+// the input, which must outlive this object. The pairs are kept as the pool
+// tasks found them; write() produces the points straight into the caller's
+// arrays.
+class Crossings {
+public:
+    struct Pair {
+        std::size_t k;
+        double frac;
+    };
+    Crossings() = default;
+    Crossings(std::vector<std::vector<Pair>> parts, const double* rows, std::size_t dim, bool along_short_arc);
+    std::size_t count() const { return count_; }
+    std::size_t dim() const { return dim_; }
+    // points: count()*dim() values, one point after another; times: count().
+    void write(std::span<double> points, std::span<double> times) const;
+
+private:
+    std::vector<std::vector<Pair>> parts_;
+    const double* rows_ = nullptr;
+    std::size_t dim_ = 0, count_ = 0;
+    bool short_arc_ = false;
 };
 
 // traj: T samples of d values, time-major. The section is u . x = offset

@@ -51,6 +51,8 @@ def test_phase_section_passes_the_seam_along_the_short_arc():
     assert (pts.tolist(), times.tolist(), n) == ([6.283185307179586], [0.3615814859951799], 1)
     # A phase going backwards through the opposite point also counts.
     assert qk.phase_poincare_rust(A([3.2, 3.1]), 2, 1)[2] == 1
+    # Just below 2pi the relative phase rounds up to 4pi, whose remainder is 0: no crossing.
+    assert qk.phase_poincare_rust(A([np.nextafter(TAU, 0.0), 0.5]), 2, 1)[2] == 0
 
 
 def test_linear_phase_crosses_at_exact_times():

@@ -9,7 +9,6 @@ barcode. The ordinal reference is the one the tests compare against.
 import math
 import os
 import sys
-import tracemalloc
 
 import numpy as np
 from scipy.sparse.csgraph import minimum_spanning_tree
@@ -61,15 +60,27 @@ def numpy_npe(phases):
     return -(p * np.log(p)).sum() / math.log(len(p))
 
 
-def peak_bytes(fn):
-    tracemalloc.start()
-    fn()
-    peak = tracemalloc.get_traced_memory()[1]
-    tracemalloc.stop()
-    return peak
+def rss_peak_mib():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+def npe_memory():
+    """Growth of the process's peak resident size over one compute_npe call,
+    taken first, before anything larger has raised the peak."""
+    x = np.random.default_rng(0).uniform(0.0, TAU, 1500)
+    before = rss_peak_mib()
+    qk.compute_npe(x)
+    edges = 1500 * 1499 // 2
+    print(f"compute_npe N=1500: peak grew {rss_peak_mib() - before:.1f} MiB; {edges} edges at 16 bytes are "
+          f"{edges * 16 / 2**20:.1f} MiB")
 
 
 def main():
+    npe_memory()
     rng = np.random.default_rng(0)
     header("Poincare sections")
     t, d = 10**6, 3
@@ -93,25 +104,7 @@ def main():
             lambda: numpy_distances(p2000), target=1.5)
     p1500 = rng.uniform(0.0, TAU, 1500)
     compare("compute_npe N=1500 vs distances + MST", lambda: qk.compute_npe(p1500), lambda: numpy_npe(p1500), target=1)
-    # The engine allocates with malloc, which tracemalloc does not see: read
-    # the process's peak resident size around one call instead.
-    print(f"compute_npe N=1500: edges {1500 * 1499 // 2 * 16 / 2**20:.1f} MiB at 16 bytes each")
-
-
-def rss_peak_mib():
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1]) / 1024
-    return float("nan")
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["npe-memory"]:
-        x = np.random.default_rng(0).uniform(0.0, TAU, 1500)
-        before = rss_peak_mib()
-        qk.compute_npe(x)
-        print(f"compute_npe N=1500 peak growth {rss_peak_mib() - before:.1f} MiB; "
-              f"16 bytes per edge is {1500 * 1499 // 2 * 16 / 2**20:.1f} MiB")
-    else:
-        main()
+    main()

@@ -24,10 +24,12 @@ def test_entropy_cases(phases, max_radius, expected):
     assert qk.compute_npe(A(phases, dtype=float), max_radius) == pytest.approx(expected, abs=1e-15)
 
 
-def test_default_radius_is_pi():
-    assert "max_radius=" in inspect.signature(qk.compute_npe).__str__()
-    x = A([0.0, 2 * PI / 3, 4 * PI / 3])
-    assert qk.compute_npe(x) == qk.compute_npe(x, PI) == pytest.approx(1.0, abs=1e-15)
+def test_default_radius_is_pi_shown_as_an_ellipsis():
+    assert inspect.signature(qk.compute_npe).parameters["max_radius"].default is Ellipsis
+    x = A([0.0, 0.1, PI])
+    assert qk.compute_npe(x) == qk.compute_npe(x, max_radius=PI) == qk.compute_npe(x, ...) == pytest.approx(SPLIT)
+    with pytest.raises(TypeError):
+        qk.compute_npe(x, "pi")
 
 
 @pytest.mark.parametrize("n, seed", [(50, 1), (400, 2), (1200, 3)])

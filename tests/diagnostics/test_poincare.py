@@ -51,6 +51,9 @@ def test_phase_section_passes_the_seam_along_the_short_arc():
     assert (pts.tolist(), times.tolist(), n) == ([6.283185307179586], [0.3615814859951799], 1)
     # A phase going backwards through the opposite point also counts.
     assert qk.phase_poincare_rust(A([3.2, 3.1]), 2, 1)[2] == 1
+    # A jump of exactly +pi unwraps to -pi (halves round away from zero), and the point follows it.
+    pts, times, _ = qk.phase_poincare_rust(A([0.0, np.pi]), 2, 1, 0, -3.5)
+    assert pts[0] == -np.pi * times[0] < 0
     # Just below 2pi the relative phase rounds up to 4pi, whose remainder is 0: no crossing.
     assert qk.phase_poincare_rust(A([np.nextafter(TAU, 0.0), 0.5]), 2, 1)[2] == 0
 

@@ -22,6 +22,7 @@ def divergence(mp, op, mo, oo, n_bins=8):
     ([TAU, -TAU, math.nan, math.inf], [0.0] * 4, [0.0], [-0.0], 4, [0.0, 0.0]),  # all in bin 0
     ([-1e-20], [TAU - 1e-9], [math.inf], [1.0], 4, [0.0, math.inf]),  # both in the last bin
     ([1.0], [1.0], [math.nan], [1.0], 4, [0.0, math.nan]),
+    ([1.0], [1.0], [math.nan, 1.0, -math.nan, -math.inf] * 50, [0.0] * 200, 4, [0.0, math.nan]),  # sorts with NaN
 ])
 def test_cases(mp, op, mo, oo, n_bins, expected):
     assert divergence(mp, op, mo, oo, n_bins).tolist() == pytest.approx(expected, abs=1e-15, nan_ok=True)

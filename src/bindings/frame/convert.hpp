@@ -83,6 +83,20 @@ struct ValueConv<std::optional<T>> {
     }
 };
 
+// A parameter whose text signature shows its default as "..." (parsed as
+// Ellipsis): omitted, or given as Ellipsis, it takes the value V.
+template <auto V>
+struct ElidedDefault {
+    decltype(V) value;
+};
+template <auto V>
+struct ValueConv<ElidedDefault<V>> {
+    static ElidedDefault<V> convert(PyObject* o) {
+        if (o == Py_Ellipsis) return {V};
+        return {ValueConv<decltype(V)>::convert(o)};
+    }
+};
+
 template <class T>
 struct ValueConv<std::vector<T>> {
     static std::vector<T> convert(PyObject* o) {

@@ -11,6 +11,7 @@ namespace {
 
 Obj parse_default(std::string_view lit) {
     if (lit == "None") return Obj::borrow(Py_None);
+    if (lit == "...") return Obj::borrow(Py_Ellipsis);  // with ElidedDefault
     if (lit == "True") return Obj::borrow(Py_True);
     if (lit == "False") return Obj::borrow(Py_False);
     if (lit.size() >= 2 && (lit.front() == '"' || lit.front() == '\'') && lit.back() == lit.front()) {

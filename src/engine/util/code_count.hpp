@@ -122,4 +122,26 @@ std::vector<Cell<K>> count(const std::array<std::span<const std::uint64_t>, K>& 
     return cells;
 }
 
+template <class V>
+struct Run {
+    V value;
+    std::uint64_t count;
+};
+
+// Counts of single values whose range is open (any 64-bit code): sorts
+// `values` in place and returns each distinct value with its count, in
+// ascending order of V.
+template <class V>
+std::vector<Run<V>> count_values(std::span<V> values) {
+    std::sort(values.begin(), values.end());
+    std::vector<Run<V>> runs;
+    for (std::size_t a = 0; a < values.size();) {
+        std::size_t b = a + 1;
+        while (b < values.size() && values[b] == values[a]) ++b;
+        runs.push_back({values[a], static_cast<std::uint64_t>(b - a)});
+        a = b;
+    }
+    return runs;
+}
+
 }  // namespace qel::code_count

@@ -2,9 +2,8 @@
 import numpy as np
 
 import qel_kernel as qk
-from harness import compare, header
+from harness import TWO_PI, compare, header
 
-TWO_PI = 2.0 * np.pi
 
 
 def numpy_euler(theta, omegas, knm, zeta, psi, dt):

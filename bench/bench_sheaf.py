@@ -2,9 +2,8 @@
 import numpy as np
 
 import qel_kernel as qk
-from harness import compare, header
+from harness import TWO_PI, compare, header, np_wrap
 
-TWO_PI = 6.283185307179586
 
 
 def main():
@@ -22,8 +21,7 @@ def main():
         # sum_jb R_ij[a][b] sin(x_jb - x_ia) = cos x_ia (R s)_ia - sin x_ia (R c)_ia
         coupling = c * np.einsum("ijab,jb->ia", blocks, s) - s * np.einsum("ijab,jb->ia", blocks, c)
         deriv = omegas.reshape(n, d) + coupling + zeta * np.sin(psi[None, :] - th)
-        r = np.fmod(th + dt * deriv, TWO_PI)
-        return np.where(r < 0.0, r + TWO_PI, r).ravel()
+        return np_wrap(th + dt * deriv).ravel()
 
     header(f"sheaf UPDE, n={n}, d={d}, one Euler step")
     stepper = qk.PySheafUPDEStepper(n, d, dt=dt)

@@ -3,14 +3,8 @@ import numpy as np
 import scipy.sparse as sp
 
 import qel_kernel as qk
-from harness import compare, header
-
-TWO_PI = 6.283185307179586
-
-
-def wrap(x):
-    r = np.fmod(x, TWO_PI)
-    return np.where(r < 0.0, r + TWO_PI, r)
+from harness import TWO_PI, compare, header
+from harness import np_wrap as wrap
 
 
 def main():

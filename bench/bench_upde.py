@@ -15,9 +15,8 @@ import sys
 import numpy as np
 
 import qel_kernel as qk
-from harness import best_time, compare, cores, fmt, header
+from harness import TWO_PI, best_time, compare, cores, fmt, header, np_wrap
 
-TWO_PI = 6.283185307179586
 DT = 0.01
 
 
@@ -36,11 +35,6 @@ def np_checks(n, phases, omegas, knm, zeta, psi, alpha):
     if not (np.isfinite(phases).all() and np.isfinite(omegas).all() and np.isfinite(knm).all()
             and np.isfinite(alpha).all() and math.isfinite(zeta) and math.isfinite(psi)):
         raise ValueError("integration diverged")
-
-
-def np_wrap(x):
-    r = np.fmod(x, TWO_PI)
-    return np.where(r < 0.0, r + TWO_PI, r)
 
 
 def np_euler_pairwise(n, phases, omegas, knm, zeta, psi, alpha):

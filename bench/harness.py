@@ -12,7 +12,16 @@ import os
 import sys
 import timeit
 
+import numpy as np
+
+TWO_PI = 6.283185307179586
 _results = []
+
+
+def np_wrap(x):
+    """Phases into [0, 2pi) as the steppers wrap them: fmod, plus 2pi for a negative remainder."""
+    r = np.fmod(x, TWO_PI)
+    return np.where(r < 0.0, r + TWO_PI, r)
 
 
 def cores():

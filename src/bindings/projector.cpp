@@ -1,7 +1,7 @@
 // PyActionProjector.
 #include "bindings/frame.hpp"
 #include "supervisor/projector.hpp"
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 #include "types/format.hpp"
 
 namespace qel::py {
@@ -13,7 +13,7 @@ namespace {
 // warnings.warn(message); a warning turned into an error must not stop the
 // construction, so whatever it raises is dropped.
 void warn_ignored_key(PyObject* warn, std::string_view key, const char* table) {
-    std::string msg = text::cat("PyActionProjector: ignoring unknown knob ", supervisor::text::quoted(key), " in ",
+    std::string msg = text::cat("PyActionProjector: ignoring unknown knob ", text::quoted(key), " in ",
                                 table);
     Obj text = Obj(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
     if (!text) {
@@ -35,14 +35,14 @@ QEL_BINDINGS(projector) {
              Obj warn = Obj::check(PyObject_GetAttrString(warnings.get(), "warn"));
              ActionProjector p;
              for (const auto& [key, rate] : rate_limits.items) {
-                 if (auto k = parse_knob(key))
-                     p.set_rate_limit(*k, rate);
+                 if (auto k = parse_knob(key); k.ok())
+                     p.set_rate_limit(k.value(), rate);
                  else
                      warn_ignored_key(warn.get(), key, "rate_limits");
              }
              for (const auto& [key, bounds] : value_bounds.items) {
-                 if (auto k = parse_knob(key))
-                     p.set_bounds(*k, std::get<0>(bounds), std::get<1>(bounds));
+                 if (auto k = parse_knob(key); k.ok())
+                     p.set_bounds(k.value(), std::get<0>(bounds), std::get<1>(bounds));
                  else
                      warn_ignored_key(warn.get(), key, "value_bounds");
              }
@@ -51,7 +51,7 @@ QEL_BINDINGS(projector) {
         .method("project", "project($self, knob, value, previous_value)", "",
                 [](const ActionProjector& self, std::string knob, double value,
                    double previous_value) -> Result<double, PlainError> {
-                    auto k = str_to_knob(knob);
+                    auto k = parse_knob(knob);
                     if (!k.ok()) return std::move(k).error();
                     return self.project(k.value(), value, previous_value);
                 });

@@ -56,7 +56,7 @@ QEL_BINDINGS(rule_engine) {
          [](std::vector<RuleTuple> rules) -> Result<re::RuleEngine, PlainError> {
              auto built = re::build_rules(rule_texts(std::move(rules)));
              if (!built.ok()) return std::move(built).error();
-             return re::RuleEngine::try_new(std::move(built).value());
+             return re::RuleEngine::create(std::move(built).value());
          })
         .method("evaluate", "evaluate($self, regime, ctx)",
                 "Evaluate rules. Returns list of (knob, scope, value, ttl_s, rule_name).",

@@ -1,16 +1,18 @@
+// PySheafUPDEStepper: the sheaf UPDE stepper class.
 #include "bindings/frame.hpp"
+#include "bindings/stepper_settings.hpp"
 #include "engine/sheaf_upde.hpp"
-#include "types/format.hpp"
 
 namespace qel::py {
 namespace {
 
 using sheaf_upde::SheafUPDEStepper;
 
-NewArray<double> advance(SheafUPDEStepper& s, std::vector<double>& phases, F64Array omegas, F64Array maps,
-                         double zeta, F64Array psi, std::uint64_t n_steps) {
-    for (std::uint64_t t = 0; t < n_steps; ++t)
-        if (Status st = s.step(phases, omegas.span(), maps.span(), psi.span(), zeta); !st) raise_qel(st.error());
+Result<NewArray<double>, QelError> advance(SheafUPDEStepper& s, std::vector<double>& phases, F64Array omegas,
+                                           F64Array maps, double zeta, F64Array psi, std::uint64_t n_steps) {
+    // Zero steps hand the copy back as given: no checks, no wrap.
+    if (Status st = s.run(phases, omegas.span(), maps.span(), psi.span(), zeta, n_steps); !st)
+        return std::move(st).error();
     return NewArray<double>::from(phases);
 }
 
@@ -21,11 +23,7 @@ QEL_BINDINGS(sheaf_upde) {
          "PySheafUPDEStepper",
          "PySheafUPDEStepper(n, d, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
          [](std::uint64_t n, std::uint64_t d, double dt, std::string method, std::uint32_t n_substeps, double atol,
-            double rtol) -> QelResult<SheafUPDEStepper> {
-             auto parsed = parse_method(method);
-             if (!parsed) raise_value_error(text::cat("unknown method: ", method));
-             return SheafUPDEStepper::create(n, d, IntegrationConfig{dt, atol, rtol, n_substeps, *parsed});
-         })
+            double rtol) { return make_stepper<SheafUPDEStepper>({dt, method, n_substeps, atol, rtol}, n, d); })
         .method("step", "step($self, phases, omegas, restriction_maps, zeta, psi)", "",
                 [](SheafUPDEStepper& s, PhasesCopy phases, F64Array omegas, F64Array maps, double zeta,
                    F64Array psi) { return advance(s, phases.values, omegas, maps, zeta, psi, 1); })

@@ -1,5 +1,6 @@
 // PySparseUPDEStepper: the UPDE stepper on compressed sparse rows.
 #include "bindings/frame.hpp"
+#include "bindings/stepper_settings.hpp"
 #include "engine/sparse_upde.hpp"
 
 namespace qel::py {
@@ -12,10 +13,8 @@ Result<NewArray<double>, QelError> advance(SparseUPDEStepper& s, std::vector<dou
                                            double zeta, double psi, F64Array alpha_values, std::uint64_t n_steps) {
     const sparse_upde::Csr csr{row_ptr.span(), col_indices.span(), knm_values.span(), alpha_values.span()};
     // Zero steps hand the copy back as given: no checks, no wrap.
-    for (std::uint64_t k = 0; k < n_steps; ++k) {
-        auto st = s.step(phases, omegas.span(), csr, zeta, psi);
-        if (!st) return std::move(st).error();
-    }
+    auto st = s.run(phases, omegas.span(), csr, zeta, psi, n_steps);
+    if (!st) return std::move(st).error();
     return NewArray<double>::from(phases);
 }
 
@@ -26,9 +25,7 @@ QEL_BINDINGS(sparse_upde) {
          "PySparseUPDEStepper",
          "PySparseUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
          [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol, double rtol) {
-             auto m = parse_method(method);
-             if (!m) raise_value_error("unknown method: " + method);
-             return SparseUPDEStepper::create(n, IntegrationConfig{dt, atol, rtol, n_substeps, *m});
+             return make_stepper<SparseUPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
          })
         .method("step", "step($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values)", "",
                 [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr,
@@ -55,8 +52,8 @@ QEL_BINDINGS(sparse_upde) {
                     auto op = s.order_parameter();
                     return std::make_tuple(op.r, op.psi);
                 })
-        .getter("n", "", [](const SparseUPDEStepper& s) -> std::uint64_t { return s.rec.n; })
-        .getter("last_dt", "", [](const SparseUPDEStepper& s) { return s.rec.last_dt; });
+        .getter("n", "", [](const SparseUPDEStepper& s) -> std::uint64_t { return s.n(); })
+        .getter("last_dt", "", [](const SparseUPDEStepper& s) { return s.last_dt(); });
 }
 
 }  // namespace qel::py

@@ -1,5 +1,6 @@
 // PyUPDEStepper: the dense UPDE stepper class.
 #include "bindings/frame.hpp"
+#include "bindings/stepper_settings.hpp"
 #include "engine/upde.hpp"
 
 namespace qel::py {
@@ -10,9 +11,7 @@ QEL_BINDINGS(upde) {
     m.cls<UPDEStepper>(
          "PyUPDEStepper", "PyUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
          [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol, double rtol) {
-             auto m = parse_method(method);
-             if (!m) raise_value_error("unknown method: " + method);
-             return UPDEStepper::create(n, IntegrationConfig{dt, atol, rtol, n_substeps, *m});
+             return make_stepper<UPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
          })
         .method("step", "step($self, phases, omegas, knm, zeta, psi, alpha)",
                 "Advance phases by one step. Returns new phases as numpy array.",
@@ -27,11 +26,8 @@ QEL_BINDINGS(upde) {
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
                    F64Array alpha, std::uint64_t n_steps) -> Result<NewArray<double>, QelError> {
                     // Zero steps hand the copy back as given: no checks, no wrap.
-                    std::optional<UPDEStepper::CouplingScan> scan;
-                    for (std::uint64_t k = 0; k < n_steps; ++k) {
-                        auto st = s.step(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(), &scan);
-                        if (!st) return std::move(st).error();
-                    }
+                    auto st = s.run(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(), n_steps);
+                    if (!st) return std::move(st).error();
                     return NewArray<double>::from(phases.values);
                 })
         .method("set_plasticity", "set_plasticity($self, lr, decay=0.0, modulator=1.0)", "",

@@ -9,7 +9,7 @@
 
 namespace qel::coupling {
 
-// The builder holds no state; it exists so that Python has an object to call.
+// The builder holds no state; it exists so that the module has an object to call.
 struct CouplingBuilder {};
 
 // Toeplitz coupling exp(|i - j| * (-decay_alpha)) * base_strength off the

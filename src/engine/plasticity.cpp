@@ -71,4 +71,13 @@ void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span
     }
 }
 
+Status PlasticitySetting::set(double lr, double decay, double modulator_) {
+    auto usable = [](double v) { return std::isfinite(v) && !(v < 0.0); };
+    if (!usable(lr) || !usable(decay))
+        return QelError::invalid_config("lr and decay must be finite and non-negative");
+    model = PlasticityModel{lr, decay};
+    modulator = modulator_;
+    return {};
+}
+
 }  // namespace qel::plasticity

@@ -3,7 +3,10 @@
 // cleared. The phases arrive as the stepper's sine and cosine buffers.
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <span>
+
+#include "types/error.hpp"
 
 namespace qel::plasticity {
 
@@ -22,6 +25,16 @@ struct PlasticityModel {
     static void update_sparse(std::span<const double> sin_theta, std::span<const double> cos_theta,
                               std::span<const std::size_t> row_ptr, std::span<const std::size_t> col_indices,
                               std::span<double> values, double lr, double decay, double modulator, double dt);
+};
+
+// A stepper's plasticity: the model once set, and the modulator on its rate.
+struct PlasticitySetting {
+    std::optional<PlasticityModel> model;
+    double modulator = 1.0;
+
+    // lr and decay finite and >= 0 (-0.0 passes), else InvalidConfig and
+    // nothing changes. The modulator is stored unchecked.
+    Status set(double lr, double decay, double modulator);
 };
 
 }  // namespace qel::plasticity

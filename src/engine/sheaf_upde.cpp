@@ -5,7 +5,7 @@
 #include <new>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/integrators.hpp"
+#include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -13,11 +13,6 @@
 namespace qel::sheaf_upde {
 
 namespace {
-
-// Error weights: fourth-order weight minus fifth-order weight, each rounded first.
-constexpr double e1 = integrators::dp::bs1 - integrators::dp::b1, e3 = integrators::dp::bs3 - integrators::dp::b3,
-                 e4 = integrators::dp::bs4 - integrators::dp::b4, e5 = integrators::dp::bs5 - integrators::dp::b5,
-                 e6 = integrators::dp::bs6 - integrators::dp::b6, e7 = integrators::dp::bs7;
 
 // Remaining time at or below this is dropped.
 constexpr double kTimeEpsilon = 1e-12;
@@ -93,37 +88,21 @@ void compute_derivative(std::size_t n, std::size_t d, std::span<const double> st
 
 QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t d, const IntegrationConfig& config) {
     if (n == 0 || d == 0) return QelError::invalid_dimension("n and d must both be > 0");
+    // The configuration's errors come before the size refusals (init checks it again, at no cost).
     if (Status s = config.validate(); !s) return std::move(s).error();
     auto nd = checked_mul(n, d);
     if (!nd) return QelError::invalid_dimension(text::cat("n*d overflows: n=", n, " d=", d));
     if (!checked_mul(*nd, *nd)) return QelError::invalid_dimension(text::cat("(n*d)^2 overflows: n*d=", *nd));
-    constexpr std::size_t kLong = 12;
-    auto long_total = checked_mul(*nd, kLong);
-    auto total = long_total ? checked_add(*long_total, 2 * d) : std::nullopt;
-    if (!total) throw std::bad_alloc();
     SheafUPDEStepper s;
+    if (Status st = s.core_.init(config, *nd,
+                                 {{&s.sin_theta_, *nd}, {&s.cos_theta_, *nd}, {&s.y_entry_, *nd},
+                                  {&s.sin_psi_, d}, {&s.cos_psi_, d}});
+        !st)
+        return std::move(st).error();
     s.n_ = n;
     s.d_ = d;
     s.nd_ = *nd;
-    s.config_ = config;
-    s.last_dt_ = config.dt;
-    s.scratch_ = ScratchBlock(*total);
-    double* p = s.scratch_.data();
-    for (auto* v : {&s.y_new_, &s.k1_, &s.k2_, &s.k3_, &s.k4_, &s.k5_, &s.k6_, &s.k7_, &s.err_est_,
-                    &s.sin_theta_, &s.cos_theta_, &s.y_entry_}) {
-        *v = std::span<double>(p, *nd);
-        p += *nd;
-    }
-    s.sin_psi_ = std::span<double>(p, d);
-    s.cos_psi_ = std::span<double>(p + d, d);
     return s;
-}
-
-auto SheafUPDEStepper::rhs(const Inputs& in) {
-    return [this, in](std::span<const double> state, std::span<double> out) {
-        compute_derivative(n_, d_, state, sin_theta_, cos_theta_, in.omegas, in.maps, sin_psi_, cos_psi_, out,
-                           in.zeta);
-    };
 }
 
 Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> omegas,
@@ -141,67 +120,61 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
             cos_psi_[a] = std::cos(psi[a]);
         }
     }
-    const Inputs in{omegas, maps, zeta};
-    const double h = config_.dt / static_cast<double>(config_.n_substeps);
-    switch (config_.method) {
-        case IntegrationMethod::Euler:
-            for (std::uint32_t s = 0; s < config_.n_substeps; ++s) euler(phases, h, in);
-            break;
-        case IntegrationMethod::RK4:
-            for (std::uint32_t s = 0; s < config_.n_substeps; ++s) rk4(phases, h, in);
-            break;
-        case IntegrationMethod::RK45:
-            if (Status st = rk45(phases, in); !st) return st;
-            break;
+    auto f = [&](std::span<const double> state, std::span<double> out) {
+        compute_derivative(n_, d_, state, sin_theta_, cos_theta_, omegas, maps, sin_psi_, cos_psi_, out, zeta);
+    };
+    if (core_.config().method == IntegrationMethod::RK45) {
+        if (Status st = rk45(f, phases); !st) return st;
+    } else {
+        core_.substeps(f, phases);
     }
     wrap_phases(phases);
     return {};
 }
 
-void SheafUPDEStepper::euler(std::span<double> y, double h, const Inputs& in) {
-    integrators::euler_substep(rhs(in), y, k1_, h);
+Status SheafUPDEStepper::run(std::span<double> phases, std::span<const double> omegas,
+                             std::span<const double> maps, std::span<const double> psi, double zeta,
+                             std::uint64_t n_steps) {
+    return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, maps, psi, zeta); });
 }
 
-void SheafUPDEStepper::rk4(std::span<double> y, double h, const Inputs& in) {
-    integrators::rk4_substep(rhs(in), y, integrators::Rk4Buffers{k1_, k2_, k3_, k4_, y_new_}, h);
-}
-
-// Covers dt in as many accepted trials as the tolerances need. Every way out
-// is finite: a trial rejected at the smallest step size, a NaN error norm, or
-// an accepted trial too small to move the remaining time fails the step.
-Status SheafUPDEStepper::rk45(std::span<double> y, const Inputs& in) {
-    const double dt = config_.dt;
+// Every way out is finite: a trial rejected at the smallest step size, a NaN
+// error norm, an accepted trial too small to move the remaining time, or an
+// interrupt (asked between trials: a step may take very many) fails the step.
+template <class F>
+Status SheafUPDEStepper::rk45(F& f, std::span<double> y) {
+    using namespace integrators::dp;
+    const IntegrationConfig& cfg = core_.config();
+    const double dt = cfg.dt;
     // For dt below 1e-9 the smallest step would exceed the largest.
     const double h_min = dt < kMinStep ? dt : kMinStep;
     const double inv_nd = 1.0 / static_cast<double>(nd_);
-    const double last_dt_on_entry = last_dt_;
+    const double last_dt_on_entry = core_.last_dt();
     std::copy(y.begin(), y.end(), y_entry_.begin());
-    auto fail = [&](const char* msg) -> Status {
+    auto fail = [&](QelError e) -> Status {
         std::copy(y_entry_.begin(), y_entry_.end(), y.begin());
-        last_dt_ = last_dt_on_entry;
-        return QelError::integration_diverged(msg);
+        core_.set_last_dt(last_dt_on_entry);
+        return e;
     };
-    // err_est_ doubles as the stage buffer: it is written only after the stages.
-    const integrators::DopriBuffers b{k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, y_new_};
-    auto f = rhs(in);
+    const integrators::DopriBuffers b = core_.dopri_buffers();
 
     double remaining = dt;
-    double h_cur = last_dt_;
-    while (remaining > kTimeEpsilon) {
+    double h_cur = core_.last_dt();
+    for (bool first = true; remaining > kTimeEpsilon; first = false) {
+        if (!first && interrupted()) return fail(interrupted_error());
         const double h = h_cur < remaining ? h_cur : remaining;
-        const std::size_t m = nd_;
         integrators::dopri_stages(f, y, h, b, integrators::StageScaling::SlopeFirst);
 
         double sum = 0.0;
-        for (std::size_t k = 0; k < m; ++k) {
-            err_est_[k] =
-                h * (e1 * k1_[k] + e3 * k3_[k] + e4 * k4_[k] + e5 * k5_[k] + e6 * k6_[k] + e7 * k7_[k]);
-            double sc = config_.atol + config_.rtol * abs_max_ignoring_nan(y[k], y_new_[k]);
-            double q = err_est_[k] / sc;
+        for (std::size_t k = 0; k < nd_; ++k) {
+            const double est = h * (e1 * b.k1[k] + e3 * b.k3[k] + e4 * b.k4[k] + e5 * b.k5[k] + e6 * b.k6[k] +
+                                    e7 * b.k7[k]);
+            double sc = cfg.atol + cfg.rtol * abs_max_ignoring_nan(y[k], b.y5[k]);
+            double q = est / sc;
             sum += q * q;
         }
         const double err = std::sqrt(inv_nd * sum);
-        if (std::isnan(err)) return fail("sheaf RK45 error estimate is NaN");
+        if (std::isnan(err)) return fail(QelError::integration_diverged("sheaf RK45 error estimate is NaN"));
 
         double h_prop = err == 0.0 ? 5.0 * h : clamp(0.9 * h * std::pow(err, -0.2), 0.1 * h, 5.0 * h);
         h_prop = clamp(h_prop, h_min, dt);
@@ -209,12 +182,13 @@ Status SheafUPDEStepper::rk45(std::span<double> y, const Inputs& in) {
 
         if (err <= 1.0) {
             const double left = remaining - h;
-            if (!(left < remaining)) return fail("sheaf RK45 step too small to advance time");
-            std::copy(y_new_.begin(), y_new_.end(), y.begin());
+            if (!(left < remaining))
+                return fail(QelError::integration_diverged("sheaf RK45 step too small to advance time"));
+            std::copy(b.y5.begin(), b.y5.end(), y.begin());
             remaining = left;
-            last_dt_ = h_prop;
+            core_.set_last_dt(h_prop);
         } else if (h <= h_min) {
-            return fail("sheaf RK45 error above tolerance at the smallest step size");
+            return fail(QelError::integration_diverged("sheaf RK45 error above tolerance at the smallest step size"));
         }
     }
     return {};

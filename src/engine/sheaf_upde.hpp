@@ -2,10 +2,10 @@
 // d x d restriction maps stored as n x n contiguous blocks.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
-#include "engine/util/scratch.hpp"
-
+#include "engine/util/stepper_core.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 
@@ -22,32 +22,26 @@ public:
     // phases and last_dt are as they were.
     Status step(std::span<double> phases, std::span<const double> omegas, std::span<const double> maps,
                 std::span<const double> psi, double zeta);
+    // n_steps steps; the first failure (or an interrupt) ends the run.
+    Status run(std::span<double> phases, std::span<const double> omegas, std::span<const double> maps,
+               std::span<const double> psi, double zeta, std::uint64_t n_steps);
 
     std::size_t n() const { return n_; }
     std::size_t d() const { return d_; }
-    double last_dt() const { return last_dt_; }
+    double last_dt() const { return core_.last_dt(); }
 
 private:
     SheafUPDEStepper() = default;
 
-    struct Inputs {
-        std::span<const double> omegas, maps;
-        double zeta;
-    };
-    // The right-hand side bound to this call's inputs, for the integrators.
-    auto rhs(const Inputs& in);
-    void euler(std::span<double> y, double h, const Inputs& in);
-    void rk4(std::span<double> y, double h, const Inputs& in);
-    Status rk45(std::span<double> y, const Inputs& in);
+    // Covers dt in as many accepted Dormand-Prince trials as the tolerances need.
+    template <class F>
+    Status rk45(F& f, std::span<double> y);
 
     std::size_t n_ = 0, d_ = 0, nd_ = 0;
-    IntegrationConfig config_;
-    double last_dt_ = 0.0;
-    // Views into one zero-filled block: eleven of n*d, the phases on entry of
-    // an adaptive step (put back if it fails), and two of d.
-    ScratchBlock scratch_;
-    std::span<double> y_new_, k1_, k2_, k3_, k4_, k5_, k6_, k7_, err_est_, sin_theta_, cos_theta_, y_entry_;
-    std::span<double> sin_psi_, cos_psi_;
+    StepperCore core_;
+    // n*d each: sines and cosines of the last evaluated state, and the phases
+    // on entry of an adaptive step (put back if it fails); d each: the drive.
+    std::span<double> sin_theta_, cos_theta_, y_entry_, sin_psi_, cos_psi_;
 };
 
 // Right-hand side at state (n*d angles) into out, refilling sin_theta and

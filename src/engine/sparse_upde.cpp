@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "engine/plasticity.hpp"
-#include "engine/util/integrators.hpp"
+#include "engine/util/finite.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -120,17 +120,20 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
 }
 
 QelResult<SparseUPDEStepper> SparseUPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
-    auto rec = upde::UPDEStepper::create(n, config);
-    if (!rec) return std::move(rec).error();
-    return SparseUPDEStepper{std::move(rec).value()};
+    if (n == 0) return QelError::invalid_dimension("n must be > 0");
+    SparseUPDEStepper s;
+    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}}); !st)
+        return std::move(st).error();
+    s.n_ = n;
+    return s;
 }
 
 Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
                                double zeta, double psi) {
     using text::cat;
-    const std::size_t n = rec.n;
-    if (auto st = integrators::check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
-    // n + 1 cannot wrap: the stepper holds twelve buffers of n doubles.
+    const std::size_t n = n_;
+    if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
+    // n + 1 cannot wrap: the stepper holds buffers of n doubles.
     if (csr.row_ptr.size() != n + 1)
         return QelError::invalid_dimension(cat("expected row_ptr length ", n + 1, " got ", csr.row_ptr.size()));
     const std::size_t nnz = csr.col_indices.size();
@@ -148,61 +151,32 @@ Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double>
         return QelError::integration_diverged("sparse step inputs contain NaN/Inf");
 
     const bool all_alpha_zero = !edges.any_lag;
-    if (rec.method == IntegrationMethod::RK45) {
-        rk45_step(phases, omegas, csr, all_alpha_zero, zeta, psi);
-    } else {
-        const double h = rec.dt / static_cast<double>(rec.n_substeps);
-        for (std::uint32_t s = 0; s < rec.n_substeps; ++s) {
-            if (rec.method == IntegrationMethod::Euler)
-                euler_step(phases, h, omegas, csr, all_alpha_zero, zeta, psi);
-            else
-                rk4_step(phases, h, omegas, csr, all_alpha_zero, zeta, psi);
-        }
-    }
-    if (rec.plasticity)
-        plasticity::PlasticityModel::update_sparse(rec.sin_theta, rec.cos_theta, csr.row_ptr, csr.col_indices,
-                                                   csr.knm_values, rec.plasticity->lr, rec.plasticity->decay,
-                                                   rec.modulator, rec.dt);
+    core_.advance(
+        [&](std::span<const double> y, std::span<double> out) {
+            compute_derivative(n, y, sin_theta_, cos_theta_, omegas, csr.row_ptr, csr.col_indices, csr.knm_values,
+                               csr.alpha_values, all_alpha_zero, out, zeta, psi);
+        },
+        phases);
+    if (const auto& model = plasticity_.model)
+        plasticity::PlasticityModel::update_sparse(sin_theta_, cos_theta_, csr.row_ptr, csr.col_indices,
+                                                   csr.knm_values, model->lr, model->decay, plasticity_.modulator,
+                                                   core_.config().dt);
     wrap_phases(phases);
     return {};
 }
 
-namespace {
-auto rhs(upde::UPDEStepper& rec, std::span<const double> omegas, const Csr& csr, bool all_alpha_zero, double zeta,
-         double psi) {
-    return [&rec, omegas, &csr, all_alpha_zero, zeta, psi](std::span<const double> y, std::span<double> out) {
-        compute_derivative(rec.n, y, rec.sin_theta, rec.cos_theta, omegas, csr.row_ptr, csr.col_indices,
-                           csr.knm_values, csr.alpha_values, all_alpha_zero, out, zeta, psi);
-    };
-}
-}  // namespace
-
-void SparseUPDEStepper::euler_step(std::span<double> phases, double h, std::span<const double> omegas,
-                                   const Csr& csr, bool all_alpha_zero, double zeta, double psi) {
-    integrators::euler_substep(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases, rec.deriv, h);
-}
-
-void SparseUPDEStepper::rk4_step(std::span<double> phases, double h, std::span<const double> omegas,
-                                 const Csr& csr, bool all_alpha_zero, double zeta, double psi) {
-    integrators::rk4_substep(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases,
-                             integrators::Rk4Buffers{rec.k1, rec.k2, rec.k3, rec.k4, rec.stage}, h);
-}
-
-void SparseUPDEStepper::rk45_step(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
-                                  bool all_alpha_zero, double zeta, double psi) {
-    const integrators::DopriBuffers b{rec.k1, rec.k2, rec.k3, rec.k4, rec.k5,
-                                      rec.k6, rec.k7, rec.stage, rec.y5};
-    integrators::dopri_adaptive_step(rhs(rec, omegas, csr, all_alpha_zero, zeta, psi), phases, rec.last_dt,
-                                     rec.dt, rec.atol, rec.rtol, b);
+Status SparseUPDEStepper::run(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
+                              double zeta, double psi, std::uint64_t n_steps) {
+    return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, csr, zeta, psi); });
 }
 
 order_params::OrderParameter SparseUPDEStepper::order_parameter() const {
     order_params::Accumulator acc;
-    for (std::size_t i = 0; i < rec.n; ++i) {
-        acc.sum_sin += rec.sin_theta[i];
-        acc.sum_cos += rec.cos_theta[i];
+    for (std::size_t i = 0; i < n_; ++i) {
+        acc.sum_sin += sin_theta_[i];
+        acc.sum_cos += cos_theta_[i];
     }
-    acc.m = rec.n;
+    acc.m = n_;
     return acc.finish();
 }
 

@@ -1,13 +1,15 @@
 // The UPDE on compressed sparse rows: row i owns the edge entries
 // row_ptr[i] .. row_ptr[i+1], entry k coupling oscillator col_indices[k] into
 // oscillator i with strength knm_values[k] and lag alpha_values[k]. Same
-// record, integrators and plasticity rule as the dense stepper; serial.
+// stepper core and plasticity rule as the dense stepper; serial.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "engine/order_params.hpp"
-#include "engine/upde.hpp"
+#include "engine/plasticity.hpp"
+#include "engine/util/stepper_core.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 
@@ -28,10 +30,8 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
                         std::span<const double> knm_values, std::span<const double> alpha_values,
                         bool all_alpha_zero, std::span<double> out, double zeta, double psi);
 
-struct SparseUPDEStepper {
-    // The dense stepper's record: settings, scratch, plasticity, modulator, last_dt.
-    upde::UPDEStepper rec;
-
+class SparseUPDEStepper {
+public:
     // "n must be > 0", then the configuration's checks; throws std::bad_alloc
     // when the scratch cannot be had.
     static QelResult<SparseUPDEStepper> create(std::size_t n, const IntegrationConfig& config);
@@ -40,23 +40,31 @@ struct SparseUPDEStepper {
     // wrapping. On failure nothing has changed.
     Status step(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta,
                 double psi);
-
-    void euler_step(std::span<double> phases, double h, std::span<const double> omegas, const Csr& csr,
-                    bool all_alpha_zero, double zeta, double psi);
-    void rk4_step(std::span<double> phases, double h, std::span<const double> omegas, const Csr& csr,
-                  bool all_alpha_zero, double zeta, double psi);
-    void rk45_step(std::span<double> phases, std::span<const double> omegas, const Csr& csr, bool all_alpha_zero,
-                   double zeta, double psi);
+    // n_steps steps; the first failure (or an interrupt) ends the run, keeping
+    // what the steps before it did.
+    Status run(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta, double psi,
+               std::uint64_t n_steps);
 
     Status set_plasticity(double lr, double decay, double modulator) {
-        return rec.set_plasticity(lr, decay, modulator);
+        return plasticity_.set(lr, decay, modulator);
     }
     // The modulator stays as it was.
-    void disable_plasticity() { rec.plasticity.reset(); }
+    void disable_plasticity() { plasticity_.model.reset(); }
 
     // R and psi of the phases behind sin_theta and cos_theta: those of the
     // last derivative evaluation of the last successful step; (0, 0) before.
     order_params::OrderParameter order_parameter() const;
+
+    std::size_t n() const { return n_; }
+    double last_dt() const { return core_.last_dt(); }
+
+private:
+    SparseUPDEStepper() = default;
+
+    StepperCore core_;
+    std::span<double> sin_theta_, cos_theta_;
+    std::size_t n_ = 0;
+    plasticity::PlasticitySetting plasticity_;
 };
 
 }  // namespace qel::sparse_upde

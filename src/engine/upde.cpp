@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/integrators.hpp"
+#include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -158,31 +158,17 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
 
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
     if (n == 0) return QelError::invalid_dimension("n must be > 0");
-    if (auto st = config.validate(); !st) return std::move(st).error();
-
-    constexpr std::size_t kBuffers = 12;
-    auto total = checked_mul(n, kBuffers);
-    if (!total) throw std::bad_alloc();
     UPDEStepper s;
-    s.scratch = ScratchBlock(*total);
-    double* p = s.scratch.data();
-    std::span<double>* views[kBuffers] = {&s.deriv, &s.k1, &s.k2, &s.k3, &s.k4,        &s.k5,
-                                          &s.k6,    &s.k7, &s.y5, &s.stage, &s.sin_theta, &s.cos_theta};
-    for (std::size_t b = 0; b < kBuffers; ++b) *views[b] = std::span<double>(p + b * n, n);
-    s.n = n;
-    s.dt = config.dt;
-    s.atol = config.atol;
-    s.rtol = config.rtol;
-    s.last_dt = config.dt;
-    s.modulator = 1.0;
-    s.n_substeps = config.n_substeps;
-    s.method = config.method;
+    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}}); !st)
+        return std::move(st).error();
+    s.n_ = n;
     return s;
 }
 
 Status UPDEStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm,
                          double zeta, double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse) {
-    if (auto st = integrators::check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
+    const std::size_t n = n_;
+    if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn || alpha.size() != *nn)
         return QelError::invalid_dimension(text::cat("expected ", square_text(n), "=", n, "*", n,
@@ -196,33 +182,24 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
         const auto lags = scan_finite_zero(alpha);
         scan = CouplingScan{lags.finite && all_finite(knm), lags.zero};
     }
-    if (!all_finite(omegas) || !scan.finite || !std::isfinite(modulator))
+    if (!all_finite(omegas) || !scan.finite || !std::isfinite(plasticity_.modulator))
         return QelError::integration_diverged("omegas/knm/alpha/modulator contain NaN/Inf");
     if (!std::isfinite(zeta)) return QelError::integration_diverged("zeta is NaN/Inf");
     if (!std::isfinite(psi)) return QelError::integration_diverged("psi is NaN/Inf");
 
     const bool all_alpha_zero = scan.alpha_zero;
     std::span<const double> k_in(knm);
+    core_.advance(
+        [&](std::span<const double> y, std::span<double> out) {
+            compute_derivative(n, y, sin_theta_, cos_theta_, omegas, k_in, alpha, all_alpha_zero, out, zeta, psi);
+        },
+        phases);
 
-    if (method == IntegrationMethod::RK45) {
-        rk45_step(phases, omegas, k_in, alpha, all_alpha_zero, zeta, psi);
-    } else {
-        auto f = [&](std::span<const double> y, std::span<double> out) {
-            compute_derivative(n, y, sin_theta, cos_theta, omegas, k_in, alpha, all_alpha_zero, out, zeta, psi);
-        };
-        const double h = dt / static_cast<double>(n_substeps);
-        if (method == IntegrationMethod::Euler) {
-            for (std::uint32_t s = 0; s < n_substeps; ++s) integrators::euler_substep(f, phases, deriv, h);
-        } else {
-            const integrators::Rk4Buffers b{k1, k2, k3, k4, stage};
-            for (std::uint32_t s = 0; s < n_substeps; ++s) integrators::rk4_substep(f, phases, b, h);
-        }
-    }
-
-    if (plasticity)
-        PlasticityModel::update(sin_theta, cos_theta, knm, plasticity->lr, plasticity->decay, modulator, dt);
+    if (const auto& model = plasticity_.model)
+        plasticity::PlasticityModel::update(sin_theta_, cos_theta_, knm, model->lr, model->decay,
+                                            plasticity_.modulator, core_.config().dt);
     if (reuse) {
-        if (plasticity)
+        if (plasticity_.model)
             reuse->reset();
         else
             *reuse = scan;
@@ -231,22 +208,10 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     return {};
 }
 
-void UPDEStepper::rk45_step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
-                            std::span<const double> alpha, bool all_alpha_zero, double zeta, double psi) {
-    auto f = [&](std::span<const double> y, std::span<double> out) {
-        compute_derivative(n, y, sin_theta, cos_theta, omegas, knm, alpha, all_alpha_zero, out, zeta, psi);
-    };
-    const integrators::DopriBuffers b{k1, k2, k3, k4, k5, k6, k7, stage, y5};
-    integrators::dopri_adaptive_step(f, phases, last_dt, dt, atol, rtol, b);
-}
-
-Status UPDEStepper::set_plasticity(double lr, double decay, double modulator_) {
-    auto usable = [](double v) { return std::isfinite(v) && !(v < 0.0); };
-    if (!usable(lr) || !usable(decay))
-        return QelError::invalid_config("lr and decay must be finite and non-negative");
-    plasticity = PlasticityModel{lr, decay};
-    modulator = modulator_;
-    return {};
+Status UPDEStepper::run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm,
+                        double zeta, double psi, std::span<const double> alpha, std::uint64_t n_steps) {
+    std::optional<CouplingScan> scan;
+    return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, knm, zeta, psi, alpha, &scan); });
 }
 
 }  // namespace qel::upde

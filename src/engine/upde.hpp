@@ -8,13 +8,11 @@
 #include <span>
 
 #include "engine/plasticity.hpp"
-#include "engine/util/scratch.hpp"
+#include "engine/util/stepper_core.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 
 namespace qel::upde {
-
-using plasticity::PlasticityModel;
 
 // From this many oscillators on, derivative rows run on the pool in chunks.
 inline constexpr std::size_t kParallelMinN = 256;
@@ -51,20 +49,8 @@ struct AxialDecay {
 Status compute_doppler_term(std::span<double> out, std::span<const double> velocities, std::span<const double> knm,
                             std::size_t n, double strength, double epsilon);
 
-struct UPDEStepper {
-    std::optional<PlasticityModel> plasticity;
-    // Twelve scratch sequences of n values, views into `scratch`.
-    std::span<double> deriv, k1, k2, k3, k4, k5, k6, k7, y5, stage, sin_theta, cos_theta;
-    std::size_t n = 0;
-    double dt = 0.01;
-    double atol = 1e-6;
-    double rtol = 1e-3;
-    double last_dt = 0.01;  // next adaptive step size
-    double modulator = 1.0;
-    std::uint32_t n_substeps = 1;
-    IntegrationMethod method = IntegrationMethod::Euler;
-    ScratchBlock scratch;
-
+class UPDEStepper {
+public:
     // "n must be > 0", then the configuration's own checks. Scratch that
     // cannot be allocated throws std::bad_alloc.
     static QelResult<UPDEStepper> create(std::size_t n, const IntegrationConfig& config);
@@ -85,13 +71,16 @@ struct UPDEStepper {
     Status step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
                 double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse = nullptr);
 
-    // One adaptive Dormand-Prince step from last_dt; inputs already checked.
-    void rk45_step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
-                   std::span<const double> alpha, bool all_alpha_zero, double zeta, double psi);
+    // n_steps steps on the same inputs; the first failure (or an interrupt)
+    // ends the run, keeping what the steps before it did to knm and the stepper.
+    Status run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
+               double psi, std::span<const double> alpha, std::uint64_t n_steps);
 
     // lr and decay finite and >= 0, else InvalidConfig; modulator unchecked
     // (a non-finite one makes later steps fail).
-    Status set_plasticity(double lr, double decay, double modulator);
+    Status set_plasticity(double lr, double decay, double modulator) {
+        return plasticity_.set(lr, decay, modulator);
+    }
 
     // Schedules (upde_schedules.cpp): flat time-major rows of n values, one
     // row per step, each step being one call of step() above.
@@ -111,6 +100,18 @@ struct UPDEStepper {
                                      std::span<const double> alpha, std::span<const double> velocity_schedule,
                                      double zeta, double psi, const AxialDecay& decay, const DopplerControls& doppler,
                                      std::uint64_t n_steps);
+
+    std::size_t n() const { return n_; }
+    double last_dt() const { return core_.last_dt(); }
+
+private:
+    UPDEStepper() = default;
+
+    StepperCore core_;
+    // Sines and cosines of the phases of the latest derivative evaluation.
+    std::span<double> sin_theta_, cos_theta_;
+    std::size_t n_ = 0;
+    plasticity::PlasticitySetting plasticity_;
 };
 
 }  // namespace qel::upde

@@ -12,7 +12,6 @@
 
 namespace qel::upde {
 
-
 namespace {
 
 bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
@@ -49,17 +48,16 @@ Status compute_doppler_term(std::span<double> out, std::span<const double> v, st
 Status UPDEStepper::run_omega_schedule(std::span<double> phases, std::span<const double> omega_schedule,
                                        std::span<double> knm, std::span<const double> alpha, double zeta,
                                        double psi, std::uint64_t n_steps) {
+    const std::size_t n = n_;
     auto total = checked_mul(n_steps, n);
     if (!total) return QelError::invalid_dimension("omega schedule is too large");
     if (omega_schedule.size() != *total)
         return QelError::invalid_dimension(
             text::cat("expected omega_schedule length ", *total, ", got ", omega_schedule.size()));
     std::optional<CouplingScan> scan;
-    for (std::uint64_t s = 0; s < n_steps; ++s) {
-        auto st = step(phases, omega_schedule.subspan(s * n, n), knm, zeta, psi, alpha, &scan);
-        if (!st) return st;
-    }
-    return {};
+    return run_steps(n_steps, [&](std::uint64_t s) {
+        return step(phases, omega_schedule.subspan(s * n, n), knm, zeta, psi, alpha, &scan);
+    });
 }
 
 Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<const double> omega_schedule,
@@ -68,6 +66,7 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
                                          const DopplerControls& doppler, std::uint64_t n_steps) {
     if (!std::isfinite(doppler.strength) || !finite_positive(doppler.epsilon))
         return QelError::integration_diverged("invalid Doppler strength or epsilon");
+    const std::size_t n = n_;
     auto total = checked_mul(n_steps, n);
     if (!total) return QelError::invalid_dimension("Doppler schedule is too large");
     if (omega_schedule.size() != *total || velocity_schedule.size() != *total)
@@ -76,17 +75,15 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
                                                      " velocity=", velocity_schedule.size()));
     std::vector<double> shift(n, 0.0), omega_eff(n, 0.0);
     std::optional<CouplingScan> scan;
-    for (std::uint64_t s = 0; s < n_steps; ++s) {
+    return run_steps(n_steps, [&](std::uint64_t s) {
         // The coupling as left by the previous step's plasticity.
         auto st = compute_doppler_term(shift, velocity_schedule.subspan(s * n, n), knm, n, doppler.strength,
                                        doppler.epsilon);
         if (!st) return st;
         const double* row = omega_schedule.data() + s * n;
         for (std::size_t i = 0; i < n; ++i) omega_eff[i] = row[i] + shift[i];
-        st = step(phases, omega_eff, knm, zeta, psi, alpha, &scan);
-        if (!st) return st;
-    }
-    return {};
+        return step(phases, omega_eff, knm, zeta, psi, alpha, &scan);
+    });
 }
 
 Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::span<double> positions,
@@ -95,6 +92,7 @@ Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::spa
                                               std::span<const double> velocity_schedule, double zeta, double psi,
                                               const AxialDecay& decay, const DopplerControls& doppler,
                                               std::uint64_t n_steps) {
+    const std::size_t n = n_;
     if (positions.size() != n || phases.size() != n)
         return QelError::invalid_dimension("moving-frame phases/positions shape mismatch");
     if (!is_square_of(knm.size(), n) || !is_square_of(alpha.size(), n))
@@ -113,7 +111,8 @@ Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::spa
         return QelError::integration_diverged("moving-frame positions/knm contain NaN/Inf");
 
     std::vector<double> k_eff(alpha.size(), 0.0), shift(n, 0.0), omega_eff(n, 0.0);
-    for (std::uint64_t s = 0; s < n_steps; ++s) {
+    const double dt = core_.config().dt;
+    return run_steps(n_steps, [&](std::uint64_t s) {
         // Rebuilt from the caller's knm every step, so plasticity on k_eff
         // never carries over and knm is never written.
         auto st = coupling::spatial_modulator::spatial_modulate_axial(positions, knm, k_eff, n, decay.k_base,
@@ -129,8 +128,8 @@ Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::spa
         if (!st) return st;
         // The configured dt, whatever the method's actual step length.
         for (std::size_t i = 0; i < n; ++i) positions[i] = v[i] * dt + positions[i];
-    }
-    return {};
+        return st;
+    });
 }
 
 }  // namespace qel::upde

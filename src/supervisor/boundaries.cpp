@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 #include "types/format.hpp"
 
 namespace qel::boundaries {
@@ -60,7 +60,7 @@ bool finite_or_absent(const std::optional<double>& b) { return !b || std::isfini
 // Definitions that can never be evaluated: blank labels, non-finite or
 // crossed bounds.
 bool usable(const BoundaryDef& d) {
-    if (supervisor::text::is_blank(d.name) || supervisor::text::is_blank(d.metric)) return false;
+    if (text::is_blank(d.name) || text::is_blank(d.metric)) return false;
     if (!finite_or_absent(d.lower) || !finite_or_absent(d.upper)) return false;
     if (d.lower && d.upper && *d.upper < *d.lower) return false;
     return true;

@@ -6,12 +6,11 @@
 #include <system_error>
 #include <unordered_set>
 
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 #include "types/format.hpp"
 
 namespace qel::petri_net {
 
-namespace text = supervisor::text;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 #include "types/action.hpp"
 #include "types/format.hpp"
 
@@ -12,8 +12,8 @@ namespace qel::rule_engine {
 
 namespace {
 
-using supervisor::text::quoted;
-using supervisor::text::to_upper;
+using text::quoted;
+using text::to_upper;
 using text::cat;
 
 bool finite_non_negative(double v) { return std::isfinite(v) && !(v < 0.0); }
@@ -111,7 +111,7 @@ Result<std::vector<PolicyRule>, PlainError> build_rules(std::vector<RuleText> te
     return rules;
 }
 
-Result<RuleEngine, PlainError> RuleEngine::try_new(std::vector<PolicyRule> rules) {
+Result<RuleEngine, PlainError> RuleEngine::create(std::vector<PolicyRule> rules) {
     for (const PolicyRule& r : rules) {
         if (auto msg = check_rule(r)) return PlainError{std::move(*msg)};
     }
@@ -122,7 +122,7 @@ Result<RuleEngine, PlainError> RuleEngine::try_new(std::vector<PolicyRule> rules
 
 std::vector<FiredAction> RuleEngine::evaluate(std::string_view regime, const MetricMap& metrics) {
     std::vector<FiredAction> fired;
-    if (supervisor::text::is_blank(regime)) return fired;
+    if (text::is_blank(regime)) return fired;
     // Case is ignored, surrounding blanks are not.
     const std::string key = to_upper(regime);
     for (const PolicyRule& r : rules) {

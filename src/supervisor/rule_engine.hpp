@@ -85,7 +85,7 @@ struct RuleEngine {
     double clock = 0.0;
 
     // Validates the rules in order; the first failing check decides.
-    static Result<RuleEngine, PlainError> try_new(std::vector<PolicyRule> rules);
+    static Result<RuleEngine, PlainError> create(std::vector<PolicyRule> rules);
 
     std::vector<FiredAction> evaluate(std::string_view regime, const MetricMap& metrics);
     // Metric map from layer R values and good/bad layer lists, then evaluate.

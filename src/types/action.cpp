@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 #include "types/format.hpp"
 
 namespace qel {
@@ -13,25 +13,15 @@ constexpr std::array<std::string_view, 4> kRegimeDisplay{"Nominal", "Degraded", 
 constexpr std::array<std::string_view, 4> kKnobNames{"K", "alpha", "zeta", "Psi"};
 }  // namespace
 
-std::optional<Regime> parse_regime(std::string_view s) {
+Result<Regime, PlainError> parse_regime(std::string_view s) {
     for (std::size_t i = 0; i < kRegimeNames.size(); ++i)
         if (s == kRegimeNames[i]) return static_cast<Regime>(i);
-    return std::nullopt;
-}
-
-std::optional<Knob> parse_knob(std::string_view s) {
-    for (std::size_t i = 0; i < kKnobNames.size(); ++i)
-        if (s == kKnobNames[i]) return static_cast<Knob>(i);
-    return std::nullopt;
-}
-
-Result<Regime, PlainError> str_to_regime(std::string_view s) {
-    if (auto r = parse_regime(s)) return *r;
     return PlainError{text::cat("unknown regime: ", s)};
 }
 
-Result<Knob, PlainError> str_to_knob(std::string_view s) {
-    if (auto k = parse_knob(s)) return *k;
+Result<Knob, PlainError> parse_knob(std::string_view s) {
+    for (std::size_t i = 0; i < kKnobNames.size(); ++i)
+        if (s == kKnobNames[i]) return static_cast<Knob>(i);
     return PlainError{text::cat("unknown knob: ", s)};
 }
 
@@ -40,10 +30,10 @@ std::string_view regime_display_name(Regime r) { return kRegimeDisplay[static_ca
 std::string_view knob_name(Knob k) { return kKnobNames[static_cast<std::size_t>(k) & 3]; }
 
 Result<void, PlainError> ControlAction::validate() const {
-    if (supervisor::text::is_blank(scope)) return PlainError{"control action scope must not be blank"};
+    if (text::is_blank(scope)) return PlainError{"control action scope must not be blank"};
     if (!std::isfinite(value)) return PlainError{"control action value must be finite"};
     if (!std::isfinite(ttl_s) || ttl_s < 0.0) return PlainError{"control action ttl_s must be finite and >= 0"};
-    if (supervisor::text::is_blank(justification))
+    if (text::is_blank(justification))
         return PlainError{"control action justification must not be blank"};
     return {};
 }

@@ -18,14 +18,10 @@ enum class Regime : std::uint8_t { Nominal = 0, Degraded = 1, Critical = 2, Reco
 
 enum class Knob : std::uint8_t { K = 0, alpha = 1, zeta = 2, Psi = 3 };
 
-// Exact, case-sensitive, untrimmed matches; nullopt for anything else.
-std::optional<Regime> parse_regime(std::string_view s);
-std::optional<Knob> parse_knob(std::string_view s);
-
-// As above, failing with "unknown regime: {}" / "unknown knob: {}" and the
-// text exactly as passed.
-Result<Regime, PlainError> str_to_regime(std::string_view s);
-Result<Knob, PlainError> str_to_knob(std::string_view s);
+// Exact, case-sensitive, untrimmed matches; anything else fails with
+// "unknown regime: {}" / "unknown knob: {}" and the text exactly as passed.
+Result<Regime, PlainError> parse_regime(std::string_view s);
+Result<Knob, PlainError> parse_knob(std::string_view s);
 
 // "nominal", "degraded", "critical", "recovery".
 std::string_view regime_name(Regime r);

@@ -29,7 +29,7 @@ struct QelError {
 
     // "invalid dimension: " and so on: the text a Python ValueError carries.
     std::string python_text() const;
-    // Variant name and the message as a quoted literal: InvalidDimension("n must be > 0").
+    // Variant name and the message in the quoted form of text::quoted: InvalidDimension("n must be > 0").
     std::string debug() const;
 };
 

@@ -18,6 +18,7 @@ ALPHA = np.zeros(N * N)
 
 # Calls that would run for minutes if nothing stopped them.
 LONG_CALLS = {
+    "PyUPDEStepper.run": lambda: qk.PyUPDEStepper(N, method="rk4").run(PHASES, OMEGAS, KNM, 0.5, 0.1, ALPHA, 10**9),
     "steady_state_r_rust": lambda: qk.steady_state_r_rust(PHASES, OMEGAS, KNM, ALPHA, N, 1.0, 0.01, 10**10, 10),
 }
 

@@ -3,9 +3,9 @@ import math
 import pytest
 
 import qel_kernel as qk
+from support import TWO_PI
 from reference import lags as ref
 
-TWO_PI = 2.0 * math.pi
 NAN, INF = float("nan"), float("inf")
 SYMMETRIC = "integration diverged: distances must be symmetric physical pair distances"
 # Lower triangle off by 5e-13, within the tolerance: the upper one is used.

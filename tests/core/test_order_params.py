@@ -5,9 +5,9 @@ import numpy as np
 import pytest
 
 import qel_kernel as qk
+from support import TWO_PI
 from reference import order_params as ref
 
-TWO_PI = 6.283185307179586
 
 
 @pytest.mark.parametrize(
@@ -49,15 +49,6 @@ def test_bit_for_bit_against_reference(seed):
     idx = rng.integers(0, n + 5, 40).tolist()
     assert qk.layer_coherence(a, idx) == ref.layer_coherence(a.tolist(), idx)
     assert qk.compute_layer_coherence_rust(a, np.array(idx, dtype=np.int64)) == ref.layer_coherence(a.tolist(), idx)
-
-
-def test_against_numpy():
-    rng = np.random.default_rng(7)
-    a = rng.uniform(0, TWO_PI, 1000)
-    z = np.exp(1j * a).mean()
-    r, psi = qk.order_parameter(a)
-    assert r == pytest.approx(abs(z), abs=1e-12)
-    assert psi == pytest.approx(np.angle(z) % TWO_PI, abs=1e-12)
 
 
 def test_plv():

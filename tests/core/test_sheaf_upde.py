@@ -1,13 +1,9 @@
-import os
-import subprocess
-import sys
-import textwrap
-
 import numpy as np
 import pytest
 
 import qel_kernel as qk
 from reference import sheaf
+from support import TWO_PI, bits, wrap
 
 DIM = "invalid dimension: "
 NAN = "integration diverged: sheaf UPDE inputs contain NaN/Inf"
@@ -19,22 +15,7 @@ def problem(n, d, seed=0, zeta=0.7):
     omegas = rng.normal(0.0, 1.0, n * d)
     maps = rng.normal(0.0, 0.5, (n * d) ** 2)
     maps[rng.random(maps.size) < 0.3] = 0.0
-    return phases, omegas, maps, zeta, rng.uniform(0.0, sheaf.TWO_PI, d)
-
-
-@pytest.mark.parametrize(
-    "n, d, kwargs, exc, pattern",
-    [
-        (2, 0, {}, ValueError, "^invalid dimension: n and d must both be > 0$"),
-        (0, 1, {"method": "RK4"}, ValueError, "^unknown method: RK4$"),
-        (2**40, 2**40, {}, ValueError, "^invalid dimension: "),  # n*d overflows
-        (1, 2**32, {}, ValueError, "^invalid dimension: "),  # (n*d)^2 overflows
-        (2**32 - 1, 1, {}, MemoryError, None),  # eleven vectors of 32 GiB each
-    ],
-)
-def test_constructor_refusals(n, d, kwargs, exc, pattern):
-    with pytest.raises(exc, match=pattern):
-        qk.PySheafUPDEStepper(n, d, **kwargs)
+    return phases, omegas, maps, zeta, rng.uniform(0.0, TWO_PI, d)
 
 
 def _bad(field, value, **more):
@@ -67,16 +48,6 @@ def test_step_validation_changes_nothing(args, text):
     assert s.last_dt == before
 
 
-def test_phases_layout_and_zero_step_run():
-    s = qk.PySheafUPDEStepper(2, 2)
-    _, omegas, maps, zeta, psi = problem(2, 2)
-    with pytest.raises(ValueError, match="^phases not contiguous$"):
-        s.step(np.zeros(8)[::2], omegas, maps, zeta, psi)
-    phases = np.array([9.0, -3.0, np.nan])
-    out = s.run(phases, np.zeros(1), np.zeros(1), 0.0, np.zeros(1), 0)
-    assert np.array_equal(out, phases, equal_nan=True) and out is not phases
-
-
 def test_block_layout_of_the_maps():
     # Only R_01[0][1]: angle 1 of oscillator 1 drives angle 0 of oscillator 0.
     n, d, dt = 2, 2, 0.1
@@ -89,31 +60,20 @@ def test_block_layout_of_the_maps():
     np.testing.assert_allclose(out, expected, rtol=0, atol=1e-15)
 
 
-@pytest.mark.parametrize("method", ["euler", "rk4"])
-@pytest.mark.parametrize("n, d, substeps, zeta", [(5, 3, 1, 0.7), (4, 2, 3, 0.0), (1, 5, 2, 1.5), (7, 1, 1, 0.3)])
-def test_fixed_step_methods_match_einsum_reference(method, n, d, substeps, zeta):
-    phases, omegas, maps, _, psi = problem(n, d, seed=n * 10 + d, zeta=zeta)
-    s = qk.PySheafUPDEStepper(n, d, dt=0.03, method=method, n_substeps=substeps)
-    got = s.run(phases, omegas, maps, zeta, psi, 3)
-    ref = phases
-    for _ in range(3):
-        ref = np.array(sheaf.step(method, ref, omegas, maps, zeta, psi, n, d, 0.03, substeps)[0])
-    np.testing.assert_allclose(got, ref, rtol=0, atol=1e-12)
-    assert s.last_dt == 0.03
-
-
-@pytest.mark.parametrize("method, substeps", [("euler", 2), ("rk4", 1), ("rk45", 1)])
-def test_bit_identical_to_plain_python_order(method, substeps):
-    n, d = 3, 2
-    phases, omegas, maps, zeta, psi = problem(n, d, seed=4)
+# d = 1 and d = 5 take other row kernels than d = 2; zeta = 0 skips the drive; n = 1 couples one oscillator alone.
+@pytest.mark.parametrize("method, substeps, n, d, zeta", [("euler", 2, 3, 2, 0.7), ("rk4", 1, 3, 2, 0.7),
+                                                          ("rk45", 1, 3, 2, 0.7), ("euler", 3, 4, 1, 0.0),
+                                                          ("rk4", 2, 1, 5, 1.5), ("rk45", 1, 2, 5, 0.3)])
+def test_bit_identical_to_plain_python_order(method, substeps, n, d, zeta):
+    phases, omegas, maps, _, psi = problem(n, d, seed=4, zeta=zeta)
     s = qk.PySheafUPDEStepper(n, d, dt=0.2, method=method, n_substeps=substeps, atol=1e-9, rtol=1e-7)
     y, last_dt = list(phases), 0.2
     got = phases
     for _ in range(3):
         got = s.step(got, omegas, maps, zeta, psi)
         y, last_dt = sheaf.step(method, y, omegas, maps, zeta, psi, n, d, 0.2, substeps, last_dt,
-                                atol=1e-9, rtol=1e-7, exact=True)
-        assert got.tolist() == y
+                                atol=1e-9, rtol=1e-7)
+        assert bits(got) == bits(y)
         assert s.last_dt == last_dt
 
 
@@ -129,7 +89,7 @@ def test_rk45_covers_exactly_dt(dt, substeps):
     s = qk.PySheafUPDEStepper(n, d, dt=dt, method="rk45", n_substeps=substeps)
     assert (s.n, s.d) == (n, d)
     got = s.step(phases, omegas, np.zeros((n * d) ** 2), 0.0, np.zeros(d))
-    np.testing.assert_allclose(got, sheaf.wrap(phases + omegas * dt), rtol=0, atol=1e-14)
+    np.testing.assert_allclose(got, wrap(phases + omegas * dt), rtol=0, atol=1e-14)
     assert s.last_dt == dt
 
 
@@ -154,24 +114,3 @@ def test_rk45_that_cannot_finish_fails_and_changes_nothing(nd, dt, tol, args, te
     assert str(info.value) == "integration diverged: " + text
     assert np.array_equal(args[0], phases)
     assert s.last_dt == dt
-
-
-def test_results_do_not_depend_on_the_number_of_workers():
-    script = textwrap.dedent(
-        """
-        import os, sys, numpy as np
-        if sys.argv[1] == "1":
-            os.sched_setaffinity(0, {sorted(os.sched_getaffinity(0))[0]})
-        import qel_kernel as qk
-        rng = np.random.default_rng(11)
-        n, d = 67, 3
-        args = (rng.uniform(0, 6, n * d), rng.normal(size=n * d), rng.normal(size=(n * d) ** 2), 0.5,
-                rng.uniform(0, 6, d))
-        out = [qk.PySheafUPDEStepper(n, d, dt=0.05, method=m).run(*args, 2) for m in ("euler", "rk4", "rk45")]
-        sys.stdout.write(np.concatenate(out).tobytes().hex())
-        """
-    )
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    outs = [subprocess.run([sys.executable, "-c", script, k], env=env, capture_output=True, text=True, check=True).stdout
-            for k in ("1", "all")]
-    assert outs[0] == outs[1] and len(outs[0]) > 0

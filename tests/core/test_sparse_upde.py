@@ -25,16 +25,6 @@ DIM = "invalid dimension: "
 NAN = "integration diverged: sparse step inputs contain NaN/Inf"
 
 
-@pytest.mark.parametrize(
-    "n, kwargs, exc, pattern",
-    [(0, {}, ValueError, "^invalid dimension: n must be > 0$"), (0, {"method": "RK4"}, ValueError, "^unknown method: RK4$"),
-     (2**40, {}, MemoryError, None), (2**61, {}, MemoryError, None)],
-)
-def test_constructor_refusals(n, kwargs, exc, pattern):
-    with pytest.raises(exc, match=pattern):
-        qk.PySparseUPDEStepper(n, **kwargs)
-
-
 def _with(phases=None, omegas=None, row_ptr=None, cols=None, knm=None, alpha=None, zeta=0.3, psi=0.4):
     p, o, (r, c, k, a) = GOOD
     pick = lambda v, d: d.copy() if v is None else np.asarray(v, dtype=d.dtype)  # noqa: E731
@@ -75,26 +65,6 @@ def test_signed_index_arrays_are_refused_at_conversion(name, index):
     with pytest.raises(TypeError) as info:
         qk.PySparseUPDEStepper(3).step(*args)
     assert info.value.__notes__ == [f"while processing '{name}'"]
-
-
-def test_layout_and_write_access_are_refused_before_any_write_and_zero_steps_check_nothing():
-    s = qk.PySparseUPDEStepper(3)
-    s.set_plasticity(1.0, 0.5)
-    p, o, (r, c, k, a) = GOOD
-    with pytest.raises(ValueError, match="^phases not contiguous$"):
-        s.step(np.zeros(6)[::2], o, r, c, k, 0.0, 0.0, a)
-    readonly = k.copy()
-    readonly.flags.writeable = False
-    shared = np.concatenate([k, [0.0]])
-    for knm, alpha, phases in [(readonly, a, p), (k, k, p), (shared[:3], shared[1:4], p), (k, a, k)]:
-        keep = knm.copy()
-        with pytest.raises(ValueError):
-            s.step(phases, o, r, c, knm, 0.0, 0.0, alpha)
-        assert np.array_equal(knm, keep)
-    assert s.order_parameter() == (0.0, 0.0)
-    # No steps: the phases come back as given, no engine check runs.
-    odd = np.array([9.0, np.nan])
-    assert np.array_equal(s.run(odd, o, r[:2], c, k[:1], 0.0, 0.0, a, 0), odd, equal_nan=True)
 
 
 # --- against the dense stepper and per-edge sums -------------------------------
@@ -161,7 +131,7 @@ def test_edge_structures_against_per_edge_sums(name):
         np.testing.assert_allclose(got, want, rtol=0, atol=1e-13)
 
 
-# --- order parameter, plasticity, borrows -------------------------------------
+# --- order parameter, plasticity ----------------------------------------------
 
 def test_order_parameter_reads_the_last_evaluation():
     p, o, net = GOOD
@@ -177,12 +147,10 @@ def test_order_parameter_reads_the_last_evaluation():
     np.testing.assert_allclose(s45.order_parameter(), qk.order_parameter(out), atol=1e-15)
 
 
-def test_plasticity_rates_are_checked_act_once_per_step_and_can_be_switched_off():
+def test_plasticity_acts_once_per_step_and_can_be_switched_off():
     p, o, _ = GOOD
     net = csr([0, 2, 3, 3], [0, 1, 0], [0.5, 0.5, -0.2])
     s = qk.PySparseUPDEStepper(3, n_substeps=4)
-    with pytest.raises(ValueError, match=r"^invalid config: lr and decay must be finite and non-negative$"):
-        s.set_plasticity(0.1, -1e-300)
     s.set_plasticity(0.0, 0.0)
     call(s, p, o, net)
     assert net[2].tolist() == [0.0, 0.5, 0.0]  # self edge cleared, negative floored, none created
@@ -203,31 +171,3 @@ def test_plasticity_rates_are_checked_act_once_per_step_and_can_be_switched_off(
     s.set_plasticity(0.1, 0.0, float("nan"))
     call(s, p, o, net)
     assert np.array_equal(net[2], k)
-
-
-def test_failed_run_keeps_the_plastic_changes_of_earlier_steps():
-    net = csr([0, 1, 2], [1, 0], [1.0, 1.0])
-    s = qk.PySparseUPDEStepper(2)
-    s.set_plasticity(0.5, 0.0)
-    with pytest.raises(ValueError, match=NAN):
-        call(s, np.full(2, 1.79e308), np.full(2, 1e308), net, n_steps=3)
-    # First step: in phase, each coupling grows by lr * dt; the phases overflow
-    # to infinity and the second step refuses them.
-    np.testing.assert_allclose(net[2], [1.005, 1.005], rtol=0, atol=1e-15)
-
-
-def test_calls_into_a_stepper_that_is_stepping_are_refused():
-    s, seen = qk.PySparseUPDEStepper(3), []
-
-    class Zeta:
-        def __float__(self):
-            for reenter in (s.order_parameter, lambda: s.last_dt, s.disable_plasticity):
-                try:
-                    reenter()
-                except RuntimeError as e:
-                    seen.append(str(e))
-            return 0.0
-
-    p, o, net = GOOD
-    call(s, p, o, net, Zeta())
-    assert seen == ["Already mutably borrowed", "Already mutably borrowed", "Already borrowed"]

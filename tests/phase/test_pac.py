@@ -7,7 +7,7 @@ import pytest
 import qel_kernel as qk
 from reference import signal as ref
 
-TWO_PI = 6.283185307179586
+from support import TWO_PI
 CENTRES = [(b + 0.5) * TWO_PI / 4 for b in range(4)]
 
 

@@ -1,10 +1,7 @@
 """Drive command of the active-inference agent, from the order parameter."""
 import math
 
-
-def _wrap(x):
-    r = math.fmod(x, 2.0 * math.pi)
-    return r + 2.0 * math.pi if r < 0.0 else r
+from reference.integrators import wrap as _wrap
 
 
 def control_phases(phases, target_r):

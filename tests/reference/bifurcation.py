@@ -3,7 +3,7 @@ of initial phases, with plain loops and the math module, for bit-for-bit
 comparison."""
 import math
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 THRESHOLD = 0.1
 MASK64 = (1 << 64) - 1
 

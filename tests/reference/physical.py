@@ -1,7 +1,7 @@
 """Phase, frequency, amplitude and quality of a sampled analytic signal, with the math module only."""
 import math
 
-from reference.order_params import TWO_PI, wrap
+from reference.integrators import TWO_PI, wrap
 
 PI = math.pi
 

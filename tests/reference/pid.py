@@ -3,7 +3,7 @@ binned mean phases of two groups about the network's mean phase, with dense
 NumPy count tables."""
 import numpy as np
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 
 
 def _codes(rows, cols, n_bins):

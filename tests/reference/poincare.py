@@ -2,7 +2,7 @@
 arithmetic defines them, so that results agree bit for bit."""
 import numpy as np
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 
 
 def round_half_away(x):

@@ -4,7 +4,7 @@ import math
 
 import numpy as np
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 
 
 def _phasor_sums(phases, n, t, scale=None):

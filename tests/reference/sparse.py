@@ -7,18 +7,13 @@ import math
 
 import numpy as np
 
-TWO_PI = 6.283185307179586
+from reference.integrators import wrap
 
 
 def csr_from_dense(knm, alpha, n):
     """Row-major n*n matrices with every entry stored, zeros included, columns ascending."""
     cols = np.tile(np.arange(n, dtype=np.uintp), n)
     return np.arange(n + 1, dtype=np.uintp) * np.uintp(n), cols, np.array(knm, dtype=float), np.array(alpha, dtype=float)
-
-
-def wrap(x):
-    r = np.fmod(x, TWO_PI)
-    return np.where(r < 0.0, r + TWO_PI, r)
 
 
 def euler(theta, omegas, row_ptr, col, knm, alpha, zeta, psi, dt, substeps=1):

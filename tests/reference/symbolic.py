@@ -1,7 +1,7 @@
 """Ring and walk phases of state sequences, in Python integers and the math module."""
 import math
 
-from reference.order_params import TWO_PI
+from reference.integrators import TWO_PI
 
 U64_MAX = 2**64 - 1
 

@@ -1,7 +1,7 @@
 """Langevin noise, phase entropy, effective temperature and entropy production, from their definitions."""
 import math
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 MASK = (1 << 64) - 1
 
 

@@ -4,7 +4,7 @@ import numpy as np
 from scipy.spatial.distance import jensenshannon
 from scipy.stats import wasserstein_distance
 
-TWO_PI = 6.283185307179586
+from reference.integrators import TWO_PI
 
 
 def histogram(phases, n_bins):

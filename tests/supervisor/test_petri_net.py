@@ -183,7 +183,3 @@ def test_random_runs_match_reference(seed):
         assert got == ref.step(places, transitions, tokens, ctx)
         tokens = got[0]
 
-
-def test_docs():
-    assert qk.PyPetriNet.step.__doc__ == "Step: fire first enabled transition. Returns (tokens_dict, fired_name_or_none)."
-    assert qk.PyPetriNet.enabled.__doc__ == "Return names of all enabled transitions."

@@ -1,8 +1,5 @@
 import math
-import pathlib
 import random
-import shutil
-import subprocess
 import unicodedata
 
 import pytest
@@ -171,17 +168,3 @@ def test_random_runs_match_reference():
             assert ours.evaluate(regime, ctx) == theirs.evaluate(regime, ctx)
             assert ours.fire_counts == theirs.counts and ours.last_fire_times == theirs.last
 
-
-def test_fire_count_saturates(tmp_path):
-    cxx = shutil.which("g++")
-    if cxx is None:
-        pytest.skip("needs a C++ compiler")
-    root = pathlib.Path(__file__).resolve().parents[2]
-    src = root / "src"
-    exe = tmp_path / "counter"
-    sources = ["supervisor/rule_engine.cpp", "supervisor/condition.cpp", "supervisor/text.cpp", "types/format.cpp",
-               "types/action.cpp"]
-    subprocess.run([cxx, "-std=c++20", "-O1", f"-I{src}", str(root / "tests/supervisor/rule_engine_counter.cpp"),
-                    *(str(src / f) for f in sources), "-licuuc", "-o", str(exe)], check=True)
-    result = subprocess.run([str(exe)], capture_output=True, text=True)
-    assert result.returncode == 0, result.stdout

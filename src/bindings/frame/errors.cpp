@@ -131,8 +131,9 @@ void map_current_exception(std::string_view call) {
         } catch (PyErrSet&) {
             if (!PyErr_Occurred()) raise_panic("an error was reported without an exception");
         } catch (AllocationFailure& e) {
-            raise_memory_error(text::cat("could not allocate ", static_cast<std::uint64_t>(e.bytes()),
-                                         " bytes for ", e.item()));
+            std::string what = text::cat("could not allocate ", static_cast<std::uint64_t>(e.bytes()),
+                                         " bytes for ", e.item());
+            raise_memory_error(call.empty() ? what : text::cat("out of memory: ", call, " ", what));
         } catch (std::bad_alloc&) {
             raise_memory_error(call.empty() ? std::string("out of memory")
                                             : text::cat("out of memory: ", call, " could not allocate what it needs"));

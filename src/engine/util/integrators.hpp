@@ -1,5 +1,5 @@
-// The fixed-step and adaptive integrators shared by every phase stepper, and
-// the input checks they have in common. Each integrator is generic over the
+// The fixed-step and adaptive integrators shared by every phase stepper
+// (engine/util/stepper_core.hpp runs them). Each integrator is generic over the
 // model's right-hand side, a callable
 //
 //     f(std::span<const double> y, std::span<double> out)   // out = dy/dt at y
@@ -17,28 +17,12 @@
 //   assemble their own from `dopri_stages`.
 #pragma once
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
-#include "engine/util/finite.hpp"
-#include "engine/util/pool.hpp"
-#include "types/error.hpp"
-#include "types/format.hpp"
-
 namespace qel::integrators {
-
-// ---------------------------------------------------------------------------
-// Input checks (finiteness scans: engine/util/finite.hpp).
-
-// The first check of every phase stepper: phases and omegas both hold n values.
-inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {
-    if (n_phases == n && n_omegas == n) return {};
-    return QelError::invalid_dimension(text::cat("expected ", n, ", got phases=", n_phases, " omegas=", n_omegas));
-}
 
 // ---------------------------------------------------------------------------
 // Explicit Euler: deriv = f(y); y_i = y_i + deriv_i * h.
@@ -94,6 +78,8 @@ inline constexpr double b1 = 35.0 / 384.0, b3 = 500.0 / 1113.0, b4 = 125.0 / 192
 // Embedded fourth-order weights (bs2 = 0).
 inline constexpr double bs1 = 5179.0 / 57600.0, bs3 = 7571.0 / 16695.0, bs4 = 393.0 / 640.0,
                         bs5 = -92097.0 / 339200.0, bs6 = 187.0 / 2100.0, bs7 = 1.0 / 40.0;
+// Error weights: fourth-order weight minus fifth-order weight, each rounded first.
+inline constexpr double e1 = bs1 - b1, e3 = bs3 - b3, e4 = bs4 - b4, e5 = bs5 - b5, e6 = bs6 - b6, e7 = bs7;
 }  // namespace dp
 
 struct DopriBuffers {

@@ -1,11 +1,11 @@
-// Text helpers shared by the supervisor models. Strings are UTF-8 and sized:
+// Text helpers: white space, quoted form, upper case. Strings are UTF-8 and sized:
 // an embedded NUL is an ordinary character.
 #pragma once
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace qel::supervisor::text {
+namespace qel::text {
 
 // Unicode White_Space: U+0009..U+000D, U+0020, U+0085, U+00A0, U+1680,
 // U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
@@ -29,4 +29,4 @@ std::string to_upper(std::string_view s);
 // space at either end yields no piece.
 std::vector<std::string_view> split_white_space(std::string_view s);
 
-}  // namespace qel::supervisor::text
+}  // namespace qel::text

@@ -18,7 +18,7 @@ int main() {
         r.actions = {RuleAction{"K", "global", 1.0, 0.0}};
         r.condition = Condition{"R", 0.5, CompareOp::Lt};
         r.max_fires = max_fires;
-        auto built = RuleEngine::try_new({r});
+        auto built = RuleEngine::create({r});
         if (!built.ok()) return 2;
         RuleEngine e = std::move(built).value();
         e.records["r"] = RuleEngine::Record{kMax - 1, 0.0};

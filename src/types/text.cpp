@@ -1,4 +1,4 @@
-#include "supervisor/text.hpp"
+#include "types/text.hpp"
 
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <new>
 
-namespace qel::supervisor::text {
+namespace qel::text {
 
 bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -197,4 +197,4 @@ std::string to_upper(std::string_view s) {
     return out;
 }
 
-}  // namespace qel::supervisor::text
+}  // namespace qel::text

@@ -47,12 +47,10 @@ QEL_BINDINGS(hypergraph) {
                "`edge_strengths`: coupling strength per edge (length = n_edges).",
                [](F64Array phases, F64Array omegas, std::uint64_t n, I64Array edge_nodes, I64Array edge_offsets,
                   F64Array edge_strengths, F64Array knm, F64Array alpha, double zeta, double psi, double dt,
-                  std::uint64_t n_steps) -> Result<NewArray<double>, InternalError> {
-                   auto r = hypergraph::hypergraph_run_flat(phases.span(), omegas.span(), n, edge_nodes.span(),
-                                                            edge_offsets.span(), edge_strengths.span(), knm.span(),
-                                                            alpha.span(), zeta, psi, dt, n_steps);
-                   if (!r) return std::move(r).error();
-                   return NewArray<double>::from(r.value());
+                  std::uint64_t n_steps) {
+                   return AsArray{hypergraph::hypergraph_run_flat(phases.span(), omegas.span(), n, edge_nodes.span(),
+                                                                  edge_offsets.span(), edge_strengths.span(),
+                                                                  knm.span(), alpha.span(), zeta, psi, dt, n_steps)};
                });
 }
 

@@ -29,12 +29,9 @@ QEL_BINDINGS(simplicial) {
     m.function("simplicial_run_rust",
                "simplicial_run_rust(phases, omegas, knm, alpha, n, zeta, psi, sigma2, dt, n_steps)", "",
                [](F64Array phases, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double zeta,
-                  double psi, double sigma2, double dt,
-                  std::uint64_t n_steps) -> Result<NewArray<double>, std::variant<PlainError, InternalError>> {
-                   auto r = simplicial::simplicial_run(phases.span(), omegas.span(), knm.span(), alpha.span(), n, zeta,
-                                                       psi, sigma2, dt, n_steps);
-                   if (!r) return std::move(r).error();
-                   return NewArray<double>::from(r.value());
+                  double psi, double sigma2, double dt, std::uint64_t n_steps) {
+                   return AsArray{simplicial::simplicial_run(phases.span(), omegas.span(), knm.span(), alpha.span(), n,
+                                                             zeta, psi, sigma2, dt, n_steps)};
                });
 }
 

@@ -193,7 +193,15 @@ inline std::optional<InternalError> need_square(const char* name, std::size_t n,
 
 // The zero-lag flag: every lag compares equal to 0.0 (-0.0 included; a NaN
 // does not; an empty alpha does).
-inline bool all_alpha_zero(std::span<const double> alpha) { return scan_finite_zero(alpha).zero; }
+// Lags are mostly all zero or nonzero from the start: a short look at the
+// head settles the second case without reading n*n values (the hypergraph
+// stepper asks at every evaluation).
+inline bool all_alpha_zero(std::span<const double> alpha) {
+    const std::size_t head = alpha.size() < 1024 ? alpha.size() : 1024;
+    for (std::size_t j = 0; j < head; ++j)
+        if (!(alpha[j] == 0.0)) return false;
+    return scan_finite_zero(alpha.subspan(head)).zero;
+}
 
 // zeta sin(psi - theta_i), formed as c_i (zeta sin psi) - s_i (zeta cos psi)
 // from one sine and cosine of psi. Off when zeta == 0.0 (-0.0 too; a NaN zeta

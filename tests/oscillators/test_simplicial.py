@@ -60,9 +60,7 @@ def test_no_triadic_term(n, sigma2):
     (dict(phases=np.zeros(2)), "invalid dimension: expected phases and omegas length 3, got 2/3"),
     (dict(alpha=np.array([NAN] * 8)), "invalid dimension: expected knm/alpha length 9 got 9/8"),
     (dict(alpha=np.zeros(0)), "invalid dimension: expected knm/alpha length 9 got 9/0"),
-    (dict(knm=np.array([1.0] * 8 + [math.inf])), "integration diverged: simplicial step inputs contain NaN/Inf"),
     (dict(sigma2=NAN), "integration diverged: simplicial step inputs contain NaN/Inf"),
-    (dict(psi=math.inf), "integration diverged: simplicial step inputs contain NaN/Inf"),
 ])
 def test_step_refusals(change, message):
     args = dict(phases=np.array([0.1, 0.2, 0.3]), omegas=np.ones(3), knm=np.ones(9), alpha=np.zeros(9), zeta=0.0,

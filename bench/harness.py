@@ -76,11 +76,11 @@ def pool_vs_one_worker(name, setup, stmt, target=None):
     here = {}
     exec(setup, here)
     code = compile(stmt, "<stmt>", "exec")
-    t_pool = best_time(lambda: exec(code, here), repeat=3)
+    t_pool = best_time(lambda: exec(code, here), repeat=7)
     child = ("import os, json, sys\nos.sched_setaffinity(0, {min(os.sched_getaffinity(0))})\n"
              f"sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\nfrom harness import best_time\n"
              f"{setup}\ncode = compile({stmt!r}, '<stmt>', 'exec')\n"
-             "print(json.dumps(best_time(lambda: exec(code, globals()), repeat=3)))\n")
+             "print(json.dumps(best_time(lambda: exec(code, globals()), repeat=5)))\n")
     env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1",
                PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     out = subprocess.run([sys.executable, "-c", child], env=env, capture_output=True, text=True, check=True)

@@ -70,15 +70,12 @@ inline InternalError run_failure(const StepperError& e,
 // ---------------------------------------------------------------------------
 // Sizes.
 
-// Buffers of this many 64-bit values or more are never allocated.
-inline constexpr std::size_t kMaxValues = std::size_t{1} << 60;
-
 // a*b as the length of one buffer; "capacity overflow" when the product
-// overflows or reaches kMaxValues.
+// overflows or reaches 2^60 values (buffer_len, checked.hpp).
 inline Result<std::size_t, InternalError> value_count(std::size_t a, std::size_t b = 1,
                                                       std::source_location where = std::source_location::current()) {
-    auto v = checked_mul(a, b);
-    if (!v || *v >= kMaxValues) return InternalError("capacity overflow", where);
+    auto v = buffer_len(a, b);
+    if (!v) return InternalError("capacity overflow", where);
     return *v;
 }
 

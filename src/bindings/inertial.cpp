@@ -1,6 +1,6 @@
 // PyInertialStepper, inertial_step_rust and inertial_run_rust.
-#include "engine/inertial.hpp"
 #include "bindings/frame.hpp"
+#include "engine/inertial.hpp"
 
 namespace qel::py {
 namespace {
@@ -15,9 +15,8 @@ QEL_BINDINGS(inertial) {
     m.cls<InertialStepper>("PyInertialStepper", "PyInertialStepper(n, dt=0.01)", "",
                            [](std::uint64_t n, double dt) { return InertialStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, theta, omega_dot, power, knm, inertia, damping)", "",
-                [](InertialStepper& s, CopiedF64<"theta not contiguous"> theta,
-                   CopiedF64<"omega_dot not contiguous"> omega_dot, F64Array power, F64Array knm, F64Array inertia,
-                   F64Array damping) -> Result<Pair, QelError> {
+                [](InertialStepper& s, CopiedF64<"theta not contiguous"> theta, CopiedF64<"omega_dot not contiguous"> omega_dot, F64Array power,
+                   F64Array knm, F64Array inertia, F64Array damping) -> Result<Pair, QelError> {
                     auto st = s.step(theta.values, omega_dot.values,
                                      {power.span(), knm.span(), inertia.span(), damping.span()});
                     if (!st) return std::move(st).error();
@@ -25,8 +24,8 @@ QEL_BINDINGS(inertial) {
                 });
     m.function("inertial_step_rust", "inertial_step_rust(theta, omega_dot, power, knm_flat, inertia, damping, n, dt)",
                "",
-               [](F64Array theta, F64Array omega_dot, F64Array power, F64Array knm, F64Array inertia, F64Array damping,
-                  std::uint64_t n, double dt) -> Result<Pair, InternalError> {
+               [](F64Array theta, F64Array omega_dot, F64Array power, F64Array knm, F64Array inertia,
+                  F64Array damping, std::uint64_t n, double dt) -> Result<Pair, InternalError> {
                    auto r = inertial::inertial_step(theta.span(), omega_dot.span(),
                                                     {power.span(), knm.span(), inertia.span(), damping.span()}, n, dt);
                    if (!r) return std::move(r).error();
@@ -34,8 +33,8 @@ QEL_BINDINGS(inertial) {
                });
     m.function("inertial_run_rust",
                "inertial_run_rust(theta, omega_dot, power, knm_flat, inertia, damping, n, dt, n_steps)", "",
-               [](F64Array theta, F64Array omega_dot, F64Array power, F64Array knm, F64Array inertia, F64Array damping,
-                  std::uint64_t n, double dt, std::uint64_t n_steps)
+               [](F64Array theta, F64Array omega_dot, F64Array power, F64Array knm, F64Array inertia,
+                  F64Array damping, std::uint64_t n, double dt, std::uint64_t n_steps)
                    -> Result<std::tuple<NewArray<double>, NewArray<double>, NewArray<double>, NewArray<double>>,
                              InternalError> {
                    auto r = inertial::inertial_run(theta.span(), omega_dot.span(),

@@ -199,10 +199,9 @@ inline std::optional<InternalError> need_square(const char* name, std::size_t n,
 // Coupling.
 
 // The zero-lag flag: every lag compares equal to 0.0 (-0.0 included; a NaN
-// does not; an empty alpha does).
-// Lags are mostly all zero or nonzero from the start: a short look at the
-// head settles the second case without reading n*n values (the hypergraph
-// stepper asks at every evaluation).
+// does not; an empty alpha does). Lags are mostly all zero or nonzero from the
+// start: a look at the head settles the second case without reading n*n
+// values (the hypergraph stepper asks at every evaluation).
 inline bool all_alpha_zero(std::span<const double> alpha) {
     const std::size_t head = alpha.size() < 1024 ? alpha.size() : 1024;
     for (std::size_t j = 0; j < head; ++j)

@@ -106,6 +106,7 @@ def test_edges_conversion(edges, exc, text):
     (np.ones(9), np.zeros(0)),  # full knm, empty alpha: the zero-lag path
     (np.ones(9), np.array([0.0, -0.0])),
     (np.ones(9), np.array([0.0] * 9 + [0.2])),  # a lag past n*n selects the general path
+    (np.ones(9), np.r_[np.zeros(1500), math.nan]),  # so does a NaN, however far back
 ])
 def test_run_without_validation_matches_the_reference(knm, alpha):
     phases = np.array([0.5, -2.0, 9.0, 42.0, -0.0])  # two beyond n come back as they were

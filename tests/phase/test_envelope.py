@@ -6,6 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import signal as ref
+from support import internal_error
 
 LN2 = 0.6931471805599453
 FINITE = "amplitudes must contain only finite values"
@@ -79,12 +80,9 @@ def test_carrier_nan_reaches_off_diagonal_only():
 # The last row: n*n*m wraps to 0.
 @pytest.mark.parametrize("z_len, a_len, n", [(3, 2 * 2 * 3 - 1, 2), (1, 0, 1), (64, 5, 2**29)])
 def test_carrier_short_read_out_names_its_length(z_len, a_len, n):
-    with pytest.raises(BaseException) as info:
-        qk.carrier_decode_rust(np.ones(z_len), np.ones(a_len), n)
-    assert not isinstance(info.value, Exception)
-    assert str(info.value) == f"index out of bounds: the len is {a_len} but the index is {a_len}"
+    message = internal_error(qk.carrier_decode_rust, np.ones(z_len), np.ones(a_len), n)
+    assert message == f"index out of bounds: the len is {a_len} but the index is {a_len}"
 
 
 def test_carrier_size_is_checked():
-    with pytest.raises(BaseException, match="^capacity overflow$"):
-        qk.carrier_decode_rust(np.ones(1), np.ones(1), 2**30)
+    assert internal_error(qk.carrier_decode_rust, np.ones(1), np.ones(1), 2**30) == "capacity overflow"

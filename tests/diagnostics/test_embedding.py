@@ -1,6 +1,4 @@
 """Delay embedding, the mutual-information delay and the false-nearest-neighbour dimension."""
-import math
-
 import numpy as np
 import pytest
 

@@ -102,16 +102,14 @@ I64 = [0, 1, -1, 5, -5, 2**63 - 1, -2**63, 2**62 + 3]
 
 @pytest.mark.parametrize("fn, s, n, expected", [
     (qk.ring_phases_rust, [0, 1, 2, 3, 4, -5], 4, [0, PI / 2, PI, 3 * PI / 2, 0, 3 * PI / 2]),
-    (qk.ring_phases_rust, [0, 1, 2, 3, 4, -5], 0, [0.0] * 6),
     (qk.graph_walk_phases_rust, [0, 2, 1, 1], 99, [0.0, 4 * PI / 3, 0.0, 0.0]),
-    (qk.graph_walk_phases_rust, [0, 2**63 - 1, -2**63, 0], 4, [0.0, PI, 0.0, 0.0]),  # saturates
     (qk.graph_walk_phases_rust, [], 4, []),
 ])
 def test_sequence_phases(fn, s, n, expected):
     assert fn(np.array(s, dtype=np.int64), n).tolist() == pytest.approx(expected, abs=1e-15)
 
 
-@pytest.mark.parametrize("n", [1, 3, 4, 2**63 - 1, 2**63, 2**63 + 5, 2**64 - 1])
+@pytest.mark.parametrize("n", [0, 1, 3, 2**63 - 1, 2**63 + 5, 2**64 - 1])
 def test_sequences_match_reference_for_every_count(n):
     # Counts above 2^63 - 1 take the exact Euclidean remainder too.
     rng = np.random.default_rng(n % 1000)

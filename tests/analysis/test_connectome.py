@@ -40,7 +40,7 @@ def test_connectome_is_a_valid_coupling():
 @pytest.mark.parametrize("call", [
     lambda n: qk.load_hcp_connectome_rust(n, 0), lambda n: qk.prior_distance_decay_rust(n, 1.0, 0.5),
 ])
-@pytest.mark.parametrize("n", [2**32, 2**64 - 1])
+@pytest.mark.parametrize("n", [2**31, 2**64 - 1])
 def test_unallocatable_matrix_is_memory_error(call, n):
     with pytest.raises(MemoryError):
         call(n)

@@ -53,6 +53,7 @@ def test_locked_series_give_one_and_antiphase_zero():
     lambda x: qk.market_plv_rust(x, 3, 2, 2),
     lambda x: qk.market_order_parameter_rust(x, 3, 2),
     lambda x: qk.market_plv_rust(x, 2**32, 2**32, 1),  # t*n past 64 bits: decided before any allocation
+    lambda x: qk.market_order_parameter_rust(x, 2**40, 2**40),
 ])
 def test_short_input_is_an_internal_error(call):
     internal_error(call, np.zeros(5))

@@ -68,7 +68,8 @@ def test_fiedler_vector_is_an_eigenvector(kind, n):
     ]
     + [(fn, ([], n), 0.0) for n in (0, 1) for fn in (qk.fiedler_value_rust, qk.spectral_gap_rust)]
     + [(qk.critical_coupling_rust, ([1.0, 2.0], [], n), INF) for n in (0, 1)]
-    + [(qk.fiedler_vector_rust, ([], 1), [0.0]), (qk.fiedler_vector_rust, ([0, NAN, 1, 0, 1, 0, 0, 1, 0], 3), [NAN] * 3)],
+    + [(qk.fiedler_vector_rust, ([], 1), [0.0]),
+       (qk.fiedler_vector_rust, ([0, NAN, 1, 0, 1, 0, 0, 1, 0], 3), [NAN] * 3)],
 )
 def test_edge_values(fn, args, expected):
     got = fn(*[np.array(a, dtype=float) if isinstance(a, list) else a for a in args])

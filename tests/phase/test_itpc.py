@@ -39,7 +39,7 @@ def test_one_trial_gives_ones_without_reading(phases):
     assert qk.itpc_persistence_rust(phases, 1, 5, np.array([4, 9])) == 1.0
     # Specificity reads one trial all the same.
     expect = f"index out of bounds: the len is {len(phases)} but the index is {len(phases)}"
-    assert internal_error(lambda: qk.frequency_specificity_rust(phases, 1, 5, 1.0, 1.0)) == expect
+    assert internal_error(qk.frequency_specificity_rust, phases, 1, 5, 1.0, 1.0) == expect
 
 
 @pytest.mark.parametrize("n, t", [(0, 4), (4, 0)])
@@ -53,16 +53,16 @@ def test_empty_shapes(n, t):
 def test_short_input_names_the_first_index_reached(length, n, t):
     expect = f"index out of bounds: the len is {length} but the index is {first_index_past_end(length, n, t)}"
     p = np.zeros(length)
-    assert internal_error(lambda: qk.compute_itpc_rust(p, n, t)) == expect
-    assert internal_error(lambda: qk.itpc_persistence_rust(p, n, t, np.array([t + 1]))) == expect
-    assert internal_error(lambda: qk.frequency_specificity_rust(p, n, t, 1.0, 1.0)) == expect
+    assert internal_error(qk.compute_itpc_rust, p, n, t) == expect
+    assert internal_error(qk.itpc_persistence_rust, p, n, t, np.array([t + 1])) == expect
+    assert internal_error(qk.frequency_specificity_rust, p, n, t, 1.0, 1.0) == expect
 
 
 def test_sizes_from_counts_are_checked():
-    assert internal_error(lambda: qk.compute_itpc_rust(np.zeros(0), 1, 2**60)) == "capacity overflow"
+    assert internal_error(qk.compute_itpc_rust, np.zeros(0), 1, 2**60) == "capacity overflow"
     # N*T wraps to a small number: the product is never trusted.
-    assert "the len is 4 but the index is 4" in internal_error(lambda: qk.compute_itpc_rust(np.zeros(4), 2**32, 2**32 + 2))
-    assert "the len is 4" in internal_error(lambda: qk.frequency_specificity_rust(np.zeros(4), 2**63, 2, 1.0, 1.0))
+    assert "the len is 4 but the index is 4" in internal_error(qk.compute_itpc_rust, np.zeros(4), 2**32, 2**32 + 2)
+    assert "the len is 4" in internal_error(qk.frequency_specificity_rust, np.zeros(4), 2**63, 2, 1.0, 1.0)
 
 
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer aborts on huge requests")

@@ -67,17 +67,3 @@ def test_target_r_is_unchecked_and_nan_reaches_the_gain():
         agent.target_r = "high"
     assert info.value.__notes__ == ["while processing 'val'"]
     assert math.isnan(agent.target_r)
-
-
-def test_busy_agent_is_refused():
-    agent, seen = qk.PyActiveInferenceAgent(), []
-
-    def reenter(_):
-        for call in (agent.control, lambda: agent.target_r):
-            with pytest.raises(RuntimeError) as info:
-                call()
-            seen.append(str(info.value))
-        return 0.5
-
-    assert agent.control(r_obs=type("Sneaky", (), {"__float__": reenter})()) == (0.0, 0.0)
-    assert seen == ["Already borrowed", "Already mutably borrowed"]

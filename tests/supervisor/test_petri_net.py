@@ -113,12 +113,6 @@ def test_construction_checks_in_order(places, transitions, message):
     assert str(info.value) == message
 
 
-def test_every_item_is_converted_before_any_guard_is_parsed():
-    with pytest.raises(TypeError) as info:
-        qk.PyPetriNet([""], [("t", [], [], "bad"), ("u", [("a", 1.5)], [], None)])
-    assert info.value.__notes__ == ["while processing 'transitions'"]
-
-
 def test_result_follows_declaration_order():
     net = qk.PyPetriNet(["a", "b"], [("src", [], [("b", 2), ("a", 1), ("b", 3)], None)])
     tokens, fired = net.step({}, {})

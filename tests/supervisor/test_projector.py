@@ -64,12 +64,6 @@ def test_unknown_knob_raises(knob):
     assert str(info.value) == "unknown knob: " + knob
 
 
-def test_value_is_converted_before_the_knob_is_checked():
-    with pytest.raises(TypeError) as info:
-        qk.PyActionProjector({}, {}).project("k", None, 0.0)
-    assert info.value.__notes__ == ["while processing 'value'"]
-
-
 def test_one_warning_per_unknown_key_rates_first():
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")

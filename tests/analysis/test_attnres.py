@@ -107,6 +107,7 @@ def test_band_zero_and_empty_weights_in_closed_form():
         (dict(theta=np.zeros(3)), "theta length 3 != n 2"),
         (dict(n_heads=0, temperature=0.0), "n_heads must be ≥ 1"),
         (dict(temperature=0.0, lam=-1.0), "temperature must be finite and > 0"),
+        (dict(temperature=INF), "temperature must be finite and > 0"),
         (dict(temperature=NAN), "temperature must be finite and > 0"),
         (dict(n_heads=3, lam=-1e-300), "lambda_ must be ≥ 0"),
         (dict(n_heads=3), "w_q length 4 not divisible by n_heads 3"),

@@ -74,7 +74,7 @@ def test_degenerate_sizes():
     assert qk.steady_state_r_rust(np.full(3, 2.84), empty, empty, empty, 0, 1.0, 0.1, 0, 2) == 1.0000000000000002
 
 
-@pytest.mark.parametrize("short", [0, 3])
+@pytest.mark.parametrize("short", [0, 1, 2, 3])
 def test_short_inputs_fail_only_when_a_step_runs(short):
     arrays = list(network(4, 3))
     arrays[short] = arrays[short][:-1].copy()

@@ -55,6 +55,7 @@ def test_ssgf_empty_network():
         ([1.0] * 4, [0, INF], 2, (), "SSGF cost inputs must contain only finite values"),
         ([1.0] * 4, [0, 0], 2, (1.0, -1e-300), "SSGF weights must be finite non-negative values"),
         ([1.0] * 4, [0, 0], 2, (1.0, 1.0, 1.0, NAN), "SSGF weights must be finite non-negative values"),
+        ([1.0] * 4, [0, 0], 2, (1.0, INF), "SSGF weights must be finite non-negative values"),
     ],
 )
 def test_ssgf_checks_in_order(w, phases, n, weights, message):

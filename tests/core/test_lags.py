@@ -47,7 +47,8 @@ def test_estimate_antisymmetric_values(distances, speed, expected):
     [
         ([], 2**32, 0.0, "invalid dimension: n*n overflows usize for lag matrix"),
         ([0, 1, 1], 2, NAN, "invalid dimension: expected 4=2*2, got 3"),
-        ([0, NAN, 1, 0], 2, INF, "integration diverged: speed must be positive and finite"),
+        ([0, NAN, 1, 0], 2, 0.0, "integration diverged: speed must be positive and finite"),
+        ([0, 1, 1, 0], 2, INF, "integration diverged: speed must be positive and finite"),
         ([0, 1, 1 + 2e-12, 0], 2, 1.0, SYMMETRIC),
         ([NAN, -1, -1, 0], 2, 1.0, "integration diverged: distances contain NaN/Inf"),
         ([0, -1, INF, 0], 2, 1.0, "integration diverged: distances must be non-negative"),

@@ -63,6 +63,7 @@ def test_radii_on_and_next_to_the_distances(n_eps):
     ([0.0, 1.0], 2, 1, [1.0, math.nextafter(1.0, 2.0)], [0.0, 1.0]),   # strictly below eps
     ([0.0, math.nan, 0.5], 3, 1, [1.0, math.inf], [1 / 3, 1 / 3]),      # NaN distances stay in the total
     ([], 5, 0, [0.0, -1.0, 5e-324, 1.0], [0.0, 0.0, 1.0, 1.0]),        # d = 0: every distance is 0.0
+    ([], 0, 3, [1.0, 2.0], [0.0, 0.0]),
     ([4.0, 5.0], 1, 2, [1.0], [0.0]),
 ])
 def test_worked_examples(traj, t, d, eps, expect):

@@ -31,6 +31,7 @@ def solve(x, u, y, s, reg, k=None, n=None, m=None, ns=None):
     (dict(m=2**63, s=np.zeros(1)), "inputs has an inconsistent length"),
     (dict(s=np.zeros(13), reg=-1.0), "states has an inconsistent length"),
     (dict(reg=-1e-300), "regularisation must be finite and non-negative"),
+    (dict(reg=math.inf), "regularisation must be finite and non-negative"),
     (dict(reg=math.nan), "regularisation must be finite and non-negative"),
     (dict(x=np.zeros((10, 3)), y=np.zeros((10, 3))), "singular system in Koopman EDMD solve"),
     (dict(u=np.ones((10, 2)), m=2), "singular system in Koopman EDMD solve"),

@@ -10,7 +10,7 @@ A = np.array
 
 @pytest.mark.parametrize("series, dim, delay, codes", [
     ([2, 3, 1], 3, 1, [4]), ([1, 2, 3, 2, 1], 3, 1, [0, 1, 5]),
-    ([1, 2], 3, 1, []), ([5, 1, 4], 4, 0, [0, 0, 0]), ([5, 1, 4], 0, 1, []), ([5, 1, 4], 2**62, 0, [0, 0, 0]),
+    ([1, 2], 3, 1, []), ([5, 1, 4], 4, 0, [0, 0, 0]), ([5, 1, 4], 0, 0, [0, 0, 0]), ([5, 1, 4], 0, 1, []), ([5, 1, 4], 2**62, 0, [0, 0, 0]),
     ([5, 1, 4], 2**40, 2**40, []),  # (dimension-1)*delay overflows: no window
     ([0.0, -0.0, np.inf, -np.inf], 4, 1, [18]),  # perm (3, 0, 1, 2): -0.0 ties with 0.0
 ])
@@ -38,7 +38,7 @@ def test_nan_is_taken_where_the_scan_meets_it(dim):
     ([1, 2, 3, 2, 1], 3, 1, 1.0),
     ([1, 2, 3, 4, 5, 4], 2, 1, 0.8112781244591328),  # transitions counted 3 and 1
     ([1, 2, 3, 4], 3, 1, 0.0),  # one transition
-    ([1, 2, 3, 2, 1], 3, 0, 0.0), ([1, 2, 3, 2, 1], 2**62, 0, 0.0),
+    ([1, 2, 3, 2, 1], 3, 0, 0.0), ([1, 2, 3, 2, 1], 0, 0, 0.0), ([1, 2, 3, 2, 1], 2**62, 0, 0.0),
 ])
 def test_transition_entropy_cases(series, dim, delay, entropy):
     assert qk.transition_entropy(A(series, dtype=float), dim, delay) == entropy

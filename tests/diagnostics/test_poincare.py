@@ -83,9 +83,11 @@ def test_phase_section_matches_numpy(t, n, idx, phase):
     (lambda: qk.poincare_section_rust(A([1.0]), 2**33, 2**33, A([1.0])), "trajectory length 1 != T*d = 73786976294838206464"),
     (lambda: qk.poincare_section_rust(A([1.0, 2.0]), 1, 2, A([1.0])), "normal length 1 != d = 2"),
     (lambda: qk.poincare_section_rust(A([1.0, 2.0]), 1, 2, A([0.0, 1e-16])), "normal vector has zero length"),
+    (lambda: qk.poincare_section_rust(A([]), 3, 0, A([])), "normal vector has zero length"),
 
     (lambda: qk.phase_poincare_rust(A([1.0]), 2, 1), "phases length 1 != T*N = 2"),
     (lambda: qk.phase_poincare_rust(A([1.0, 2.0]), 1, 2, 2), "oscillator_idx 2 >= N = 2"),
+    (lambda: qk.phase_poincare_rust(A([]), 0, 0), "oscillator_idx 0 >= N = 0"),
 ])
 def test_refusals(call, message):
     with pytest.raises(ValueError) as info:

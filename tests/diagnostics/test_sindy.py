@@ -21,6 +21,7 @@ def fit(phases, dt=0.01, threshold=0.0, max_iter=10, n_osc=None, n_time=None):
     (dict(dt=-0.0), "Phase-SINDy dt must be finite and positive"),
     (dict(dt=math.inf, threshold=-1.0), "Phase-SINDy dt must be finite and positive"),
     (dict(threshold=-1e-300, max_iter=0), "Phase-SINDy threshold must be finite and non-negative"),
+    (dict(threshold=math.nan), "Phase-SINDy threshold must be finite and non-negative"),
     (dict(max_iter=0, n_time=2**62), "Phase-SINDy max_iter must be at least one"),
     (dict(n_osc=2**32, n_time=2**33), "Phase-SINDy input dimensions overflow"),
     (dict(n_time=6, nan=True), "Phase-SINDy phase buffer length mismatch: 10 != 12"),

@@ -28,8 +28,10 @@ def circle(u, radius=1.0):
 @pytest.mark.parametrize("real, imag, fs, expected", [
     ([1, 0, -1, 0], [0, 1, 0, -1], 4.0, (3 * PI / 2, TWO_PI, 1.0, 1.0)),
     ([1, -1], [0, 0], 1.0, (PI, -PI, 1.0, 1.0)),  # a step of exactly pi counts as -pi
+    ([0.0], [-2.0], 5.0, (3 * PI / 2, 0.0, 2.0, 1.0)),
     ([1e200], [0.0], 3.0, (0.0, 0.0, INF, NAN)),  # the modulus overflows; NaN passes the clamp
     (*circle([0, 1, 4, 7]), TWO_PI, (7 - TWO_PI, 5 * PI, 1.0, 1.0)),  # frequencies 1, 2, 3, 3: median 2.5
+    ([], [], 1.0, ZEROS),
     ([1, 2, 3, 4, 5], [1, 2, 3, 4], 1.0, ZEROS),
 ])
 def test_physical_examples(real, imag, fs, expected):
@@ -70,7 +72,7 @@ def test_physical_layout_of_imag_checked_even_when_real_is_empty():
     ([0, 1, 2, 3], (0.0, TWO_PI, 1.0)),
     ([0, 0.5, 1.5, 2.0], (0.0, 4 * PI, 1 / (math.sqrt(1 / 18) / (2 / 3) + 1))),
     *[(bad, (0.0, 0.0, 0.0)) for bad in
-      ([], [1, 1], [2, 1], [0, NAN, 2], [-1e308, 0, 1e308])],
+      ([], [5.0], [1, 1], [2, 1], [0, NAN, 2], [-1e308, 0, 1e308])],
 ])
 def test_event_examples(stamps, expected):
     assert qk.event_phase(np.asarray(stamps, float)) == pytest.approx(expected, abs=1e-12)

@@ -85,6 +85,7 @@ A, B = 0.01, 3.1315926535897933  # cos(B) == -cos(A) exactly
 
 
 @pytest.mark.parametrize("phases, n, target, control, expect", [
+    ([0.3, 1.0, 2.0, 0.4], 2, 0.0, 1.0, 0.0),
     ([0.3, 1.0, 2.0, 0.4], 2, 1.0, -2.0, 0.0),
     ([0.0, math.pi / 2], 2, 1.0, 2.0, math.inf),  # rescaled to 0 and pi: B ~ 6e-17
     ([A, -A, B, -B], 4, 1.0, 1.0, 0.0),           # A and B both exactly 0

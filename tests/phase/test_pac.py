@@ -23,6 +23,7 @@ def mi(theta, amp, n_bins):
     ([7.0, 7.0 - TWO_PI], [1, 3], 4, 1.0),
     ([math.nan, CENTRES[1]], [2, 2], 4, 0.5),
     (CENTRES, [1, 1, 1, 1], 0, 0.0),
+    ([], [1.0], 4, 0.0),
     (CENTRES, [-1, 0, 0, 0], 4, 0.0),
     (CENTRES, [3, 3], 4, 0.5),             # only the first min(len) pairs
 ])

@@ -13,7 +13,7 @@ TARGET, LR = "target_r must be finite and in [0, 1]", "lr must be finite and > 0
 @pytest.mark.parametrize("kwargs, message", [
     ({"n_hidden": 0, "target_r": 2.0, "lr": 0.0}, "n_hidden > 0"),
     ({"target_r": NAN, "lr": -1.0}, TARGET), ({"target_r": -1e-300}, TARGET), ({"target_r": 1.5}, TARGET),
-    ({"lr": -0.0}, LR), ({"lr": INF}, LR),
+    ({"lr": 0.0}, LR), ({"lr": NAN}, LR), ({"lr": INF}, LR),
     ({"target_r": 0.0, "lr": 5e-324}, None), ({"target_r": 1.0, "lr": 1e300}, None),
 ])
 def test_constructor_checks_in_order(kwargs, message):

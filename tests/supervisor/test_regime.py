@@ -19,7 +19,7 @@ def manager_in(regime, **kw):
 @pytest.mark.parametrize("current, rs, hard, expected", [
     ("nominal", [], [], "critical"), ("nominal", [0.3], [], "degraded"),
     ("nominal", [0.29999999999999993], [], "critical"), ("nominal", [0.9], ["x"], "critical"),
-    ("nominal", [INF, 1.0], [], "critical"), ("degraded", [0.62], [], "degraded"),
+    ("nominal", [NAN], [], "critical"), ("nominal", [INF, 1.0], [], "critical"), ("degraded", [0.62], [], "degraded"),
     ("degraded", [0.65], [], "nominal"),  # R = 0.6 + hysteresis leaves
     ("critical", [1.0], [], "recovery"), ("recovery", [0.62], [], "recovery"),
     ("recovery", [0.2, 5.0], [], "nominal"),  # no validation: the mean 2.6 counts
@@ -31,7 +31,7 @@ def test_evaluate(current, rs, hard, expected):
     assert rm.transition_log == log and rm.current == current
 
 
-@pytest.mark.parametrize("h", [-1e-300, NAN])
+@pytest.mark.parametrize("h", [-1e-300, NAN, INF])
 def test_unusable_hysteresis_is_zero(h):
     assert manager_in("degraded", hysteresis=h).evaluate([0.6], []) == "nominal"
     assert manager_in("degraded", hysteresis=0.05).evaluate([0.6], []) == "degraded"

@@ -33,6 +33,7 @@ def build_error(rules):
     ([rule(conds=[("a", ">", 0.0), ("", ">", NAN)])], "policy condition metric must not be empty"),
     ([rule(name="", conds=[], actions=[], cooldown=-1.0)], "policy rule name must not be empty"),
     ([rule(cooldown=-1e-300, actions=[])], 'policy rule "boost": cooldown_s must be finite and >= 0'),
+    ([rule(cooldown=INF)], 'policy rule "boost": cooldown_s must be finite and >= 0'),
     ([rule(actions=[ACT, ("", "", NAN, -1.0)])], 'policy rule "boost": action knob must not be empty'),
     ([rule(actions=[("K", "", NAN, -1.0)])], 'policy rule "boost": action scope must not be empty'),
     ([rule(actions=[("K", "g", INF, -1.0)])], 'policy rule "boost": action value must be finite'),

@@ -1,6 +1,5 @@
-"""What the test files share: bit patterns, the wrap, lockstep comparison with a reference, and child runs
-(pinned to one CPU, or under a resource limit)."""
-import contextlib
+"""What the test files share: bit patterns, the wrap, the internal error, lockstep comparison with a reference, and
+child runs (pinned to one CPU, or under a resource limit)."""
 import os
 import subprocess
 import sys
@@ -14,6 +13,14 @@ from reference.integrators import TWO_PI, wrap  # noqa: F401  (the one wrap, for
 def bits(values):
     """Bit patterns of float64 values: -0.0 differs from 0.0, and NaN equals NaN."""
     return np.asarray(values, dtype=np.float64).tobytes()
+
+
+def internal_error(call, *args):
+    """The message of the internal error (derived from BaseException, not Exception) that call(*args) raises."""
+    with pytest.raises(BaseException) as info:
+        call(*args)
+    assert type(info.value).__name__ == "PanicException" and not isinstance(info.value, Exception)
+    return str(info.value)
 
 
 def lockstep(ours, theirs, y, steps, *shared):
@@ -47,11 +54,3 @@ def same_on_one_cpu(code):
     exec(code, here)
     child = run_child(code + "\nimport sys; sys.stdout.write(out.hex())", pinned=True)
     assert bytes.fromhex(child) == here["out"] and here["out"]
-
-
-@contextlib.contextmanager
-def internal_error(match=None):
-    """Expects the module's internal-error exception (derived from BaseException, not Exception)."""
-    with pytest.raises(BaseException, match=match) as info:
-        yield info
-    assert type(info.value).__name__ == "PanicException" and not isinstance(info.value, Exception)

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <optional>
+#include <type_traits>
 
 #include "engine/util/checked.hpp"
 #include "types/error.hpp"
@@ -25,8 +26,14 @@ inline PlainError range_end_out_of_range(std::size_t end, std::size_t len) {
         text::cat("range end index ", end, " out of range for slice of length ", len));
 }
 
-// Returned when qel::interrupted() stopped a loop; the module reports the
-// pending interrupt instead of this text.
-inline PlainError interrupted_error() { return PlainError::internal_error("interrupted"); }
+// Returned when qel::interrupted() stopped a loop, as the loop's own error
+// type; the module reports the pending interrupt instead of this text.
+template <class E = PlainError>
+E interrupted_error() {
+    if constexpr (std::is_same_v<E, QelError>)
+        return QelError::integration_diverged("interrupted");
+    else
+        return PlainError::internal_error("interrupted");
+}
 
 }  // namespace qel

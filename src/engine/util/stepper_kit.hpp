@@ -179,7 +179,7 @@ inline std::optional<InternalError> need_square(const char* name, std::size_t n,
     auto nn = checked_mul(n, n);
     if (nn && given >= *nn) return std::nullopt;
     return InternalError(
-        text::cat("index out of range: ", name, " needs at least ", square_text(n), " values, got ", given), where);
+        text::cat("index out of range: ", name, " needs at least ", text::product(n, n), " values, got ", given), where);
 }
 
 // ---------------------------------------------------------------------------

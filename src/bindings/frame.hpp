@@ -31,9 +31,11 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "types/error.hpp"
+#include "types/failure.hpp"
 
 namespace qel::py {
 
@@ -585,6 +587,11 @@ decltype(auto) unwrap(R&& r) {
             using E = std::decay_t<decltype(r.error())>;
             if constexpr (std::is_same_v<E, QelError>) {
                 raise_qel(r.error());
+            } else if constexpr (std::is_same_v<E, InternalError>) {
+                raise_panic(r.error().message);
+            } else if constexpr (std::is_same_v<E, std::variant<QelError, InternalError>>) {
+                if (auto* q = std::get_if<QelError>(&r.error())) raise_qel(*q);
+                raise_panic(std::get<InternalError>(r.error()).message);
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
                 raise_value_error(r.error().message);

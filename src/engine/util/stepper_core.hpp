@@ -88,10 +88,13 @@ public:
         if (config_.method == IntegrationMethod::Euler) {
             for (std::uint32_t s = 0; s < config_.n_substeps; ++s) integrators::euler_substep(f, y, deriv_, h);
         } else {
-            const integrators::Rk4Buffers b{k1_, k2_, k3_, k4_, stage_};
+            const integrators::Rk4Buffers b = rk4_buffers();
             for (std::uint32_t s = 0; s < config_.n_substeps; ++s) integrators::rk4_substep(f, y, b, h);
         }
     }
+
+    // For a stepper whose scheme is fixed whatever the configured method.
+    integrators::Rk4Buffers rk4_buffers() const { return {k1_, k2_, k3_, k4_, stage_}; }
 
     integrators::DopriBuffers dopri_buffers() const {
         return {k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_};

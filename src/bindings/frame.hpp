@@ -577,6 +577,19 @@ struct IsNew<New<T>> : std::true_type {};
 template <class T>
 PyObject* new_instance(T&& value);
 
+// An error that is one of several kinds (QelError or InternalError), each raised as its own kind.
+template <class T>
+struct IsErrorVariant : std::false_type {};
+template <class... E>
+struct IsErrorVariant<std::variant<E...>> : std::true_type {};
+[[noreturn]] inline void raise_error(const QelError& e) { raise_qel(e); }
+[[noreturn]] inline void raise_error(const InternalError& e) { raise_panic(e.message); }
+template <class... E>
+[[noreturn]] void raise_error(const std::variant<E...>& e) {
+    std::visit([](const auto& x) { raise_error(x); }, e);
+    throw PyErrSet{};
+}
+
 // A Result's value, its error raised (QelError with its prefix, PlainError
 // bare); any other value passes through.
 template <class R>
@@ -587,11 +600,8 @@ decltype(auto) unwrap(R&& r) {
             using E = std::decay_t<decltype(r.error())>;
             if constexpr (std::is_same_v<E, QelError>) {
                 raise_qel(r.error());
-            } else if constexpr (std::is_same_v<E, InternalError>) {
-                raise_panic(r.error().message);
-            } else if constexpr (std::is_same_v<E, std::variant<QelError, InternalError>>) {
-                if (auto* q = std::get_if<QelError>(&r.error())) raise_qel(*q);
-                raise_panic(std::get<InternalError>(r.error()).message);
+            } else if constexpr (std::is_same_v<E, InternalError> || IsErrorVariant<E>::value) {
+                raise_error(r.error());
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
                 raise_value_error(r.error().message);

@@ -8,7 +8,7 @@ using splitting::SplittingStepper;
 
 QEL_BINDINGS(splitting) {
     m.cls<SplittingStepper>("PySplittingStepper", "PySplittingStepper(n, dt=0.01)", "",
-                            [](std::uint64_t n, double dt) { return SplittingStepper::create(n, IntegrationConfig{dt}); })
+                            [](std::uint64_t n, double dt) { return SplittingStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, knm, alpha, zeta, psi)", "",
                 [](SplittingStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
                    double psi) -> Result<NewArray<double>, QelError> {

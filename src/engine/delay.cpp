@@ -1,51 +1,41 @@
 #include "engine/delay.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/finite.hpp"
-#include "engine/util/pair_rows.hpp"
-#include "engine/util/pool.hpp"
-#include "engine/util/stepper_checks.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::delay {
 
 namespace {
-constexpr std::size_t kRowChunk = 32;
-constexpr std::size_t kMaxValues = std::size_t{1} << 60;
 constexpr const char* kNonFinite = "delay step inputs contain NaN/Inf";
 }  // namespace
 
-Result<DelayedStepper, std::variant<QelError, InternalError>> DelayedStepper::create(std::size_t n,
-                                                                                     const IntegrationConfig& config,
-                                                                                     std::uint64_t delay_steps) {
-    using Failure = std::variant<QelError, InternalError>;
-    if (n == 0) return Failure{QelError::invalid_dimension("n must be > 0")};
-    if (Status st = config.validate(); !st) return Failure{std::move(st).error()};
-    // D + 1 slots of 2n values; D = 2^64 - 1 must not wrap to an empty ring.
+kit::StepperResult<DelayedStepper> DelayedStepper::create(std::size_t n, const IntegrationConfig& config,
+                                                          std::uint64_t delay_steps) {
+    // D + 1 slots of two values per oscillator. A slot count that overflows
+    // (D = 2^64 - 1 would wrap to an empty ring) is given as the largest
+    // width, which the construction refuses as "capacity overflow" after its
+    // checks of n and the configuration.
     auto slots = checked_add(delay_steps, 1);
-    auto per_slot = checked_mul(n, 2);
-    auto ring = slots && per_slot ? checked_mul(*slots, *per_slot) : std::nullopt;
-    if (!ring || *ring >= kMaxValues) return Failure{InternalError("capacity overflow")};
+    auto width = slots ? checked_mul(*slots, 2) : std::nullopt;
     DelayedStepper s;
-    if (Status st = s.core_.init(config, n, {{&s.history_, *ring}, {&s.sin_buf_, n}, {&s.cos_buf_, n}, {&s.angles_, n}});
+    if (auto st = kit::construct(s.core_, n, config, 1,
+                                 {{&s.history_, width.value_or(SIZE_MAX)}, {&s.sin_buf_, 1}, {&s.cos_buf_, 1},
+                                  {&s.angles_, 1}});
         !st)
-        return Failure{std::move(st).error()};
+        return std::move(st).error();
     s.n_ = n;
     s.delay_ = delay_steps;
     return s;
 }
 
-DelayedStepper::Drive DelayedStepper::drive(double zeta, double psi) {
-    if (zeta == 0.0) return {};
-    return {true, std::sin(psi) * zeta, std::cos(psi) * zeta};
-}
-
 void DelayedStepper::derivative(std::span<const double> theta, std::span<const double> omegas,
                                 std::span<const double> knm, std::span<const double> alpha, bool alpha_zero,
-                                const Drive& drive, std::span<double> out) {
+                                const kit::Drive& drive, std::span<double> out) {
     const std::size_t n = n_;
     double* hs_w = history_.data() + 2 * n * write_idx_;
     double* hc_w = hs_w + n;
@@ -64,43 +54,53 @@ void DelayedStepper::derivative(std::span<const double> theta, std::span<const d
     // partner instead of one per pair.
     if (!alpha_zero)
         for (std::size_t j = 0; j < n; ++j) angles_[j] = std::atan2(hs[j], hc[j]);
-    const pair_rows::Sources q{n,           angles_.data(), hs,          hc,          theta.data(), sin_buf_.data(),
-                               cos_buf_.data(), knm.data(),  alpha.data()};
+    const double* sb = sin_buf_.data();
+    const double* cb = cos_buf_.data();
+    const double* x = angles_.data();
     auto finish = [&](std::size_t i, double p) {
         const double base = p + omegas[i];
-        out[i] = drive.on ? base + (cos_buf_[i] * drive.zs - sin_buf_[i] * drive.zc) : base + 0.0;
+        out[i] = drive.on ? base + drive.term(sb[i], cb[i]) : base + 0.0;
     };
-    if (n < kParallelMinN) {
-        std::size_t i = 0;
+    auto row = [&]<kit::SumOrder Order>(std::size_t i) {
+        const double* k = knm.data() + i * n;
+        double p;
         if (alpha_zero) {
-            double p[pair_rows::kRowGroup];
-            for (; i + pair_rows::kRowGroup <= n; i += pair_rows::kRowGroup) {
-                pair_rows::zero_lag_rows8(q, i, p);
-                for (std::size_t r = 0; r < pair_rows::kRowGroup; ++r) finish(i + r, p[r]);
-            }
-            for (; i < n; ++i) finish(i, pair_rows::zero_lag(q, i));
+            const double si = sb[i], ci = cb[i];
+            p = kit::row_sum<double>(Order, n, [&](std::size_t j) { return (hs[j] * ci - hc[j] * si) * k[j]; });
         } else {
-            for (; i < n; ++i) finish(i, pair_rows::general(q, i));
+            const double* a = alpha.data() + i * n;
+            const double ti = theta[i];
+            p = kit::row_sum<double>(Order, n, [&](std::size_t j) { return std::sin((x[j] - ti) - a[j]) * k[j]; });
         }
+        finish(i, p);
+    };
+    if (n >= kParallelMinN) {
+        // On the pool the zero-lag rows are summed in blocks of eight.
+        kit::rows_on_pool(n, [&](std::size_t i) {
+            if (alpha_zero) row.template operator()<kit::SumOrder::Blocks8>(i);
+            else row.template operator()<kit::SumOrder::Plain>(i);
+        });
         return;
     }
-    pool::for_chunks(n, kRowChunk, [&](std::size_t b, std::size_t e) {
-        if (alpha_zero)
-            for (std::size_t i = b; i < e; ++i) finish(i, pair_rows::zero_lag_blocks8(q, i));
-        else
-            for (std::size_t i = b; i < e; ++i) finish(i, pair_rows::general(q, i));
-    });
+    std::size_t i = 0;
+    if (alpha_zero) {
+        for (; i + 8 <= n; i += 8) {
+            const kit::Lanes8 p = kit::sum_plain<kit::Lanes8>(n, kit::ZeroLagRows8::at(n, i, hs, hc, sb, cb, knm.data()));
+            for (std::size_t r = 0; r < 8; ++r) finish(i + r, p[r]);
+        }
+    }
+    for (; i < n; ++i) row.template operator()<kit::SumOrder::Plain>(i);
 }
 
 Status DelayedStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
-                            std::span<const double> alpha, double zeta, double psi, const Drive& drive,
+                            std::span<const double> alpha, double zeta, double psi, const kit::Drive& drive,
                             InputScan& scan) {
-    if (Status st = check_pairwise_lengths(n_, phases.size(), omegas.size(), knm.size(), alpha.size()); !st)
-        return st;
+    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     if (!scan.checked) {
-        if (Status st = check_finite({phases, omegas, knm, alpha}, {zeta, psi}, kNonFinite); !st) return st;
-        scan = {true, scan_finite_zero(alpha).zero};
-    } else if (Status st = check_finite({phases}, {}, kNonFinite); !st) {
+        if (Status st = kit::check_finite(kNonFinite, {phases, omegas, knm, alpha}, {zeta, psi}); !st) return st;
+        scan = {true, kit::all_alpha_zero(alpha)};
+    } else if (Status st = kit::check_finite(kNonFinite, {phases}); !st) {
         return st;
     }
     core_.advance(
@@ -118,17 +118,13 @@ Result<void, InternalError> delayed_kuramoto_run(std::span<double> phases, std::
                                                  std::span<const double> knm, std::span<const double> alpha,
                                                  std::size_t n, double zeta, double psi, double dt,
                                                  std::uint64_t delay_steps, std::uint64_t n_steps) {
-    const IntegrationConfig config{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler};
-    auto made = DelayedStepper::create(n, config, delay_steps);
-    if (!made) {
-        if (auto* e = std::get_if<QelError>(&made.error())) return stepper_failure(*e);
-        return std::get<InternalError>(std::move(made).error());
-    }
+    auto made = DelayedStepper::create(n, kit::dt_config(dt), delay_steps);
+    if (!made) return kit::run_failure(made.error());
     DelayedStepper& s = made.value();
-    const DelayedStepper::Drive d = DelayedStepper::drive(zeta, psi);
+    const kit::Drive d = kit::Drive::of(zeta, psi);
     DelayedStepper::InputScan scan;
     Status st = run_steps(n_steps, [&](std::uint64_t) { return s.step(phases, omegas, knm, alpha, zeta, psi, d, scan); });
-    if (!st) return stepper_failure(st.error());
+    if (!st) return kit::run_failure(st.error());
     return {};
 }
 

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <variant>
 
 #include "engine/util/stepper_core.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 #include "types/failure.hpp"
@@ -22,16 +22,8 @@ class DelayedStepper {
 public:
     // "n must be > 0", then the configuration's checks, then the ring's size:
     // (D + 1) 2n values that overflow or reach 2^60 are "capacity overflow".
-    static Result<DelayedStepper, std::variant<QelError, InternalError>> create(std::size_t n,
-                                                                                const IntegrationConfig& config,
-                                                                                std::uint64_t delay_steps);
-
-    // The drive factors of a call.
-    struct Drive {
-        bool on = false;
-        double zs = 0.0, zc = 0.0;  // zeta sin psi, zeta cos psi
-    };
-    static Drive drive(double zeta, double psi);
+    static kit::StepperResult<DelayedStepper> create(std::size_t n, const IntegrationConfig& config,
+                                                     std::uint64_t delay_steps);
 
     // What the checks of a call's fixed inputs found, kept across its steps:
     // omegas, knm, alpha, zeta and psi do not change within a run.
@@ -44,14 +36,14 @@ public:
     // the other inputs unless `scan` says they passed), store, rows, update,
     // wrap, advance the ring. A refused step changes nothing.
     Status step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
-                std::span<const double> alpha, double zeta, double psi, const Drive& drive, InputScan& scan);
+                std::span<const double> alpha, double zeta, double psi, const kit::Drive& drive, InputScan& scan);
 
     std::size_t n() const { return n_; }
 
 private:
     DelayedStepper() = default;
     void derivative(std::span<const double> theta, std::span<const double> omegas, std::span<const double> knm,
-                    std::span<const double> alpha, bool alpha_zero, const Drive& drive, std::span<double> out);
+                    std::span<const double> alpha, bool alpha_zero, const kit::Drive& drive, std::span<double> out);
 
     StepperCore core_;
     // Slot s of the ring holds the sines of its n phases, then their cosines.

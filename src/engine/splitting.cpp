@@ -4,10 +4,7 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/finite.hpp"
 #include "engine/util/integrators.hpp"
-#include "engine/util/pair_rows.hpp"
-#include "engine/util/stepper_checks.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -18,26 +15,24 @@ void compute_coupling_deriv(std::size_t n, std::span<const double> theta, std::s
                             std::span<double> cos_cache, std::span<double> out, double zeta, double psi) {
     // glibc's sincos gives the bits of sin and cos.
     for (std::size_t i = 0; i < n; ++i) ::sincos(theta[i], &sin_cache[i], &cos_cache[i]);
-    const bool drive = zeta != 0.0;
-    const double zs = drive ? zeta * std::sin(psi) : 0.0;
-    const double zc = drive ? zeta * std::cos(psi) : 0.0;
-    const pair_rows::Sources q{n,   theta.data(), sin_cache.data(), cos_cache.data(), theta.data(), sin_cache.data(),
-                               cos_cache.data(), knm.data(), alpha.data()};
+    const kit::Drive drive = kit::Drive::of(zeta, psi);
+    const kit::Pairwise p{n, theta.data(), sin_cache.data(), cos_cache.data(), knm.data(), alpha.data()};
     std::size_t i = 0;
     if (alpha_zero) {
-        for (; i + pair_rows::kRowGroup <= n; i += pair_rows::kRowGroup) pair_rows::zero_lag_rows8(q, i, &out[i]);
-        for (; i < n; ++i) out[i] = pair_rows::zero_lag(q, i);
-    } else {
-        for (; i < n; ++i) out[i] = pair_rows::general(q, i);
+        for (; i + 8 <= n; i += 8) {
+            const auto rows = kit::ZeroLagRows8::at(n, i, p.sin_c, p.cos_c, p.sin_c, p.cos_c, p.knm);
+            const kit::Lanes8 sums = kit::sum_plain<kit::Lanes8>(n, rows);
+            for (std::size_t r = 0; r < 8; ++r) out[i + r] = sums[r];
+        }
     }
-    if (drive)
-        for (i = 0; i < n; ++i) out[i] = (cos_cache[i] * zs - sin_cache[i] * zc) + out[i];
+    for (; i < n; ++i) out[i] = kit::pairwise_row(p, i, alpha_zero);
+    if (drive.on)
+        for (i = 0; i < n; ++i) out[i] = drive.term(sin_cache[i], cos_cache[i]) + out[i];
 }
 
-QelResult<SplittingStepper> SplittingStepper::create(std::size_t n, const IntegrationConfig& config) {
-    if (n == 0) return QelError::invalid_dimension("n must be > 0");
+kit::StepperResult<SplittingStepper> SplittingStepper::create(std::size_t n, const IntegrationConfig& config) {
     SplittingStepper s;
-    if (Status st = s.core_.init(config, n, {{&s.sin_cache_, n}, {&s.cos_cache_, n}}); !st)
+    if (auto st = kit::construct(s.core_, n, config, 1, {{&s.sin_cache_, 1}, {&s.cos_cache_, 1}}); !st)
         return std::move(st).error();
     s.n_ = n;
     return s;
@@ -63,12 +58,12 @@ void SplittingStepper::strang_step(std::span<double> theta, std::span<const doub
 
 Status SplittingStepper::step(std::span<double> phases, std::span<const double> omegas,
                               std::span<const double> knm, std::span<const double> alpha, double zeta, double psi) {
-    if (Status st = check_pairwise_lengths(n_, phases.size(), omegas.size(), knm.size(), alpha.size()); !st)
-        return st;
-    if (Status st = check_finite({phases, omegas, knm, alpha}, {zeta, psi}, "splitting step inputs contain NaN/Inf");
+    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
+    if (Status st = kit::check_finite("splitting step inputs contain NaN/Inf", {phases, omegas, knm, alpha}, {zeta, psi});
         !st)
         return st;
-    strang_step(phases, omegas, knm, alpha, scan_finite_zero_serial(alpha).zero, zeta, psi);
+    strang_step(phases, omegas, knm, alpha, kit::all_alpha_zero(alpha), zeta, psi);
     return {};
 }
 
@@ -82,9 +77,10 @@ Result<void, InternalError> check_run_lengths(std::size_t n, std::size_t phases,
     };
     if (phases < n) return short_of("phases", phases, text::cat(n));
     if (omegas < n) return short_of("omegas", omegas, text::cat(n));
+    // An n*n that overflows is more than any array holds.
     auto nn = checked_mul(n, n);
-    if (!nn || knm < *nn) return short_of("knm", knm, square_text(n));
-    if (!alpha_zero && alpha < *nn) return short_of("alpha", alpha, square_text(n));
+    if (!nn || knm < *nn) return short_of("knm", knm, kit::square_text(n));
+    if (!alpha_zero && alpha < *nn) return short_of("alpha", alpha, kit::square_text(n));
     return {};
 }
 }  // namespace
@@ -93,7 +89,7 @@ Result<void, InternalError> SplittingStepper::run(std::span<double> phases, std:
                                                   std::span<const double> knm, std::span<const double> alpha,
                                                   double zeta, double psi, std::uint64_t n_steps) {
     if (n_steps == 0) return {};
-    const bool alpha_zero = scan_finite_zero_serial(alpha).zero;
+    const bool alpha_zero = kit::all_alpha_zero(alpha);
     if (auto st = check_run_lengths(n_, phases.size(), omegas.size(), knm.size(), alpha.size(), alpha_zero); !st)
         return st;
     std::span<double> theta = phases.first(n_);
@@ -118,8 +114,8 @@ order_params::OrderParameter SplittingStepper::order_parameter() const {
 Result<void, InternalError> splitting_run(std::span<double> phases, std::span<const double> omegas,
                                           std::span<const double> knm, std::span<const double> alpha, double zeta,
                                           double psi, double dt, std::uint64_t n_steps) {
-    auto made = SplittingStepper::create(phases.size(), IntegrationConfig{dt});
-    if (!made) return stepper_failure(made.error());
+    auto made = SplittingStepper::create(phases.size(), kit::dt_config(dt));
+    if (!made) return kit::run_failure(made.error());
     return made.value().run(phases, omegas, knm, alpha, zeta, psi, n_steps);
 }
 

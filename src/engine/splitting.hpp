@@ -9,6 +9,7 @@
 
 #include "engine/order_params.hpp"
 #include "engine/util/stepper_core.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 #include "types/failure.hpp"
@@ -24,8 +25,9 @@ void compute_coupling_deriv(std::size_t n, std::span<const double> theta, std::s
 
 class SplittingStepper {
 public:
-    // "n must be > 0", then the configuration's checks; only dt is used.
-    static QelResult<SplittingStepper> create(std::size_t n, const IntegrationConfig& config);
+    // "n must be > 0", then the configuration's checks, then the sizes; only
+    // dt is used.
+    static kit::StepperResult<SplittingStepper> create(std::size_t n, const IntegrationConfig& config);
 
     // One Strang step after the length and finiteness checks; a refused step
     // changes nothing.

@@ -58,31 +58,24 @@ struct FiniteZero {
     bool finite = true;
     bool zero = true;
 };
-namespace finite_detail {
-inline FiniteZero scan_finite_zero_range(const double* p, std::size_t b, std::size_t e) {
-    std::uint64_t bad = 0, any = 0;
-    for (std::size_t i = b; i < e; ++i) {
-        std::uint64_t u = bits(p[i]);
-        bad |= nonfinite_bit(u);
-        any |= u << 1;  // the sign bit drops out: -0.0 counts as zero
-    }
-    return FiniteZero{bad == 0, any == 0};
-}
-}  // namespace finite_detail
-
 inline FiniteZero scan_finite_zero(std::span<const double> v) {
-    if (v.size() <= 2 * finite_detail::kScanChunk) return finite_detail::scan_finite_zero_range(v.data(), 0, v.size());
+    auto scan = [](const double* p, std::size_t b, std::size_t e) {
+        std::uint64_t bad = 0, any = 0;
+        for (std::size_t i = b; i < e; ++i) {
+            std::uint64_t u = finite_detail::bits(p[i]);
+            bad |= finite_detail::nonfinite_bit(u);
+            any |= u << 1;  // the sign bit drops out: -0.0 counts as zero
+        }
+        return FiniteZero{bad == 0, any == 0};
+    };
+    if (v.size() <= 2 * finite_detail::kScanChunk) return scan(v.data(), 0, v.size());
     std::atomic<bool> nonfinite{false}, nonzero{false};
     pool::for_chunks(v.size(), finite_detail::kScanChunk, [&](std::size_t b, std::size_t e) {
-        FiniteZero r = finite_detail::scan_finite_zero_range(v.data(), b, e);
+        FiniteZero r = scan(v.data(), b, e);
         if (!r.finite) nonfinite.store(true, std::memory_order_relaxed);
         if (!r.zero) nonzero.store(true, std::memory_order_relaxed);
     });
     return FiniteZero{!nonfinite.load(), !nonzero.load()};
-}
-// As scan_finite_zero, on the calling thread only.
-inline FiniteZero scan_finite_zero_serial(std::span<const double> v) {
-    return finite_detail::scan_finite_zero_range(v.data(), 0, v.size());
 }
 
 }  // namespace qel

@@ -39,6 +39,9 @@ public:
     // all zero-filled in one block. Throws std::bad_alloc when the block cannot
     // be had or its size does not fit.
     Status init(const IntegrationConfig& config, std::size_t state_len, std::initializer_list<ScratchView> own) {
+        return init(config, state_len, std::span<const ScratchView>(own.begin(), own.size()));
+    }
+    Status init(const IntegrationConfig& config, std::size_t state_len, std::span<const ScratchView> own) {
         if (Status st = config.validate(); !st) return st;
         std::size_t total = 0;
         auto grow = [&](std::size_t count, std::size_t len) {
@@ -72,11 +75,13 @@ public:
     // One step of the configured method: n_substeps Euler or RK4 substeps of
     // dt / n_substeps, or one adaptive Dormand-Prince step from last_dt
     // (integrators::dopri_adaptive_step). Cannot fail.
+    // `scaling` is how the model forms the second Dormand-Prince stage.
     template <class F>
-    void advance(F&& f, std::span<double> y) {
+    void advance(F&& f, std::span<double> y,
+                 integrators::StageScaling scaling = integrators::StageScaling::StepFirst) {
         if (config_.method == IntegrationMethod::RK45)
             integrators::dopri_adaptive_step(f, y, last_dt_, config_.dt, config_.atol, config_.rtol,
-                                             dopri_buffers());
+                                             dopri_buffers(), scaling);
         else
             substeps(f, y);
     }

@@ -20,7 +20,8 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "reduce_coupling_rust", "delayed_kuramoto_run_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "splitting_run_rust",
 ]
 
 
@@ -52,7 +53,7 @@ def test_all_follows_registration_order():
     assert names == classes + funcs
     assert classes == [c for c in CLASS_ORDER if c in classes]
     assert set(CLASS_ORDER) - set(classes) == {
-        "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
+        "PyInertialStepper", "PyHypergraphStepper", "PySwarmalatorStepper",
         "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
     }
     assert funcs == PRESENT_FUNCTIONS

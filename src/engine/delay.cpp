@@ -66,11 +66,11 @@ void DelayedStepper::derivative(std::span<const double> theta, std::span<const d
         double p;
         if (alpha_zero) {
             const double si = sb[i], ci = cb[i];
-            p = kit::row_sum<double>(Order, n, [&](std::size_t j) { return (hs[j] * ci - hc[j] * si) * k[j]; });
+            p = kit::row_sum<Order, double>(n, [&](std::size_t j) { return (hs[j] * ci - hc[j] * si) * k[j]; });
         } else {
             const double* a = alpha.data() + i * n;
             const double ti = theta[i];
-            p = kit::row_sum<double>(Order, n, [&](std::size_t j) { return std::sin((x[j] - ti) - a[j]) * k[j]; });
+            p = kit::row_sum<Order, double>(n, [&](std::size_t j) { return std::sin((x[j] - ti) - a[j]) * k[j]; });
         }
         finish(i, p);
     };

@@ -98,9 +98,7 @@ public:
         }
     }
 
-    // For a stepper whose scheme is fixed whatever the configured method.
     integrators::Rk4Buffers rk4_buffers() const { return {k1_, k2_, k3_, k4_, stage_}; }
-
     integrators::DopriBuffers dopri_buffers() const {
         return {k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_};
     }

@@ -235,13 +235,16 @@ inline Acc sum_interleaved8(std::size_t n, Term&& term) {
 
 enum class SumOrder : std::uint8_t { Plain, Blocks8, Interleaved8 };
 
-template <class Acc, class Term>
-inline Acc row_sum(SumOrder order, std::size_t n, Term&& term) {
-    switch (order) {
-        case SumOrder::Blocks8: return sum_blocks8<Acc>(n, term);
-        case SumOrder::Interleaved8: return sum_interleaved8<Acc>(n, term);
-        default: return sum_plain<Acc>(n, term);
-    }
+
+// The order chosen at compile time: row_sum<SumOrder::Plain, double>(n, term).
+template <SumOrder Order, class Acc, class Term>
+inline Acc row_sum(std::size_t n, Term&& term) {
+    if constexpr (Order == SumOrder::Blocks8)
+        return sum_blocks8<Acc>(n, term);
+    else if constexpr (Order == SumOrder::Interleaved8)
+        return sum_interleaved8<Acc>(n, term);
+    else
+        return sum_plain<Acc>(n, term);
 }
 
 // The pairwise coupling term of one row,
@@ -271,10 +274,10 @@ inline double pairwise_row(const Pairwise& p, std::size_t i, bool zero_lag) {
     const double* k = p.knm + i * p.n;
     const double si = sc[i], ci = cc[i];
     if (zero_lag)
-        return row_sum<double>(Order, p.n, [&](std::size_t j) { return (sc[j] * ci - cc[j] * si) * k[j]; });
+        return row_sum<Order, double>(p.n, [&](std::size_t j) { return (sc[j] * ci - cc[j] * si) * k[j]; });
     const double* a = p.alpha + i * p.n;
     const double ti = p.theta[i];
-    return row_sum<double>(Order, p.n, [&](std::size_t j) { return k[j] * std::sin((p.theta[j] - ti) - a[j]); });
+    return row_sum<Order, double>(p.n, [&](std::size_t j) { return k[j] * std::sin((p.theta[j] - ti) - a[j]); });
 }
 
 // Eight rows side by side, one per lane, held as four two-lane vectors (no

@@ -7,12 +7,6 @@ namespace {
 
 using inertial::InertialStepper;
 
-struct ThetaMsg {
-    static constexpr const char* text = "theta not contiguous";
-};
-struct OmegaDotMsg {
-    static constexpr const char* text = "omega_dot not contiguous";
-};
 
 using Pair = std::tuple<NewArray<double>, NewArray<double>>;
 
@@ -22,7 +16,7 @@ QEL_BINDINGS(inertial) {
     m.cls<InertialStepper>("PyInertialStepper", "PyInertialStepper(n, dt=0.01)", "",
                            [](std::uint64_t n, double dt) { return InertialStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, theta, omega_dot, power, knm, inertia, damping)", "",
-                [](InertialStepper& s, CopiedF64<ThetaMsg> theta, CopiedF64<OmegaDotMsg> omega_dot, F64Array power,
+                [](InertialStepper& s, CopiedF64<"theta not contiguous"> theta, CopiedF64<"omega_dot not contiguous"> omega_dot, F64Array power,
                    F64Array knm, F64Array inertia, F64Array damping) -> Result<Pair, QelError> {
                     auto st = s.step(theta.values, omega_dot.values,
                                      {power.span(), knm.span(), inertia.span(), damping.span()});

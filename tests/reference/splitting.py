@@ -1,31 +1,23 @@
 """Strang splitting of the phase network, from its definition: exact half drifts of the natural frequencies
 around one RK4 step of the coupling field (pairwise term and drive), every stage state wrapped."""
-import math
-
 import numpy as np
 
+from reference import stepper_kit as kit
 from reference.integrators import rk4, wrap
 
 
 def coupling_field(theta, knm, alpha, zeta, psi):
-    """The field at theta; the pairwise sum runs from 0.0 in column order, no natural frequency."""
+    """The field at theta: the pairwise sum from 0.0 in column order, then the drive; no natural frequency."""
     n = len(theta)
-    s = [math.sin(x) for x in theta]
-    c = [math.cos(x) for x in theta]
-    zero_lag = all(a == 0.0 for a in alpha)
-    out = []
-    for i in range(n):
-        acc = 0.0
-        for j in range(n):
-            k = knm[i * n + j]
-            if zero_lag:
-                acc += (s[j] * c[i] - c[j] * s[i]) * k
-            else:
-                acc += k * math.sin((theta[j] - theta[i]) - alpha[i * n + j])
-        if zeta != 0.0:
-            acc = (c[i] * (zeta * math.sin(psi)) - s[i] * (zeta * math.cos(psi))) + acc
-        out.append(acc)
-    return np.array(out)
+    s, c = kit.caches(theta)
+    k = np.asarray(knm, dtype=float).reshape(n, n)
+    if all(a == 0.0 for a in alpha):
+        terms = kit.fast_sine(s, c) * k
+    else:
+        terms = k * kit.sin_cos_of((theta[None, :] - theta[:, None]) - np.reshape(alpha, (n, n)))[0]
+    p = kit.row_sums(terms)
+    d = kit.drive(s, c, zeta, psi)
+    return p if d is None else d + p
 
 
 def strang_step(theta, omegas, knm, alpha, zeta, psi, dt):

@@ -31,9 +31,11 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "types/error.hpp"
+#include "types/failure.hpp"
 
 namespace qel::py {
 
@@ -550,6 +552,10 @@ struct IsResult : std::false_type {};
 template <class T, class E>
 struct IsResult<Result<T, E>> : std::true_type {};
 template <class T>
+struct IsVariant : std::false_type {};
+template <class... T>
+struct IsVariant<std::variant<T...>> : std::true_type {};
+template <class T>
 struct IsTuple : std::false_type {};
 template <class... T>
 struct IsTuple<std::tuple<T...>> : std::true_type {};
@@ -585,6 +591,18 @@ decltype(auto) unwrap(R&& r) {
             using E = std::decay_t<decltype(r.error())>;
             if constexpr (std::is_same_v<E, QelError>) {
                 raise_qel(r.error());
+            } else if constexpr (std::is_same_v<E, InternalError>) {
+                raise_panic(r.error().message);
+            } else if constexpr (IsVariant<E>::value) {
+                std::visit(
+                    [](const auto& x) {
+                        using X = std::decay_t<decltype(x)>;
+                        if constexpr (std::is_same_v<X, QelError>) raise_qel(x);
+                        else if constexpr (std::is_same_v<X, InternalError>) raise_panic(x.message);
+                        else raise_value_error(x.message);
+                    },
+                    r.error());
+                throw PyErrSet{};
             } else {
                 static_assert(std::is_same_v<E, PlainError>, "errors are QelError or PlainError");
                 raise_value_error(r.error().message);

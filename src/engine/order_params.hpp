@@ -27,6 +27,12 @@ struct Accumulator {
         sum_sin += std::sin(x);
         ++m;
     }
+    // A cosine and sine formed elsewhere (a stepper's caches).
+    void add_cos_sin(double c, double s) {
+        sum_cos += c;
+        sum_sin += s;
+        ++m;
+    }
     // R = min(1, |mean vector|), NaN kept; psi = atan2(S, C) wrapped.
     OrderParameter finish() const {
         if (m == 0) return {};

@@ -1,0 +1,194 @@
+#include "engine/swarmalator.hpp"
+
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "engine/util/checked.hpp"
+#include "engine/util/finite.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/wrap.hpp"
+#include "types/format.hpp"
+
+namespace qel::swarmalator {
+
+namespace {
+
+constexpr double kEps = 1e-6;
+constexpr std::size_t kMaxValues = std::size_t{1} << 60;
+
+// count values of 64 bits, unless that overflows or reaches 2^60.
+std::optional<std::size_t> capacity(std::optional<std::size_t> count) {
+    if (!count || *count >= kMaxValues) return std::nullopt;
+    return count;
+}
+
+// What one interaction pass reads and writes. Row i writes only dpos row i
+// and dphase[i]; every sum runs over m in ascending order on one thread.
+struct Pass {
+    std::size_t n, dim;
+    const double* pos;
+    const double* sn;
+    const double* cs;
+    const double* omegas;
+    double* dpos;
+    double* dphase;
+    double a, b, j, kn;  // kn = k * (1/n)
+
+    // D > 0 fixes dim at compile time (the row then lives in registers);
+    // D == 0 reads it at run time.
+    template <std::size_t D>
+    void row(std::size_t i) const {
+        const std::size_t dm = D ? D : dim;
+        const double* xi = pos + i * dm;
+        double local[D ? D : 1] = {};
+        double* out = D ? local : dpos + i * dm;
+        if (!D)
+            for (std::size_t d = 0; d < dm; ++d) out[d] = 0.0;
+        const double si = sn[i], ci = cs[i];
+        double acc = omegas[i];
+        auto pair = [&](std::size_t m) {
+            const double* xm = pos + m * dm;
+            double d2 = 0.0;
+            for (std::size_t d = 0; d < dm; ++d) {
+                const double diff = xm[d] - xi[d];
+                d2 = d2 + diff * diff;
+            }
+            d2 = d2 + kEps;
+            const double inv_r = 1.0 / std::sqrt(d2);
+            const double sm = sn[m], cm = cs[m];
+            const double cos_diff = si * sm + ci * cm;
+            const double att = (cos_diff * j + a) * inv_r;
+            const double rep = b / d2;
+            for (std::size_t d = 0; d < dm; ++d) {
+                const double diff = xm[d] - xi[d];
+                out[d] = (att * diff - diff * rep) + out[d];
+            }
+            const double sin_diff = sm * ci - cm * si;
+            acc = acc + inv_r * (kn * sin_diff);
+        };
+        for (std::size_t m = 0; m < i; ++m) pair(m);
+        for (std::size_t m = i + 1; m < n; ++m) pair(m);
+        if (D)
+            for (std::size_t d = 0; d < D; ++d) dpos[i * D + d] = local[d];
+        dphase[i] = acc;
+    }
+
+    template <std::size_t D>
+    void run_on_pool() const {
+        // A handful of agents per work item: each item is still n pairs per
+        // agent, and the split cannot change a bit.
+        pool::for_chunks(n, 4, [this](std::size_t b0, std::size_t e) {
+            for (std::size_t i = b0; i < e; ++i) row<D>(i);
+        });
+    }
+
+    void run() const {
+        switch (dim) {
+            case 1: return run_on_pool<1>();
+            case 2: return run_on_pool<2>();
+            case 3: return run_on_pool<3>();
+            default: return run_on_pool<0>();
+        }
+    }
+};
+
+}  // namespace
+
+Result<SwarmalatorStepper, Failure> SwarmalatorStepper::create(std::size_t n, std::size_t dim,
+                                                               const IntegrationConfig& config) {
+    if (n == 0) return Failure{QelError::invalid_dimension("n must be > 0")};
+    if (Status st = config.validate(); !st) return Failure{std::move(st).error()};
+    // dpos (n*dim), dphase and the two caches (n each).
+    auto n_dim = capacity(checked_mul(n, dim));
+    auto three_n = n_dim ? checked_mul(n, 3) : std::nullopt;
+    if (!capacity(three_n ? checked_add(*n_dim, *three_n) : std::nullopt))
+        return Failure{InternalError("capacity overflow")};
+    SwarmalatorStepper s;
+    if (Status st = s.core_.init(config, 0,
+                                 {{&s.sin_cache_, n}, {&s.cos_cache_, n}, {&s.dpos_, *n_dim}, {&s.dphase_, n}});
+        !st)
+        return Failure{std::move(st).error()};
+    s.n_ = n;
+    s.dim_ = dim;
+    return s;
+}
+
+Result<void, Failure> SwarmalatorStepper::step(std::span<double> pos, std::span<double> phases,
+                                               std::span<const double> omegas, double a, double b, double j,
+                                               double k) {
+    const std::size_t n = n_, dim = dim_;
+    const std::size_t n_dim = n * dim;  // sized at construction
+    if (pos.size() != n_dim || phases.size() != n || omegas.size() != n)
+        return Failure{QelError::invalid_dimension(text::cat("expected pos=", n_dim, ", phases=", n, ", omegas=", n,
+                                                             "; got pos=", pos.size(), ", phases=", phases.size(),
+                                                             ", omegas=", omegas.size()))};
+    const double params[] = {a, b, j, k};
+    if (!all_finite(pos) || !all_finite(phases) || !all_finite(omegas) || !all_finite(params))
+        return Failure{QelError::integration_diverged("swarmalator inputs contain NaN/Inf")};
+
+    const double inv_n = 1.0 / static_cast<double>(n);
+    // glibc's sincos gives the bits of sin and cos.
+    for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &sin_cache_[i], &cos_cache_[i]);
+    // The pass hands out dpos in rows of dim values; there is no row of none.
+    if (dim == 0) return Failure{InternalError("chunk_size must not be zero")};
+
+    const Pass pass{n,         dim,         pos.data(),   sin_cache_.data(), cos_cache_.data(), omegas.data(),
+                    dpos_.data(), dphase_.data(), a, b,     j,                 k * inv_n};
+    pass.run();
+
+    // Every sum is formed before anyone moves, so this order changes nothing.
+    const double dt = core_.config().dt;
+    for (std::size_t i = 0; i < n; ++i) {
+        double* x = pos.data() + i * dim;
+        const double* v = dpos_.data() + i * dim;
+        for (std::size_t d = 0; d < dim; ++d) x[d] = x[d] + (v[d] * dt) * inv_n;
+        phases[i] = wrap_phase(phases[i] + dphase_[i] * dt);
+    }
+    return {};
+}
+
+order_params::OrderParameter SwarmalatorStepper::order_parameter() const {
+    // From -0.0, so that sums of -0.0 terms keep their sign.
+    order_params::Accumulator acc{-0.0, -0.0, 0};
+    for (std::size_t i = 0; i < n_; ++i) acc.add_cos_sin(cos_cache_[i], sin_cache_[i]);
+    return acc.finish();
+}
+
+Result<RunResult, InternalError> run(std::span<const double> pos_init, std::span<const double> phases_init,
+                                     std::span<const double> omegas, std::size_t n, std::size_t dim, double dt,
+                                     double a, double b, double j, double k, std::uint64_t n_steps) {
+    auto failed = [](Failure&& f) -> InternalError {
+        if (auto* e = std::get_if<QelError>(&f)) return InternalError("stepper init failed: " + e->debug());
+        return std::get<InternalError>(std::move(f));
+    };
+    auto made = SwarmalatorStepper::create(n, dim, IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler});
+    if (!made) return failed(std::move(made).error());
+    SwarmalatorStepper& s = made.value();
+
+    RunResult r;
+    r.pos.assign(pos_init.begin(), pos_init.end());
+    r.phases.assign(phases_init.begin(), phases_init.end());
+    auto pos_len = capacity(checked_mul(n_steps, n * dim));
+    auto phase_len = capacity(checked_mul(n_steps, n));
+    if (!pos_len || !phase_len) return InternalError("capacity overflow");
+    r.pos_trajectory.reserve(*pos_len);
+    r.phase_trajectory.reserve(*phase_len);
+
+    std::optional<Failure> fail;
+    Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
+        auto done = s.step(r.pos, r.phases, omegas, a, b, j, k);
+        if (!done) {
+            fail = std::move(done).error();
+            return QelError{};
+        }
+        r.pos_trajectory.insert(r.pos_trajectory.end(), r.pos.begin(), r.pos.end());
+        r.phase_trajectory.insert(r.phase_trajectory.end(), r.phases.begin(), r.phases.end());
+        return {};
+    });
+    if (fail) return failed(std::move(*fail));
+    if (!st) return failed(std::move(st).error());  // interrupted
+    return r;
+}
+
+}  // namespace qel::swarmalator

@@ -1,0 +1,168 @@
+import math
+
+import numpy as np
+import pytest
+
+import qel_kernel as qk
+from reference import swarmalator as ref
+from support import TWO_PI, bits, same_on_one_cpu
+
+NOT_CONTIG = "The given array is not contiguous or is misaligned."
+NAN_TEXT = "swarmalator inputs contain NaN/Inf"
+
+
+def swarm(n, dim, seed=0, spread=2.0):
+    rng = np.random.default_rng(seed)
+    return rng.uniform(-spread, spread, n * dim), rng.uniform(-1.0, 7.0, n), rng.normal(1.0, 0.5, n)
+
+
+def internal(fn):
+    """The text of the internal-error exception that fn raises (never an Exception)."""
+    with pytest.raises(BaseException) as e:
+        fn()
+    assert not isinstance(e.value, Exception), repr(e.value)
+    return str(e.value)
+
+
+@pytest.mark.parametrize("n, dim, params, steps", [
+    (1, 2, (1.0, 1.0, 0.5, 1.0), 3),  # no pairs: only the phase turns
+    (2, 2, (1.0, 1.0, 0.5, -1.0), 2),  # starts at one point (x overwritten below)
+    (7, 1, (0.5, 2.0, -1.0, 3.0), 4),
+    (9, 2, (1.0, 0.0, 0.0, 1.0), 4),  # attraction only
+    (8, 3, (1.0, 1.5, 0.7, -0.4), 3),
+    (6, 5, (1.2, 0.3, 1.0, 2.0), 3),  # a dimension without its own row code
+])
+def test_steps_and_runs_match_the_equations_bit_for_bit(n, dim, params, steps):
+    pos, phases, omegas = swarm(n, dim, seed=n * dim)
+    if n == 2:
+        pos[:] = 0.25
+    given = pos.copy(), phases.copy()
+    s = qk.PySwarmalatorStepper(n, dim, dt=0.05)
+    x, th, traj_x, traj_th = pos, phases, [], []
+    rx, rth = list(pos), list(phases)
+    for _ in range(steps):
+        want_r = ref.order_parameter(rth)
+        x, th = s.step(x, th, omegas, *params)
+        rx, rth = ref.step(rx, rth, omegas, dim, 0.05, *params)
+        assert bits(x) == bits(rx) and bits(th) == bits(rth)
+        assert bits(s.order_parameter()) == bits(want_r)  # the phases the step was given
+        traj_x += rx
+        traj_th += rth
+    out = qk.swarmalator_run_rust(pos, phases, omegas, n, dim, 0.05, *params, steps)
+    assert [bits(o) for o in out] == [bits(rx), bits(rth), bits(traj_x), bits(traj_th)]
+    assert (bits(pos), bits(phases)) == tuple(map(bits, given))  # the caller's arrays stay as they were
+
+
+@pytest.mark.parametrize("phase, omega, want", [(0.0, -TWO_PI, -0.0), (0.0, -1e-20, TWO_PI), (TWO_PI, 0.0, 0.0),
+                                                (1.0, 2.0, 3.0)])
+def test_phases_wrap_after_the_step(phase, omega, want):
+    x, th = qk.PySwarmalatorStepper(1, 2, dt=1.0).step(np.array([3.0, -4.0]), np.array([phase]), np.array([omega]),
+                                                          1.0, 1.0, 1.0, 1.0)
+    assert bits(th) == bits([want]) and list(x) == [3.0, -4.0]
+
+
+def test_centre_of_mass_stays_and_positions_are_not_wrapped():
+    pos, phases, omegas = swarm(40, 2, seed=3, spread=20.0)
+    x = qk.swarmalator_run_rust(pos, phases, omegas, 40, 2, 0.1, 1.0, 1.0, 1.0, 1.0, 30)[0]
+    assert np.abs(x.reshape(40, 2).mean(axis=0) - pos.reshape(40, 2).mean(axis=0)).max() < 1e-12
+    assert np.abs(x).max() > TWO_PI
+
+
+def test_order_parameter_reads_the_caches():
+    s = qk.PySwarmalatorStepper(4, 2)
+    assert bits(s.order_parameter()) == bits((0.0, 0.0))
+    s.step(np.zeros(8), np.full(4, 0.5), np.full(4, 3.0), 1.0, 1.0, 1.0, 1.0)
+    r, psi = s.order_parameter()
+    assert 1.0 - 1e-15 < r <= 1.0 and abs(psi - 0.5) < 1e-15
+    s.step(np.zeros(8), np.full(4, -0.0), np.zeros(4), 1.0, 1.0, 1.0, 1.0)
+    assert bits(s.order_parameter()) == bits((1.0, -0.0))  # sums from -0.0 keep the sign of -0.0 sines
+
+
+BAD_STEPS = [
+    (lambda a: a.__setitem__(0, a[0][:-1]), "invalid dimension: expected pos=6, phases=3, omegas=3; got pos=5, phases=3, omegas=3"),
+    (lambda a: a.__setitem__(1, np.zeros(4)), "invalid dimension: expected pos=6, phases=3, omegas=3; got pos=6, phases=4, omegas=3"),
+    (lambda a: a.__setitem__(2, np.array([np.nan])), "invalid dimension: expected pos=6, phases=3, omegas=3; got pos=6, phases=3, omegas=1"),
+    (lambda a: a[0].__setitem__(5, math.inf), "integration diverged: " + NAN_TEXT),
+    (lambda a: a[1].__setitem__(0, math.nan), "integration diverged: " + NAN_TEXT),
+    (lambda a: a[2].__setitem__(2, -math.inf), "integration diverged: " + NAN_TEXT),
+] + [(lambda a, p=p: a.__setitem__(p, math.nan), "integration diverged: " + NAN_TEXT) for p in range(3, 7)]
+
+
+@pytest.mark.parametrize("spoil, message", BAD_STEPS)
+def test_refused_steps_change_nothing(spoil, message):
+    s = qk.PySwarmalatorStepper(3, 2)
+    good = [np.arange(6.0), np.array([0.1, 2.0, 4.0]), np.ones(3), 1.0, 1.0, 0.5, 1.0]
+    s.step(*good)
+    before = s.order_parameter()
+    bad = [x.copy() if isinstance(x, np.ndarray) else x for x in good]
+    spoil(bad)
+    with pytest.raises(ValueError) as e:
+        s.step(*bad)
+    assert str(e.value) == message and bits(s.order_parameter()) == bits(before)
+    with pytest.raises(BaseException) as e:  # the run function reports the same error as internal
+        qk.swarmalator_run_rust(*bad[:3], 3, 2, 0.01, *bad[3:], 1)
+    assert not isinstance(e.value, Exception) and str(e.value).startswith("stepper init failed: ")
+
+
+def test_contiguity_messages_in_argument_order():
+    s, strided = qk.PySwarmalatorStepper(2, 1), np.arange(4.0)[::2]
+    for args, message in [((strided, strided, strided), "pos not contiguous"),
+                          ((np.ones(2), strided, strided), "phases not contiguous"),
+                          ((np.ones(2), np.ones(2), strided), NOT_CONTIG)]:
+        with pytest.raises(ValueError, match=f"^{message}$"):
+            s.step(*args, 1.0, 1.0, 1.0, 1.0)
+        with pytest.raises(ValueError, match=f"^{NOT_CONTIG}$"):
+            qk.swarmalator_run_rust(*args, 2, 1, 0.01, 1.0, 1.0, 1.0, 1.0, 0)
+    with pytest.raises(ValueError, match="^invalid dimension: "):  # empty arrays pass the contiguity tests
+        s.step(np.array([]), np.array([]), np.array([]), 1.0, 1.0, 1.0, 1.0)
+
+
+def test_zero_dimensions_fail_after_the_caches_are_written():
+    s = qk.PySwarmalatorStepper(2, 0)
+    for phases in ([0.5, 0.5], [1.0, 2.0]):  # the object stays usable
+        assert internal(lambda: s.step(np.array([]), np.array(phases), np.zeros(2), 1, 1, 1, 1)) == "chunk_size must not be zero"
+        assert bits(s.order_parameter()) == bits(ref.order_parameter(phases))
+    assert internal(lambda: qk.swarmalator_run_rust(np.array([]), np.ones(2), np.ones(2), 2, 0, 0.1, 1, 1, 1, 1, 1)) \
+        == "chunk_size must not be zero"
+
+
+@pytest.mark.parametrize("n, dt, message, debug", [
+    (0, -1.0, "invalid dimension: n must be > 0", 'InvalidDimension("n must be > 0")'),
+    (2, 0.0, "invalid config: dt must be positive finite, got 0", 'InvalidConfig("dt must be positive finite, got 0")'),
+    (2, math.nan, "invalid config: dt must be positive finite, got NaN",
+     'InvalidConfig("dt must be positive finite, got NaN")'),
+])
+def test_construction_errors(n, dt, message, debug):
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        qk.PySwarmalatorStepper(n, 1, dt)
+    # the run function builds its stepper even for zero steps
+    assert internal(lambda: qk.swarmalator_run_rust(np.ones(2), np.ones(2), np.ones(2), n, 1, dt, 1, 1, 1, 1, 0)) \
+        == "stepper init failed: " + debug
+
+
+@pytest.mark.parametrize("make", [
+    lambda: qk.PySwarmalatorStepper(2**62, 2),
+    lambda: qk.PySwarmalatorStepper(2**58, 1),  # n*dim + 3n values reach 2^60
+    lambda: qk.swarmalator_run_rust(np.ones(2), np.ones(2), np.ones(2), 2**32, 2**32, 0.1, 1, 1, 1, 1, 0),
+    lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**58),
+    lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**63),
+])
+def test_sizes_that_cannot_be_held_are_refused_before_any_step(make):
+    assert internal(make) == "capacity overflow"
+
+
+def test_zero_steps_return_copies_unchecked():
+    pos, phases = np.array([1.0, np.nan, 9.0]), np.array([-7.0])
+    out = qk.swarmalator_run_rust(pos, phases, np.ones(5), 2, 2, 0.1, 1.0, 1.0, 1.0, 1.0, 0)
+    assert [bits(o) for o in out] == [bits(pos), bits(phases), b"", b""]
+    assert not np.shares_memory(out[0], pos) and not np.shares_memory(out[1], phases)
+
+
+def test_results_do_not_depend_on_the_number_of_workers():
+    same_on_one_cpu("""
+import numpy as np, qel_kernel as qk
+rng = np.random.default_rng(5)
+n = 301
+out = b"".join(b"".join(a.tobytes() for a in qk.swarmalator_run_rust(rng.uniform(-1, 1, n * d), rng.uniform(0, 6, n),
+               rng.normal(size=n), n, d, 0.05, 1.0, 1.0, 0.5, 1.0, 2)) for d in (2, 4))
+""")

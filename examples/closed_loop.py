@@ -43,13 +43,18 @@ def layer_indices(layer):
     return list(range(layer * PER_LAYER, (layer + 1) * PER_LAYER))
 
 
+def layer_k(k_global, k_layer_offsets):
+    """The coupling strength each layer receives: the global K plus its own offset."""
+    return np.maximum(k_global + k_layer_offsets, 0.0)
+
+
 def build_coupling(k_global, k_layer_offsets):
     """Row-major n*n coupling: strong inside a layer, weaker across layers."""
     layer_of = np.repeat(np.arange(LAYERS), PER_LAYER)
     same = layer_of[:, None] == layer_of[None, :]
-    k_rows = np.maximum(k_global + k_layer_offsets[layer_of], 0.0)
+    k_rows = layer_k(k_global, k_layer_offsets)[layer_of]
     knm = np.where(same, 1.0, CROSS_LAYER) * k_rows[:, None] / N
-    return np.ascontiguousarray(knm).ravel()
+    return knm.ravel()
 
 
 def apply_action(action, knobs, projector):
@@ -84,7 +89,9 @@ def run_loop(cycles=40, seed=7, cooldown=4):
 
     knobs = {"K": 0.4, "K_layer": np.zeros(LAYERS), "zeta": 0.0, "Psi": 0.0}
     history = []
-    for cycle in range(cycles):
+    # Cycles count from 1, as the regime manager counts its transition
+    # requests (one per cycle): the transition at step s happened in cycle s.
+    for cycle in range(1, cycles + 1):
         knm = build_coupling(knobs["K"], knobs["K_layer"])
         phases = stepper.run(phases, omegas, knm, knobs["zeta"], knobs["Psi"], alpha, STEPS_PER_CYCLE)
 
@@ -110,12 +117,12 @@ def run_loop(cycles=40, seed=7, cooldown=4):
 
         history.append({
             "cycle": cycle,
-            "time": (cycle + 1) * STEPS_PER_CYCLE * DT,
+            "time": cycle * STEPS_PER_CYCLE * DT,
             "regime": manager.current,
             "R": r_global,
             "layer_rs": layer_rs,
             "K": knobs["K"],
-            "K_layer": knobs["K_layer"].copy(),
+            "layer_k": layer_k(knobs["K"], knobs["K_layer"]),
             "zeta": knobs["zeta"],
             "Psi": knobs["Psi"],
             "violations": bounds["violations"],
@@ -126,19 +133,28 @@ def run_loop(cycles=40, seed=7, cooldown=4):
 
 
 def print_table(history, log):
-    print(f"{'cycle':>5} {'regime':<9} {'R':>6}  {'layer R':<27} {'K':>6} {'zeta':>6}  actions")
+    print(f"{'cycle':>5} {'regime':<9} {'R':>6}  {'layer R':<27} {'layer K':<27} {'zeta':>6}  actions")
     for h in history:
-        layers = " ".join(f"{r:.3f}" for r in h["layer_rs"])
+        rs = " ".join(f"{r:.3f}" for r in h["layer_rs"])
+        ks = " ".join(f"{k:.3f}" for k in h["layer_k"])
         acts = "; ".join(h["actions"]) if h["actions"] else "-"
-        print(f"{h['cycle']:>5} {h['regime']:<9} {h['R']:6.3f}  {layers:<27} {h['K']:6.3f} {h['zeta']:6.3f}  {acts}")
-    print("\nTransition log (step, from, to):")
+        print(f"{h['cycle']:>5} {h['regime']:<9} {h['R']:6.3f}  {rs:<27} {ks:<27} {h['zeta']:6.3f}  {acts}")
+    print("\nTransition log (step = cycle, from, to):")
     for step, old, new in log:
         print(f"  step {step:>3}: {old} -> {new}")
     last = history[-1]
-    print(f"\nFinal: regime {last['regime']}, R = {last['R']:.3f}, K = {last['K']:.3f}, zeta = {last['zeta']:.3f}")
+    ks = ", ".join(f"{k:.3f}" for k in last["layer_k"])
+    print(f"\nFinal: regime {last['regime']}, R = {last['R']:.3f}, K per layer = {ks}, zeta = {last['zeta']:.3f}")
 
 
+# Pale regime shading behind the lines; the lines take dark hues that none of
+# the shades has (no green, yellow, blue or red), so every line stands out on
+# every regime it crosses.
 REGIME_COLOURS = {"nominal": "#d8f0d8", "degraded": "#fff2c2", "recovery": "#d6e6fb", "critical": "#f8d0d0"}
+LAYER_COLOURS = ["#6a3d9a", "#8c510a", "#c51b7d", "#525252"]
+# Layers often share one K: in the knob panel each layer's line is narrower
+# than the one drawn before it, so coinciding lines show as nested bands.
+LAYER_K_WIDTHS = [5.0, 3.6, 2.3, 1.1]
 
 
 def save_plot(history, path):
@@ -147,25 +163,28 @@ def save_plot(history, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    t = [h["time"] for h in history]
-    fig, (ax_r, ax_k) = plt.subplots(2, 1, figsize=(9, 6), sharex=True, gridspec_kw={"height_ratios": [3, 2]})
-    step = STEPS_PER_CYCLE * DT
+    cycles = [h["cycle"] for h in history]
+    fig, (ax_r, ax_k) = plt.subplots(2, 1, figsize=(9, 6.5), sharex=True, gridspec_kw={"height_ratios": [3, 2]})
+    # Each cycle's regime is shaded around its point, so a point lies in the
+    # regime the table and the transition log give for its cycle.
     for h in history:
         for ax in (ax_r, ax_k):
-            ax.axvspan(h["time"] - step, h["time"], color=REGIME_COLOURS[h["regime"]], lw=0)
+            ax.axvspan(h["cycle"] - 0.5, h["cycle"] + 0.5, color=REGIME_COLOURS[h["regime"]], lw=0)
     for i in range(LAYERS):
-        ax_r.plot(t, [h["layer_rs"][i] for h in history], lw=1, alpha=0.7, label=f"layer {i} R")
-    ax_r.plot(t, [h["R"] for h in history], color="black", lw=2, label="global R")
+        ax_r.plot(cycles, [h["layer_rs"][i] for h in history], color=LAYER_COLOURS[i], lw=1.2, label=f"layer {i}")
+        ax_k.plot(cycles, [h["layer_k"][i] for h in history], color=LAYER_COLOURS[i], lw=LAYER_K_WIDTHS[i],
+                  solid_capstyle="butt", label=f"K layer {i}")
+    ax_r.plot(cycles, [h["R"] for h in history], color="black", lw=2.2, label="global")
     ax_r.set_ylim(0, 1.02)
     ax_r.set_ylabel("order parameter R")
-    handles = [plt.Rectangle((0, 0), 1, 1, color=c) for c in REGIME_COLOURS.values()]
-    ax_r.legend(handles + ax_r.get_legend_handles_labels()[0], list(REGIME_COLOURS) +
-                ax_r.get_legend_handles_labels()[1], loc="lower right", fontsize=7, ncol=3)
-    ax_k.plot(t, [h["K"] for h in history], label="K (global)")
-    ax_k.plot(t, [h["zeta"] for h in history], label="zeta (drive)")
+    shades = [plt.Rectangle((0, 0), 1, 1, color=c) for c in REGIME_COLOURS.values()]
+    lines, names = ax_r.get_legend_handles_labels()
+    ax_r.legend(shades + lines, list(REGIME_COLOURS) + names, loc="lower right", fontsize=7, ncol=3)
+    ax_k.plot(cycles, [h["zeta"] for h in history], color="black", lw=1.4, ls="--", label="zeta (drive)")
     ax_k.set_ylabel("knob value")
-    ax_k.set_xlabel("time")
-    ax_k.legend(loc="upper left", fontsize=8)
+    ax_k.set_xlabel(f"cycle ({STEPS_PER_CYCLE} steps of dt = {DT}); the transition log's steps are cycles")
+    ax_k.set_xlim(cycles[0] - 0.5, cycles[-1] + 0.5)
+    ax_k.legend(loc="lower right", fontsize=7, ncol=5)
     fig.suptitle("Closed loop: UPDE network steered by the supervisor")
     fig.tight_layout()
     fig.savefig(path, dpi=110)

@@ -1,17 +1,81 @@
-# Sourced by the test and demo commands: Debian packages and Python packages
-# that building and testing need. Installs only what is missing.
-export PIP_BREAK_SYSTEM_PACKAGES=1
-apt_pkgs=(g++ libtbb-dev libeigen3-dev libicu-dev)
-missing=()
-for p in "${apt_pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+# Sourced by the test and demo commands. Installs the Debian packages that the
+# build needs (only those missing), and keeps the project's Python packages in
+# the virtual environment .venv, so that the system interpreter's packages are
+# never touched. Defines PY (the environment's interpreter) and two functions:
+#   qel_python_packages PKG...   install what is missing of these into .venv
+#   qel_install_module [-DVAR=VALUE...]   build and install the module into .venv,
+#                                         skipped when the installed one is current
+# The module is built in build/venv, which later runs reuse.
+
+qel_root=$PWD
+PY=$qel_root/.venv/bin/python
+export PATH="$qel_root/.venv/bin:$PATH"
+
+qel_apt_install() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   echo "== installing Debian packages: ${missing[*]}"
-  sudo_cmd=()
+  local sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev
+
+if ! python3 -c 'import sys; sys.exit(sys.version_info < (3, 11))'; then
+  echo "error: python3 is $(python3 -V 2>&1); qel_kernel needs Python 3.11 or newer" >&2
+  exit 1
 fi
-python3 -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "cmake>=3.21" ninja "numpy>=1.23" "scipy>=1.10" "pytest>=7" ${QEL_EXTRA_PIP:-}
+
+# A usable environment has an interpreter with pip; Debian's python3 needs its
+# venv package for that.
+if ! "$PY" -m pip --version >/dev/null 2>&1; then
+  rm -rf .venv
+  if ! python3 -m venv .venv >/dev/null 2>&1; then
+    rm -rf .venv
+    qel_apt_install python3-venv
+    python3 -m venv .venv
+  fi
+  echo "== created the virtual environment .venv ($("$PY" -V))"
+fi
+
+qel_python_packages() {
+  # .venv/qel-packages lists the requirements installed so far.
+  local stamp=.venv/qel-packages missing=() r
+  touch "$stamp"
+  for r in "$@"; do
+    grep -qxF -- "$r" "$stamp" || missing+=("$r")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing into .venv: ${missing[*]}"
+  "$PY" -m pip install -q --disable-pip-version-check "${missing[@]}"
+  printf '%s\n' "${missing[@]}" >>"$stamp"
+}
+
+qel_python_packages "scikit-build-core>=0.10" "cmake>=3.21" ninja "numpy>=1.23" "scipy>=1.10" "pytest>=7"
+
+qel_install_module() {
+  # The installed module is current when the sources, the build files, the
+  # cmake definitions and the interpreter are those of the last install.
+  local key defines=() d
+  key=$({ find src -type f -print0 | sort -z | xargs -0 sha256sum
+          sha256sum CMakeLists.txt pyproject.toml
+          "$PY" -VV
+          echo "$@"; } | sha256sum | cut -d' ' -f1)
+  if [ "$(cat .venv/qel_kernel.stamp 2>/dev/null)" = "$key" ] && (cd / && "$PY" -c 'import qel_kernel') 2>/dev/null; then
+    echo "== qel_kernel in .venv is current"
+    return 0
+  fi
+  for d in "$@"; do
+    defines+=("--config-settings=cmake.define.${d#-D}")
+  done
+  echo "== build and install qel_kernel into .venv"
+  rm -f .venv/qel_kernel.stamp
+  "$PY" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
+    --config-settings=build-dir=build/venv "${defines[@]}" .
+  echo "$key" >.venv/qel_kernel.stamp
+}

@@ -1,6 +1,9 @@
 // The module definition and its execution step: every class, then every
-// function, in a fixed order, each listed in __all__.
+// function, in a fixed order, each listed in __all__. Each module object
+// keeps its own classes in its state, so that a second import or a
+// sub-interpreter builds instances of its own classes.
 #include "bindings/frame.hpp"
+#include "engine/util/interrupt.hpp"
 
 namespace qel::py {
 namespace {
@@ -39,7 +42,7 @@ constexpr const char* kFunctionOrder[] = {
     "carrier_decode_rust", "load_hcp_connectome_rust", "identify_frequencies_rust", "koopman_edmd_solve_rust",
 };
 
-static_assert(std::size(kClassOrder) == 22);
+static_assert(std::size(kClassOrder) == kClassSlots);
 static_assert(std::size(kFunctionOrder) == 88);
 
 Module& definitions() {
@@ -53,9 +56,12 @@ Module& definitions() {
             if (!listed) throw std::logic_error("function without a registration slot: " + name);
         }
         for (auto& [name, c] : mod->classes) {
-            bool listed = false;
-            for (const char* n : kClassOrder) listed = listed || name == n;
-            if (!listed || c->basicsize == 0) throw std::logic_error("class without a declaration or slot: " + name);
+            std::size_t slot = kNoSlot;
+            for (std::size_t i = 0; i < kClassSlots; ++i)
+                if (name == kClassOrder[i]) slot = i;
+            if (slot == kNoSlot || c->basicsize == 0)
+                throw std::logic_error("class without a declaration or slot: " + name);
+            *c->index_slot = slot;
         }
         return mod;
     }();
@@ -85,9 +91,30 @@ PyTypeObject* create_type(PyObject* module, ClassDef& c) {
     return reinterpret_cast<PyTypeObject*>(tp);
 }
 
+// Static methods get their class as self, so that what they build is an
+// instance of that module's class.
+void add_static_methods(PyObject* tp, ClassDef& c, PyObject* modname) {
+    if (c.statics.empty()) return;
+    Obj builtins = Obj::check(PyImport_ImportModule("builtins"));
+    Obj staticmethod = Obj::check(PyObject_GetAttrString(builtins.get(), "staticmethod"));
+    for (PyMethodDef& def : c.statics) {
+        Obj fn = Obj::check(PyCFunction_NewEx(&def, tp, modname));
+        Obj sm = Obj::check(PyObject_CallFunctionObjArgs(staticmethod.get(), fn.get(), nullptr));
+        if (PyObject_SetAttrString(tp, def.ml_name, sm.get()) != 0) throw PyErrSet{};
+    }
+}
+
+// Long engine loops ask between iterations; a pending signal (Ctrl-C) stops
+// them with its exception set. Cheap when nothing is pending.
+bool signals_pending() { return PyErr_CheckSignals() != 0; }
+
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+
 int qel_module_exec(PyObject* module) {
     try {
+        qel::interrupt_hook = &signals_pending;
         Module& m = definitions();
+        ModuleState& st = state_of(module);
         Obj all = Obj::check(PyList_New(0));
         if (PyObject_SetAttrString(module, "__all__", all.get()) != 0) throw PyErrSet{};
 
@@ -96,15 +123,15 @@ int qel_module_exec(PyObject* module) {
         Obj warnings = Obj::check(PyImport_ImportModule("warnings"));
         Obj guard = Obj::check(PyObject_CallMethod(warnings.get(), "catch_warnings", nullptr));
         Obj entered = Obj::check(PyObject_CallMethod(guard.get(), "__enter__", nullptr));
-        std::vector<std::pair<const char*, Obj>> types;
+        std::vector<std::pair<std::size_t, Obj>> types;
         bool failed = false;
         try {
             Obj r = Obj::check(
                 PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore", PyExc_DeprecationWarning));
-            for (const char* name : kClassOrder) {
-                auto it = m.classes.find(std::string_view(name));
+            for (std::size_t i = 0; i < kClassSlots; ++i) {
+                auto it = m.classes.find(std::string_view(kClassOrder[i]));
                 if (it == m.classes.end()) continue;
-                types.emplace_back(name, Obj(reinterpret_cast<PyObject*>(create_type(module, *it->second))));
+                types.emplace_back(i, Obj(reinterpret_cast<PyObject*>(create_type(module, *it->second))));
             }
         } catch (PyErrSet&) {
             failed = true;
@@ -116,13 +143,13 @@ int qel_module_exec(PyObject* module) {
         if (failed) throw PyErrSet{};
 
         Obj modname = Obj::check(PyUnicode_FromString("qel_kernel"));
-        for (auto& [name, tp] : types) {
-            PyTypeObject* t = reinterpret_cast<PyTypeObject*>(tp.get());
+        for (auto& [slot, tp] : types) {
             if (PyObject_SetAttrString(tp.get(), "__module__", modname.get()) != 0) throw PyErrSet{};
-            ClassDef& c = *m.classes.find(std::string_view(name))->second;
+            add_static_methods(tp.get(), *m.classes.find(std::string_view(kClassOrder[slot]))->second, modname.get());
             Py_INCREF(tp.get());
-            *c.type_slot = t;
-            add_name(module, all.get(), name, tp.get());
+            Py_XDECREF(reinterpret_cast<PyObject*>(st.types[slot]));
+            st.types[slot] = reinterpret_cast<PyTypeObject*>(tp.get());
+            add_name(module, all.get(), kClassOrder[slot], tp.get());
         }
         for (const char* name : kFunctionOrder) {
             auto it = m.functions.find(std::string_view(name));
@@ -132,7 +159,7 @@ int qel_module_exec(PyObject* module) {
         }
         return 0;
     } catch (...) {
-        map_current_exception();
+        map_current_exception("import qel_kernel");
         return -1;
     }
 }
@@ -142,8 +169,23 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
+// The types refer to the module and the module to its types: the collector
+// must see that cycle.
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+    for (PyTypeObject* t : state_of(module).types) Py_VISIT(t);
+    return 0;
+}
+
+int module_clear(PyObject* module) {
+    for (PyTypeObject*& t : state_of(module).types) Py_CLEAR(t);
+    return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
+
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "qel_kernel", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "qel_kernel", "", sizeof(ModuleState), nullptr, module_slots,
+    module_traverse,       module_clear, module_free,
 };
 
 }  // namespace

@@ -7,12 +7,7 @@ namespace qel::py {
 using swarmalator::Failure;
 using swarmalator::SwarmalatorStepper;
 
-namespace {
-struct PosMsg {
-    static constexpr const char* text = "pos not contiguous";
-};
-using PosCopy = CopiedF64<PosMsg>;
-}  // namespace
+using PosCopy = CopiedF64<"pos not contiguous">;
 
 QEL_BINDINGS(swarmalator) {
     m.cls<SwarmalatorStepper>("PySwarmalatorStepper", "PySwarmalatorStepper(n, dim, dt=0.01)", "",

@@ -33,6 +33,15 @@ struct Accumulator {
         sum_sin += s;
         ++m;
     }
+    // |mean vector| as it is, not capped at 1 (rounding may exceed it); 0.0
+    // for no values.
+    double magnitude() const {
+        if (m == 0) return 0.0;
+        double mf = static_cast<double>(m);
+        double c = sum_cos / mf;
+        double s = sum_sin / mf;
+        return std::sqrt(c * c + s * s);
+    }
     // R = min(1, |mean vector|), NaN kept; psi = atan2(S, C) wrapped.
     OrderParameter finish() const {
         if (m == 0) return {};

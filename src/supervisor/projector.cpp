@@ -10,9 +10,13 @@ double ActionProjector::project(Knob k, double v, double p) const {
     const auto& bounds = value_bounds[static_cast<std::size_t>(k)];
     double lo = bounds ? bounds->first : -kInf;
     double hi = bounds ? bounds->second : kInf;
-    if (hi < lo || std::isnan(lo) || std::isnan(hi) || !std::isfinite(v) || !std::isfinite(p)) return 0.0;
-    // Bounds are ordered and not NaN here, so clamping never makes NaN; equal
-    // infinite bounds pin the knob at that infinity.
+    // Equal infinite bounds would pin the knob at an infinity: like every other
+    // unusable interval they give 0.0, so the result is always finite.
+    if (hi < lo || std::isnan(lo) || std::isnan(hi) || (lo == hi && std::isinf(lo)) || !std::isfinite(v) ||
+        !std::isfinite(p))
+        return 0.0;
+    // Bounds are ordered, not NaN and not one infinite point here, so clamping
+    // never makes NaN or an infinity.
     auto clamp = [&](double x) {
         double m = x < lo ? lo : x;
         return m > hi ? hi : m;

@@ -19,8 +19,9 @@ struct ActionProjector {
     void set_rate_limit(Knob k, double r) { rate_limits[static_cast<std::size_t>(k)] = r; }
     void set_bounds(Knob k, double lo, double hi) { value_bounds[static_cast<std::size_t>(k)] = {lo, hi}; }
 
-    // Never NaN: unusable bounds or a non-finite value or previous value give
-    // 0.0, an unusable rate holds the previous value (clamped).
+    // Always finite: unusable bounds (inverted, NaN, or one infinite point) or
+    // a non-finite value or previous value give 0.0, an unusable rate holds
+    // the previous value (clamped).
     double project(Knob k, double value, double previous) const;
 };
 

@@ -2,6 +2,7 @@
 // them into Python exceptions.
 #pragma once
 #include <cstdint>
+#include <source_location>
 #include <string>
 
 #include "types/result.hpp"
@@ -32,9 +33,19 @@ struct QelError {
     std::string debug() const;
 };
 
-// A failure reported as a ValueError with the bare message (no prefix).
+// A failure reported with the bare message (no prefix): a ValueError, or, when
+// `internal` is set, the module's internal-error exception (an input shorter
+// than a function reads, a size that cannot be allocated, a stepper that a run
+// function could not build).
 struct PlainError {
     std::string message;
+    bool internal = false;
+    std::source_location where = {};  // of an internal error, for the failure report
+
+    static PlainError value_error(std::string m) { return {std::move(m), false}; }
+    static PlainError internal_error(std::string m, std::source_location w = std::source_location::current()) {
+        return {std::move(m), true, w};
+    }
 };
 
 template <class T>

@@ -1,4 +1,5 @@
 """The module frame: import, registration, argument matching and conversion."""
+import importlib.util
 import inspect
 import os
 import subprocess
@@ -8,20 +9,6 @@ import numpy as np
 import pytest
 
 import qel_kernel as qk
-
-CLASS_ORDER = [
-    "PyUPDEStepper", "PySheafUPDEStepper", "PyActiveInferenceAgent", "PyInertialStepper",
-    "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper", "PySimplicialStepper",
-    "PySparseUPDEStepper", "PyCouplingBuilder", "PyRegimeManager", "PyCoherenceMonitor",
-    "PyBoundaryObserver", "PyImprintModel", "PyActionProjector", "PyPhaseQualityScorer",
-    "PyLagModel", "PySupervisorPolicy", "PyStuartLandauStepper", "PyPetriNet", "PyRuleEngine",
-    "PyLIFEnsemble",
-]
-# Names this module provides today; the other slots belong to later subsystems.
-PRESENT_FUNCTIONS = [
-    "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
-]
 
 
 def test_import_is_clean_and_lazy():
@@ -44,52 +31,31 @@ def test_only_init_symbol_exported():
     assert names == ["PyInit_qel_kernel"]
 
 
-def test_all_follows_registration_order():
+def test_all_lists_every_name_once_classes_first():
     names = qk.__all__
     assert len(names) == len(set(names))
-    classes = [n for n in names if n.startswith("Py")]
-    funcs = [n for n in names if not n.startswith("Py")]
-    assert names == classes + funcs
-    assert classes == [c for c in CLASS_ORDER if c in classes]
-    assert set(CLASS_ORDER) - set(classes) == {
-        "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
-        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
-    }
-    assert funcs == PRESENT_FUNCTIONS
-    for n in names:
-        assert getattr(qk, n) is not None
-    public = {n for n in dir(qk) if not n.startswith("_")}
-    assert public == set(names)
+    kinds = [isinstance(getattr(qk, n), type) for n in names]
+    assert kinds == sorted(kinds, reverse=True)
+    assert {n for n in dir(qk) if not n.startswith("_")} == set(names)
 
 
+# One of each form: defaults of every literal kind, a constructor, a method, a static method.
 SIGNATURES = {
-    "order_parameter": "(phases)",
-    "plv": "(phases_a, phases_b)",
-    "compute_layer_coherence_rust": "(phases, indices)",
-    "layer_coherence": "(phases, indices)",
-    "reduce_coupling_rust": "(knm, reduction_factor)",
-    "spatial_modulate_rust": "(knm, positions, n, dim, k_base, decay_form_code, decay_exponent, "
-    "decay_length_scale, epsilon)",
     "detect_regimes_rust": "(r, sync_threshold=0.7, desync_threshold=0.3)",
     "PyUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
-    "PySheafUPDEStepper": "(n, d, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
-    "PySparseUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
-    "PyActiveInferenceAgent": "(n_hidden=4, target_r=0.5, lr=1.0)",
     "PyCouplingBuilder": "()",
-    "PyRegimeManager": "(hysteresis=0.05, cooldown_steps=10, hysteresis_hold_steps=0)",
-    "PyCoherenceMonitor": "(good_layers, bad_layers)",
-    "PyBoundaryObserver": "()",
-    "PyImprintModel": "(n, decay_rate, saturation)",
-    "PyActionProjector": "(rate_limits, value_bounds)",
-    "PySupervisorPolicy": "(hysteresis=0.05, cooldown_steps=10)",
-    "PyPetriNet": "(places, transitions)",
-    "PyRuleEngine": "(rules)",
+    "PyUPDEStepper.set_plasticity": "(self, /, lr, decay=0.0, modulator=1.0)",
+    "PyLagModel.zeros": "(n)",
+    "PyRuleEngine.evaluate_state": "(self, /, regime, layer_rs, good_layers, bad_layers, extra=None)",
 }
 
 
 @pytest.mark.parametrize("name", sorted(SIGNATURES))
 def test_text_signatures(name):
-    assert str(inspect.signature(getattr(qk, name))) == SIGNATURES[name]
+    obj = qk
+    for part in name.split("."):
+        obj = getattr(obj, part)
+    assert str(inspect.signature(obj)) == SIGNATURES[name]
 
 
 def test_function_objects():
@@ -285,3 +251,98 @@ def test_float_sequence_from_arrays():
     with pytest.raises(TypeError) as e:
         qk.spatial_modulate_rust(knm.ravel(), np.array(["a", "b", "c", "d"]), *args)
     assert e.value.__notes__ == ["while processing 'positions'"]
+
+
+def fresh_module():
+    """A second module object from the same shared library, with its own classes."""
+    spec = importlib.util.find_spec("qel_kernel")
+    mod = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(mod)
+    return mod
+
+
+def test_each_module_builds_its_own_classes():
+    other = fresh_module()
+    assert other is not qk and other.PyLagModel is not qk.PyLagModel
+    for mod in (qk, other, qk):
+        lag = mod.PyLagModel.zeros(2)
+        assert type(lag) is mod.PyLagModel and lag.n == 2
+        assert type(mod.PyLagModel.estimate([0.0, 1.0, 1.0, 0.0], 2, 1.0)) is mod.PyLagModel
+        assert type(lag.zeros(1)) is mod.PyLagModel
+    assert isinstance(other.PyUPDEStepper(2), other.PyUPDEStepper)
+
+
+def test_a_sub_interpreter_keeps_its_classes_to_itself():
+    if importlib.util.find_spec("_xxsubinterpreters") is None:
+        pytest.skip("no sub-interpreters in this Python")
+    code = (
+        "import _xxsubinterpreters as si, qel_kernel as qk\n"
+        "interp = si.create()\n"
+        "si.run_string(interp, 'import qel_kernel as qk\\n"
+        "assert type(qk.PyLagModel.zeros(3)) is qk.PyLagModel')\n"
+        "si.destroy(interp)\n"
+        "assert type(qk.PyLagModel.zeros(3)) is qk.PyLagModel\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+
+
+def test_instances_made_without_the_constructor_are_refused():
+    # Python code can replace __new__ (the types are mutable); an instance
+    # whose engine object was never built must refuse every method, getter
+    # and setter rather than hand the engine an empty object.
+    mod = fresh_module()  # its classes may be spoilt without harm
+    reached = set()
+    for name in mod.__all__:
+        cls = getattr(mod, name)
+        if not isinstance(cls, type):
+            continue
+        cls.__new__ = lambda c, *a, **k: object.__new__(c)
+        obj = cls()
+        assert type(obj) is cls
+        for attr, member in vars(cls).items():
+            if attr.startswith("_") or isinstance(member, staticmethod):
+                continue
+            calls = []
+            if inspect.isgetsetdescriptor(member):
+                calls.append(lambda: getattr(obj, attr))
+                calls.append(lambda: setattr(obj, attr, 0.5))
+            else:
+                n = len(inspect.signature(member).parameters) - 1
+                calls.append(lambda: getattr(obj, attr)(*[None] * n))
+            for call in calls:
+                try:
+                    call()
+                except AttributeError as e:  # a property without a setter
+                    assert "not writable" in str(e)
+                except TypeError as e:
+                    assert str(e) == f"this {name} object was never initialised: it was made without its constructor"
+                    reached.add((name, attr))
+                else:
+                    pytest.fail(f"{name}.{attr} ran on an instance that was never built")
+    assert ("PyUPDEStepper", "run_moving_frame_schedule") in reached
+    assert ("PyActiveInferenceAgent", "target_r") in reached
+    assert len(reached) >= 30
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: qk.PyCoherenceMonitor({}, []), "expected a sequence of int, got dict"),
+        (lambda: qk.PyRegimeManager().evaluate([0.5], {"a": 1}), "expected a sequence of str, got dict"),
+        (lambda: qk.PyRuleEngine([["r"]]), "expected a tuple of 7 items, got list"),
+        (lambda: qk.PyActionProjector([], {}), "expected a dict of str to float, got list"),
+        (lambda: qk.PyUPDEStepper(2, method=1), "expected str, got int"),
+        (lambda: qk.plv([0.0], z3), "expected a one-dimensional float64 NumPy array, got list"),
+    ],
+)
+def test_conversion_messages_say_what_was_expected(call, message):
+    with pytest.raises(TypeError) as e:
+        call()
+    assert str(e.value) == message
+
+
+def test_memory_error_says_what_failed():
+    with pytest.raises(MemoryError) as e:
+        qk.PyUPDEStepper(10**12)
+    assert "PyUPDEStepper" in str(e.value)

@@ -29,26 +29,26 @@ def test_worked_examples(rate, bounds, value, previous, expected):
     assert got == ref.project(rate, bounds, value, previous)
 
 
-@pytest.mark.parametrize("rate", [None, 0.1, NAN])
-@pytest.mark.parametrize("pin", [INF, -INF])
-@pytest.mark.parametrize("value, previous", [(0.0, 0.0), (1e308, -1e308)])
-def test_equal_infinite_bounds_pin_the_knob_there(rate, pin, value, previous):
-    # A one-point interval at infinity projects every value onto that point.
-    assert projector(rate, (pin, pin)).project("K", value, previous) == pin
+def expected(rate, bounds, v, p):
+    # A one-point interval at an infinity is as unusable as an inverted one.
+    if bounds is not None and bounds[0] == bounds[1] and math.isinf(bounds[0]):
+        return 0.0
+    return ref.project(rate, bounds, v, p)
 
 
 def test_matches_reference_on_a_grid():
-    # Degenerate cases included: inverted or NaN bounds, non-finite values give 0.0.
-    values = [-2.0, -0.3, 0.0, 0.05, 0.5, 0.95, 1.0, 1.7, -INF, INF, NAN]
-    rates = [None, 0.0, 0.1, 0.45, 2.0, -0.1, NAN]
+    # Degenerate cases included: inverted, NaN or infinite one-point bounds and non-finite values give 0.0;
+    # the largest values and rates must not overflow to an infinite result.
+    values = [-2.0, -0.3, 0.0, 0.05, 0.5, 0.95, 1.0, 1.7, -1.7e308, 1.7e308, -INF, INF, NAN]
+    rates = [None, 0.0, 0.1, 0.45, 2.0, 1e308, -0.1, NAN]
     bounds = [None, (0.0, 1.0), (-1.0, -0.5), (0.5, 0.5), (0.2, -INF), (-INF, 0.3), (1.0, 0.0), (NAN, 1.0),
-              (0.0, NAN)]
+              (0.0, NAN), (INF, INF), (-INF, -INF), (1e308, INF), (-INF, -1e308)]
     for rate, b in itertools.product(rates, bounds):
         p = projector(rate, b, knob="Psi")
         for v, prev in itertools.product(values, values):
             got = p.project("Psi", v, prev)
-            assert got == ref.project(rate, b, v, prev)
-            assert not math.isnan(got)
+            assert got == expected(rate, b, v, prev)
+            assert math.isfinite(got)
 
 
 def test_tables_are_per_knob():

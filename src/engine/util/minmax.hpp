@@ -15,4 +15,14 @@ inline double nan_max(double a, double b) {
     return b > a ? b : a;
 }
 
+// max(0, x) as std::max(0.0, x) gives it (NaN and -0.0 give +0.0), without a
+// branch: where the sign of x is random, a mispredicted branch costs more than
+// the arithmetic around it.
+inline double positive_part(double x) {
+    typedef double v2 __attribute__((vector_size(16)));
+    const v2 v = {x, x};
+    const v2 r = v > 0.0 ? v : v2{};
+    return r[0];
+}
+
 }  // namespace qel

@@ -48,3 +48,16 @@ void for_each_index(std::size_t n, F&& f) {
 }
 
 }  // namespace qel::pool
+
+// The number of worker threads that pool loops run on (at least 1), for loops
+// whose split the caller fixes by the pool's size.
+#include <tbb/task_arena.h>
+
+namespace qel::pool {
+
+inline std::size_t worker_count() {
+    const int n = tbb::this_task_arena::max_concurrency();
+    return n < 1 ? std::size_t{1} : static_cast<std::size_t>(n);
+}
+
+}  // namespace qel::pool

@@ -21,7 +21,7 @@ struct StepperSettings {
 // S::create(sizes..., config). An unknown method is refused before anything
 // else, with its text unchanged and no prefix.
 template <class S, class... Sizes>
-QelResult<S> make_stepper(const StepperSettings& s, Sizes... sizes) {
+auto make_stepper(const StepperSettings& s, Sizes... sizes) {
     auto method = parse_method(s.method);
     if (!method) raise_value_error(text::cat("unknown method: ", s.method));
     return S::create(sizes..., IntegrationConfig{s.dt, s.atol, s.rtol, s.n_substeps, *method});

@@ -8,6 +8,7 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -15,13 +16,7 @@ namespace qel::upde {
 
 namespace {
 
-struct Drive {
-    bool on = false;
-    double zs = 0.0, zc = 0.0;  // zeta sin psi, zeta cos psi
-};
-
-// zeta sin(psi - theta_i) written as cos(theta_i) zs - sin(theta_i) zc.
-inline double drive_term(const Drive& d, double s, double c) { return c * d.zs - s * d.zc; }
+using kit::Drive;
 
 // Two lanes of doubles; lane-wise + and * round exactly like the scalar ones.
 typedef double v2 __attribute__((vector_size(16)));
@@ -45,13 +40,13 @@ struct Rows {
         double s = 0.0;
         for (std::size_t j = 0; j < n; ++j) s = s + std::sin((theta[j] - ti) - a[j]) * k[j];
         double o = s + omegas[i];
-        if (drive.on) o = o + drive_term(drive, sin_t[i], cos_t[i]);
+        if (drive.on) o = o + drive.term(sin_t[i], cos_t[i]);
         out[i] = o;
     }
 
     void fast_finish(std::size_t i, double S, double C) const {
         double o = (S * cos_t[i] - C * sin_t[i]) + omegas[i];
-        if (drive.on) o = drive_term(drive, sin_t[i], cos_t[i]) + o;
+        if (drive.on) o = drive.term(sin_t[i], cos_t[i]) + o;
         out[i] = o;
     }
 
@@ -84,8 +79,10 @@ struct Rows {
     }
 
     // Eight interleaved partial sums (column j feeds partial j mod 8), added
-    // 0..7, then the n mod 8 tail columns in order. The partials are held as
-    // four two-lane vectors.
+    // 0..7, then the n mod 8 tail columns in order: the order of
+    // kit::sum_interleaved8, here with the partials held as four two-lane
+    // vectors fed by adjacent columns (a quarter faster than the kit's
+    // generic form with (S, C) lanes, same bits).
     void fast_blocked(std::size_t i) const {
         const double* k = knm + i * n;
         v2 ps[4] = {}, pc[4] = {};
@@ -115,18 +112,6 @@ struct Rows {
     }
 };
 
-// "expected {n*n}={n}*{n}, ..." needs n*n even when it does not fit in 64 bits.
-std::string square_text(std::size_t n) {
-    unsigned __int128 v = static_cast<unsigned __int128>(n) * n;
-    if (v == 0) return "0";
-    std::string s;
-    while (v != 0) {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    }
-    return s;
-}
-
 }  // namespace
 
 void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
@@ -137,7 +122,7 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_theta[j], &cos_theta[j]);
     Rows rows{n,           phases.data(), sin_theta.data(), cos_theta.data(), omegas.data(),
               knm.data(),  alpha.data(),  out.data(),       Drive{}};
-    if (zeta != 0.0) rows.drive = Drive{true, zeta * std::sin(psi), zeta * std::cos(psi)};
+    rows.drive = Drive::of(zeta, psi);
 
     if (n < kParallelMinN) {
         if (all_alpha_zero) {
@@ -171,7 +156,7 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn || alpha.size() != *nn)
-        return QelError::invalid_dimension(text::cat("expected ", square_text(n), "=", n, "*", n,
+        return QelError::invalid_dimension(text::cat("expected ", kit::square_text(n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
     if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
     CouplingScan scan;

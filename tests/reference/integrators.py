@@ -64,11 +64,11 @@ def dopri_stages(f, y, h, slope_first=False):
 
 
 @np.errstate(over="ignore", invalid="ignore")
-def dopri_single_step(f, y, last_dt, dt, atol, rtol):
+def dopri_single_step(f, y, last_dt, dt, atol, rtol, slope_first=False):
     """At most four attempts from last_dt with the max-norm error; returns (y5, new last_dt, [(h, err), ...])."""
     h, log = last_dt, []
     for attempt in range(1, 5):
-        ks, y5 = dopri_stages(f, y, h)
+        ks, y5 = dopri_stages(f, y, h, slope_first)
         y4 = weighted(B4, ks) * h + y
         big = np.where(np.isnan(np.abs(y5)), np.abs(y), np.maximum(np.abs(y), np.abs(y5)))
         ratios = np.abs(y5 - y4) / (atol + rtol * big)

@@ -39,6 +39,9 @@ public:
     // all zero-filled in one block. Throws std::bad_alloc when the block cannot
     // be had or its size does not fit.
     Status init(const IntegrationConfig& config, std::size_t state_len, std::initializer_list<ScratchView> own) {
+        return init(config, state_len, std::span<const ScratchView>(own.begin(), own.size()));
+    }
+    Status init(const IntegrationConfig& config, std::size_t state_len, std::span<const ScratchView> own) {
         if (Status st = config.validate(); !st) return st;
         std::size_t total = 0;
         auto grow = [&](std::size_t count, std::size_t len) {
@@ -72,11 +75,13 @@ public:
     // One step of the configured method: n_substeps Euler or RK4 substeps of
     // dt / n_substeps, or one adaptive Dormand-Prince step from last_dt
     // (integrators::dopri_adaptive_step). Cannot fail.
+    // `scaling` is how the model forms the second Dormand-Prince stage.
     template <class F>
-    void advance(F&& f, std::span<double> y) {
+    void advance(F&& f, std::span<double> y,
+                 integrators::StageScaling scaling = integrators::StageScaling::StepFirst) {
         if (config_.method == IntegrationMethod::RK45)
             integrators::dopri_adaptive_step(f, y, last_dt_, config_.dt, config_.atol, config_.rtol,
-                                             dopri_buffers());
+                                             dopri_buffers(), scaling);
         else
             substeps(f, y);
     }
@@ -88,11 +93,12 @@ public:
         if (config_.method == IntegrationMethod::Euler) {
             for (std::uint32_t s = 0; s < config_.n_substeps; ++s) integrators::euler_substep(f, y, deriv_, h);
         } else {
-            const integrators::Rk4Buffers b{k1_, k2_, k3_, k4_, stage_};
+            const integrators::Rk4Buffers b = rk4_buffers();
             for (std::uint32_t s = 0; s < config_.n_substeps; ++s) integrators::rk4_substep(f, y, b, h);
         }
     }
 
+    integrators::Rk4Buffers rk4_buffers() const { return {k1_, k2_, k3_, k4_, stage_}; }
     integrators::DopriBuffers dopri_buffers() const {
         return {k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_};
     }

@@ -1,0 +1,320 @@
+// What the extended phase steppers (Stuart-Landau, inertial, hypergraph,
+// simplicial, splitting, delayed, torus, swarmalator) share on top of the
+// stepper core (stepper_core.hpp: configuration, last_dt, scratch, Euler, RK4
+// and Dormand-Prince over a state of any length).
+//
+//   Errors       StepperError (a QelError, or an InternalError such as
+//                "capacity overflow"); run_failure() turns a stepper's error
+//                into what a module run function raises: "stepper init
+//                failed: " + QelError::debug().
+//   Sizes        value_count(a, b): a*b as a buffer length, "capacity
+//                overflow" when it overflows or reaches 2^60 values.
+//   Construction construct(core, n, config, state_width, {{&view, width}, ..}):
+//                n == 0, then config.validate(), then every buffer below 2^60
+//                values, then the core's zero-filled block; dt_config(dt) is
+//                the configuration of the steppers that take only dt.
+//   Checks       check_phase_lengths / check_matrix_lengths (the two shared
+//                length messages), check_finite(message, arrays, scalars).
+//   Coupling     all_alpha_zero(alpha) (the zero-lag flag), Drive (the drive
+//                factors), the row sums in three orders (sum_plain,
+//                sum_blocks8, sum_interleaved8) and pairwise_row() built on
+//                them, rows_on_pool() (the pool loop over rows).
+//   Results      wrap_phase / wrap_phases (wrap.hpp), Trajectory (a flat
+//                time-major record of rows, reserved up front).
+#pragma once
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "engine/util/checked.hpp"
+#include "engine/util/finite.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/stepper_core.hpp"
+#include "engine/util/wrap.hpp"
+#include "types/config.hpp"
+#include "types/error.hpp"
+#include "types/failure.hpp"
+#include "types/format.hpp"
+
+namespace qel::kit {
+
+// ---------------------------------------------------------------------------
+// Errors.
+
+// A stepper's constructor fails with a QelError (n == 0, the configuration)
+// or an InternalError ("capacity overflow").
+using StepperError = std::variant<QelError, InternalError>;
+template <class T>
+using StepperResult = Result<T, StepperError>;
+
+// The module run functions report every stepper error as an internal error:
+// "stepper init failed: InvalidDimension(\"n must be > 0\")". Internal errors
+// pass unchanged.
+inline InternalError run_failure(const QelError& e,
+                                 std::source_location where = std::source_location::current()) {
+    return InternalError("stepper init failed: " + e.debug(), where);
+}
+inline InternalError run_failure(const StepperError& e,
+                                 std::source_location where = std::source_location::current()) {
+    if (const QelError* q = std::get_if<QelError>(&e)) return run_failure(*q, where);
+    return std::get<InternalError>(e);
+}
+
+// ---------------------------------------------------------------------------
+// Sizes.
+
+// Buffers of this many 64-bit values or more are never allocated.
+inline constexpr std::size_t kMaxValues = std::size_t{1} << 60;
+
+// a*b as the length of one buffer; "capacity overflow" when the product
+// overflows or reaches kMaxValues.
+inline Result<std::size_t, InternalError> value_count(std::size_t a, std::size_t b = 1,
+                                                      std::source_location where = std::source_location::current()) {
+    auto v = checked_mul(a, b);
+    if (!v || *v >= kMaxValues) return InternalError("capacity overflow", where);
+    return *v;
+}
+
+// n*n in decimal, also where it does not fit in 64 bits (a length message
+// names it; no length can equal it then).
+inline std::string square_text(std::size_t n) {
+    unsigned __int128 v = static_cast<unsigned __int128>(n) * n;
+    if (v == 0) return "0";
+    std::string s;
+    while (v != 0) {
+        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+        v /= 10;
+    }
+    return s;
+}
+
+// len == n*n, false when n*n overflows.
+inline bool is_square_len(std::size_t len, std::size_t n) {
+    auto nn = checked_mul(n, n);
+    return nn && *nn == len;
+}
+
+// ---------------------------------------------------------------------------
+// Construction.
+
+// A stepper's own scratch view: width values per oscillator.
+struct PerOscillator {
+    std::span<double>* view;
+    std::size_t width;
+};
+
+// The configuration of the steppers that take only dt from their caller.
+inline IntegrationConfig dt_config(double dt) {
+    return IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler};
+}
+
+// n == 0 ("n must be > 0"), then config.validate() (its InvalidConfig), then
+// "capacity overflow" when the state (state_width * n values) or any own view
+// would hold 2^60 values or more; then the core's zero-filled scratch, the
+// integrators' buffers of state_width * n values and the views. A block that
+// cannot be had throws std::bad_alloc.
+inline Result<void, StepperError> construct(StepperCore& core, std::size_t n, const IntegrationConfig& config,
+                                            std::size_t state_width, std::initializer_list<PerOscillator> own,
+                                            std::source_location where = std::source_location::current()) {
+    if (n == 0) return StepperError(QelError::invalid_dimension("n must be > 0"));
+    if (Status st = config.validate(); !st) return StepperError(std::move(st).error());
+    auto state_len = value_count(state_width, n, where);
+    if (!state_len) return StepperError(std::move(state_len).error());
+    std::vector<ScratchView> views;
+    views.reserve(own.size());
+    for (const PerOscillator& v : own) {
+        auto len = value_count(v.width, n, where);
+        if (!len) return StepperError(std::move(len).error());
+        views.push_back({v.view, len.value()});
+    }
+    // The core's block is the sum of the buffers; a sum too large for memory is bad_alloc there.
+    if (Status st = core.init(config, state_len.value(), std::span<const ScratchView>(views)); !st)
+        return StepperError(std::move(st).error());
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// Checks of a step's inputs. Lengths come before finiteness.
+
+// "expected phases and omegas length {n}, got {phases}/{omegas}".
+inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {
+    if (n_phases == n && n_omegas == n) return {};
+    return QelError::invalid_dimension(
+        text::cat("expected phases and omegas length ", n, ", got ", n_phases, "/", n_omegas));
+}
+
+// "expected knm/alpha length {n*n} got {knm}/{alpha}".
+inline Status check_matrix_lengths(std::size_t n, std::size_t n_knm, std::size_t n_alpha) {
+    if (is_square_len(n_knm, n) && is_square_len(n_alpha, n)) return {};
+    return QelError::invalid_dimension(
+        text::cat("expected knm/alpha length ", square_text(n), " got ", n_knm, "/", n_alpha));
+}
+
+// Every value of every array and every scalar finite, else IntegrationDiverged
+// with the model's message ("stuart-landau inputs contain NaN/Inf"), which
+// does not say which value failed.
+inline Status check_finite(std::string_view message, std::initializer_list<std::span<const double>> arrays,
+                           std::initializer_list<double> scalars = {}) {
+    bool ok = true;
+    for (double s : scalars) ok = ok && std::isfinite(s);
+    for (std::span<const double> a : arrays) ok = ok && all_finite(a);
+    if (ok) return {};
+    return QelError::integration_diverged(std::string(message));
+}
+
+// ---------------------------------------------------------------------------
+// Coupling.
+
+// The zero-lag flag: every lag compares equal to 0.0 (-0.0 included; a NaN
+// does not; an empty alpha does).
+inline bool all_alpha_zero(std::span<const double> alpha) { return scan_finite_zero(alpha).zero; }
+
+// zeta sin(psi - theta_i), formed as c_i (zeta sin psi) - s_i (zeta cos psi)
+// from one sine and cosine of psi. Off when zeta == 0.0 (-0.0 too; a NaN zeta
+// is on), and then psi is not looked at.
+struct Drive {
+    bool on = false;
+    double zs = 0.0, zc = 0.0;  // zeta sin psi, zeta cos psi
+
+    static Drive of(double zeta, double psi) {
+        if (zeta == 0.0) return {};
+        return {true, zeta * std::sin(psi), zeta * std::cos(psi)};
+    }
+    double term(double s, double c) const { return c * zs - s * zc; }
+};
+
+// Row sums of term(j) for j = 0 .. n-1 in the three orders the models fix.
+// Acc is double, or any value type with + and a zero value Acc{} (a vector
+// of lanes sums several quantities side by side, each in the same order).
+
+// Index order from zero: ((0 + t0) + t1) + ...
+template <class Acc, class Term>
+inline Acc sum_plain(std::size_t n, Term&& term) {
+    Acc s{};
+    for (std::size_t j = 0; j < n; ++j) s = s + term(j);
+    return s;
+}
+
+// Blocks of eight columns: each whole block summed in column order from its
+// first term, the block sum added to the total (from zero); then the n mod 8
+// remaining terms added one at a time.
+template <class Acc, class Term>
+inline Acc sum_blocks8(std::size_t n, Term&& term) {
+    Acc s{};
+    const std::size_t body = n - n % 8;
+    for (std::size_t j = 0; j < body; j += 8) {
+        Acc b = term(j);
+        for (std::size_t m = 1; m < 8; ++m) b = b + term(j + m);
+        s = s + b;
+    }
+    for (std::size_t j = body; j < n; ++j) s = s + term(j);
+    return s;
+}
+
+// Eight interleaved partials: partial l takes the terms j = l, l + 8, ...
+// below the largest multiple of 8 not above n; the partials are added to zero
+// in order 0 to 7, then the n mod 8 remaining terms one at a time.
+template <class Acc, class Term>
+inline Acc sum_interleaved8(std::size_t n, Term&& term) {
+    Acc p[8] = {};
+    const std::size_t body = n - n % 8;
+    for (std::size_t j = 0; j < body; j += 8)
+        for (std::size_t l = 0; l < 8; ++l) p[l] = p[l] + term(j + l);
+    Acc s{};
+    for (std::size_t l = 0; l < 8; ++l) s = s + p[l];
+    for (std::size_t j = body; j < n; ++j) s = s + term(j);
+    return s;
+}
+
+enum class SumOrder : std::uint8_t { Plain, Blocks8, Interleaved8 };
+
+
+// The order chosen at compile time: row_sum<SumOrder::Plain, double>(n, term).
+template <SumOrder Order, class Acc, class Term>
+inline Acc row_sum(std::size_t n, Term&& term) {
+    if constexpr (Order == SumOrder::Blocks8)
+        return sum_blocks8<Acc>(n, term);
+    else if constexpr (Order == SumOrder::Interleaved8)
+        return sum_interleaved8<Acc>(n, term);
+    else
+        return sum_plain<Acc>(n, term);
+}
+
+// The pairwise coupling term of one row,
+//   P_i = sum_j K_ij sin(theta_j - theta_i - alpha_ij)   (no 1/n, j = i included),
+// on the general path with one sine per pair of ((theta_j - theta_i) -
+// alpha_ij), on the zero-lag path as (s_j c_i - c_j s_i) K_ij from the caches.
+struct Pairwise {
+    std::size_t n = 0;
+    const double* theta = nullptr;
+    const double* sin_c = nullptr;  // sin(theta_j)
+    const double* cos_c = nullptr;  // cos(theta_j)
+    const double* knm = nullptr;    // n*n, row-major
+    const double* alpha = nullptr;  // n*n, row-major; unused on the zero-lag path
+
+    double fast_term(std::size_t i, std::size_t j) const {
+        return (sin_c[j] * cos_c[i] - cos_c[j] * sin_c[i]) * knm[i * n + j];
+    }
+    double general_term(std::size_t i, std::size_t j) const {
+        return knm[i * n + j] * std::sin((theta[j] - theta[i]) - alpha[i * n + j]);
+    }
+};
+
+template <SumOrder Order = SumOrder::Plain>
+inline double pairwise_row(const Pairwise& p, std::size_t i, bool zero_lag) {
+    const double* sc = p.sin_c;
+    const double* cc = p.cos_c;
+    const double* k = p.knm + i * p.n;
+    const double si = sc[i], ci = cc[i];
+    if (zero_lag)
+        return row_sum<Order, double>(p.n, [&](std::size_t j) { return (sc[j] * ci - cc[j] * si) * k[j]; });
+    const double* a = p.alpha + i * p.n;
+    const double ti = p.theta[i];
+    return row_sum<Order, double>(p.n, [&](std::size_t j) { return k[j] * std::sin((p.theta[j] - ti) - a[j]); });
+}
+
+// Rows of a derivative: row(i) for i in [0, n), each row by one worker, on
+// the pool in fixed chunks (a network of one chunk stays on the calling
+// thread and pays no dispatch). Rows write only their own outputs.
+inline constexpr std::size_t kRowChunk = 64;
+template <class Row>
+inline void rows_on_pool(std::size_t n, Row&& row) {
+    pool::for_chunks(n, kRowChunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) row(i);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Results.
+
+// A flat time-major record: row t of width values at t*width. Reserved for
+// every row up front, so that a run too long to record fails before its
+// first step.
+class Trajectory {
+public:
+    // "capacity overflow" when rows * width overflows or reaches 2^60 values;
+    // std::bad_alloc when the memory cannot be had.
+    static Result<Trajectory, InternalError> reserve(std::size_t rows, std::size_t width,
+                                                     std::source_location where = std::source_location::current()) {
+        auto len = value_count(rows, width, where);
+        if (!len) return std::move(len).error();
+        Trajectory t;
+        t.values_.reserve(len.value());
+        return t;
+    }
+    void push(std::span<const double> row) { values_.insert(values_.end(), row.begin(), row.end()); }
+    std::vector<double> take() { return std::move(values_); }
+
+private:
+    Trajectory() = default;
+    std::vector<double> values_;
+};
+
+}  // namespace qel::kit

@@ -12,8 +12,7 @@ using PosCopy = CopiedF64<"pos not contiguous">;
 QEL_BINDINGS(swarmalator) {
     m.cls<SwarmalatorStepper>("PySwarmalatorStepper", "PySwarmalatorStepper(n, dim, dt=0.01)", "",
                               [](std::uint64_t n, std::uint64_t dim, double dt) {
-                                  return SwarmalatorStepper::create(
-                                      n, dim, IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler});
+                                  return SwarmalatorStepper::create(n, dim, kit::dt_config(dt));
                               })
         .method("step", "step($self, pos, phases, omegas, a, b, j, k)",
                 "One Euler step. Returns (pos, phases) as new numpy arrays.",

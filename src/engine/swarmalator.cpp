@@ -4,7 +4,6 @@
 #include <optional>
 #include <utility>
 
-#include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
@@ -15,13 +14,6 @@ namespace qel::swarmalator {
 namespace {
 
 constexpr double kEps = 1e-6;
-constexpr std::size_t kMaxValues = std::size_t{1} << 60;
-
-// count values of 64 bits, unless that overflows or reaches 2^60.
-std::optional<std::size_t> capacity(std::optional<std::size_t> count) {
-    if (!count || *count >= kMaxValues) return std::nullopt;
-    return count;
-}
 
 // What one interaction pass reads and writes. Row i writes only dpos row i
 // and dphase[i]; every sum runs over m in ascending order on one thread.
@@ -97,18 +89,11 @@ struct Pass {
 
 Result<SwarmalatorStepper, Failure> SwarmalatorStepper::create(std::size_t n, std::size_t dim,
                                                                const IntegrationConfig& config) {
-    if (n == 0) return Failure{QelError::invalid_dimension("n must be > 0")};
-    if (Status st = config.validate(); !st) return Failure{std::move(st).error()};
-    // dpos (n*dim), dphase and the two caches (n each).
-    auto n_dim = capacity(checked_mul(n, dim));
-    auto three_n = n_dim ? checked_mul(n, 3) : std::nullopt;
-    if (!capacity(three_n ? checked_add(*n_dim, *three_n) : std::nullopt))
-        return Failure{InternalError("capacity overflow")};
     SwarmalatorStepper s;
-    if (Status st = s.core_.init(config, 0,
-                                 {{&s.sin_cache_, n}, {&s.cos_cache_, n}, {&s.dpos_, *n_dim}, {&s.dphase_, n}});
-        !st)
-        return Failure{std::move(st).error()};
+    // No integrator state: the step is its own Euler update.
+    auto built = kit::construct(s.core_, n, config, 0,
+                                {{&s.sin_cache_, 1}, {&s.cos_cache_, 1}, {&s.dpos_, dim}, {&s.dphase_, 1}});
+    if (!built) return std::move(built).error();
     s.n_ = n;
     s.dim_ = dim;
     return s;
@@ -123,9 +108,9 @@ Result<void, Failure> SwarmalatorStepper::step(std::span<double> pos, std::span<
         return Failure{QelError::invalid_dimension(text::cat("expected pos=", n_dim, ", phases=", n, ", omegas=", n,
                                                              "; got pos=", pos.size(), ", phases=", phases.size(),
                                                              ", omegas=", omegas.size()))};
-    const double params[] = {a, b, j, k};
-    if (!all_finite(pos) || !all_finite(phases) || !all_finite(omegas) || !all_finite(params))
-        return Failure{QelError::integration_diverged("swarmalator inputs contain NaN/Inf")};
+    if (Status st = kit::check_finite("swarmalator inputs contain NaN/Inf", {pos, phases, omegas}, {a, b, j, k});
+        !st)
+        return Failure{std::move(st).error()};
 
     const double inv_n = 1.0 / static_cast<double>(n);
     // glibc's sincos gives the bits of sin and cos.
@@ -158,36 +143,31 @@ order_params::OrderParameter SwarmalatorStepper::order_parameter() const {
 Result<RunResult, InternalError> run(std::span<const double> pos_init, std::span<const double> phases_init,
                                      std::span<const double> omegas, std::size_t n, std::size_t dim, double dt,
                                      double a, double b, double j, double k, std::uint64_t n_steps) {
-    auto failed = [](Failure&& f) -> InternalError {
-        if (auto* e = std::get_if<QelError>(&f)) return InternalError("stepper init failed: " + e->debug());
-        return std::get<InternalError>(std::move(f));
-    };
-    auto made = SwarmalatorStepper::create(n, dim, IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler});
-    if (!made) return failed(std::move(made).error());
-    SwarmalatorStepper& s = made.value();
+    auto built = SwarmalatorStepper::create(n, dim, kit::dt_config(dt));
+    if (!built) return kit::run_failure(built.error());
+    SwarmalatorStepper& s = built.value();
+    RunResult r{{pos_init.begin(), pos_init.end()}, {phases_init.begin(), phases_init.end()}, {}, {}};
+    auto pos_rows = kit::Trajectory::reserve(n_steps, n * dim);  // n*dim was sized by create
+    if (!pos_rows) return std::move(pos_rows).error();
+    auto phase_rows = kit::Trajectory::reserve(n_steps, n);
+    if (!phase_rows) return std::move(phase_rows).error();
 
-    RunResult r;
-    r.pos.assign(pos_init.begin(), pos_init.end());
-    r.phases.assign(phases_init.begin(), phases_init.end());
-    auto pos_len = capacity(checked_mul(n_steps, n * dim));
-    auto phase_len = capacity(checked_mul(n_steps, n));
-    if (!pos_len || !phase_len) return InternalError("capacity overflow");
-    r.pos_trajectory.reserve(*pos_len);
-    r.phase_trajectory.reserve(*phase_len);
-
-    std::optional<Failure> fail;
+    std::optional<InternalError> internal;
     Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
         auto done = s.step(r.pos, r.phases, omegas, a, b, j, k);
         if (!done) {
-            fail = std::move(done).error();
+            if (auto* e = std::get_if<QelError>(&done.error())) return std::move(*e);
+            internal = std::get<InternalError>(std::move(done).error());
             return QelError{};
         }
-        r.pos_trajectory.insert(r.pos_trajectory.end(), r.pos.begin(), r.pos.end());
-        r.phase_trajectory.insert(r.phase_trajectory.end(), r.phases.begin(), r.phases.end());
+        pos_rows.value().push(r.pos);
+        phase_rows.value().push(r.phases);
         return {};
     });
-    if (fail) return failed(std::move(*fail));
-    if (!st) return failed(std::move(st).error());  // interrupted
+    if (internal) return std::move(*internal);  // without the stepper prefix
+    if (!st) return kit::run_failure(st.error());
+    r.pos_trajectory = pos_rows.value().take();
+    r.phase_trajectory = phase_rows.value().take();
     return r;
 }
 

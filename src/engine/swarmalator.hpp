@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <variant>
 #include <vector>
 
 #include "engine/order_params.hpp"
 #include "engine/util/stepper_core.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "types/config.hpp"
 #include "types/error.hpp"
 #include "types/failure.hpp"
@@ -19,13 +19,13 @@
 namespace qel::swarmalator {
 
 // A validation error of the inputs, or a failure the step cannot go on from.
-using Failure = std::variant<QelError, InternalError>;
+using Failure = kit::StepperError;
 
 class SwarmalatorStepper {
 public:
     // "n must be > 0", then the configuration's checks (only dt matters: the
-    // step is always one Euler step of dt), then "capacity overflow" when the
-    // scratch of n*dim + 3n values cannot be sized. dim is not checked.
+    // step is always one Euler step of dt), then "capacity overflow" when n*dim
+    // values cannot be held. dim is not checked.
     static Result<SwarmalatorStepper, Failure> create(std::size_t n, std::size_t dim, const IntegrationConfig& config);
 
     // pos holds n*dim values agent-major, phases and omegas n. Lengths, then

@@ -140,15 +140,20 @@ def test_construction_errors(n, dt, message, debug):
         == "stepper init failed: " + debug
 
 
-@pytest.mark.parametrize("make", [
-    lambda: qk.PySwarmalatorStepper(2**62, 2),
-    lambda: qk.PySwarmalatorStepper(2**58, 1),  # n*dim + 3n values reach 2^60
-    lambda: qk.swarmalator_run_rust(np.ones(2), np.ones(2), np.ones(2), 2**32, 2**32, 0.1, 1, 1, 1, 1, 0),
-    lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**58),
-    lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**63),
+@pytest.mark.parametrize("make, exc", [
+    (lambda: qk.PySwarmalatorStepper(2**62, 2), None),
+    (lambda: qk.PySwarmalatorStepper(2**60, 1), None),
+    (lambda: qk.PySwarmalatorStepper(2**57, 1), MemoryError),
+    (lambda: qk.swarmalator_run_rust(np.ones(2), np.ones(2), np.ones(2), 2**32, 2**32, 0.1, 1, 1, 1, 1, 0), None),
+    (lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**58), None),
+    (lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**63), None),
+    (lambda: qk.swarmalator_run_rust(np.ones(4), np.ones(2), np.ones(2), 2, 2, 0.1, 1, 1, 1, 1, 2**57), MemoryError),
 ])
-def test_sizes_that_cannot_be_held_are_refused_before_any_step(make):
-    assert internal(make) == "capacity overflow"
+def test_sizes_that_cannot_be_held_are_refused_before_any_step(make, exc):
+    if exc is None:
+        assert internal(make) == "capacity overflow"
+    else:
+        pytest.raises(exc, make)
 
 
 def test_zero_steps_return_copies_unchecked():

@@ -1,4 +1,5 @@
 import math
+import os
 
 import numpy as np
 import pytest
@@ -130,7 +131,9 @@ def test_construction_errors(n, dt, message):
     (lambda: run(np.ones(4), np.ones(2), np.ones(2), 2**32, 2**32, n_steps=0), None),
     (lambda: run(np.ones(4), np.ones(2), np.ones(2), n_steps=2**58), None),
     (lambda: run(np.ones(4), np.ones(2), np.ones(2), n_steps=2**63), None),
-    (lambda: run(np.ones(4), np.ones(2), np.ones(2), n_steps=2**57), MemoryError),
+    pytest.param(lambda: run(np.ones(4), np.ones(2), np.ones(2), n_steps=2**57), MemoryError,
+                 marks=pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                                          reason="the sanitizer aborts on huge requests")),
 ])
 def test_sizes_that_cannot_be_held_are_refused_before_any_step(make, exc):
     assert pytest.raises(exc, make) if exc else internal(make) == "capacity overflow"

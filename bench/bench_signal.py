@@ -51,7 +51,31 @@ def np_pac_matrix(ph, amp, t, n, nb):
     return out.ravel().tolist()
 
 
-def np_identify(data, n_ch, n, fs, channel=ref.channel_frequency_numpy):
+def np_channel_frequency(s, fs):
+    """The same peak rule over np.correlate's direct autocorrelation."""
+    n = len(s)
+    if n < 6:
+        return 0.0
+    x = s - s.mean()
+    r0 = float(x @ x)
+    if r0 < 1e-15:
+        return 0.0
+    half = n // 2
+    acf = np.correlate(x, x, "full")[n - 1:n - 1 + half] / r0
+    return peak_frequency(acf, fs)
+
+
+def peak_frequency(acf, fs):
+    half = len(acf)
+    neg = np.nonzero(acf[1:] <= 0)[0]
+    start = int(neg[0]) + 2 if len(neg) else 2
+    mid = acf[start:half - 1]
+    ok = (mid > acf[start - 1:half - 2]) & (mid > 0) & (mid >= acf[start + 1:half])
+    hit = np.nonzero(ok)[0]
+    return fs / (start + int(hit[0])) if len(hit) else 0.0
+
+
+def np_identify(data, n_ch, n, fs, channel=np_channel_frequency):
     return ref.merge_frequencies([channel(data[c * n:(c + 1) * n], fs) for c in range(n_ch)], fs, n)
 
 
@@ -62,7 +86,7 @@ def fft_channel_frequency(s, fs):
         return 0.0
     half = len(s) // 2
     acf = scipy.signal.correlate(x, x, mode="full", method="fft")[len(s) - 1:len(s) - 1 + half] / r0
-    return ref.peak_frequency(acf, fs)
+    return peak_frequency(acf, fs)
 
 
 def np_carrier(z, a, n):

@@ -1,10 +1,11 @@
-"""What the test files share: bit patterns, the wrap, lockstep comparison with a reference, and child runs
-(pinned to one CPU, or under a resource limit)."""
+"""What the test files share: bit patterns, the wrap, the internal error, lockstep comparison with a reference, and
+child runs (pinned to one CPU, or under a resource limit)."""
 import os
 import subprocess
 import sys
 
 import numpy as np
+import pytest
 
 from reference.integrators import TWO_PI, wrap  # noqa: F401  (the one wrap, for every test)
 
@@ -12,6 +13,14 @@ from reference.integrators import TWO_PI, wrap  # noqa: F401  (the one wrap, for
 def bits(values):
     """Bit patterns of float64 values: -0.0 differs from 0.0, and NaN equals NaN."""
     return np.asarray(values, dtype=np.float64).tobytes()
+
+
+def internal_error(call, *args):
+    """The message of the internal error (derived from BaseException, not Exception) that call(*args) raises."""
+    with pytest.raises(BaseException) as info:
+        call(*args)
+    assert type(info.value).__name__ == "PanicException" and not isinstance(info.value, Exception)
+    return str(info.value)
 
 
 def lockstep(ours, theirs, y, steps, *shared):

@@ -7,7 +7,6 @@ namespace {
 
 using inertial::InertialStepper;
 
-
 using Pair = std::tuple<NewArray<double>, NewArray<double>>;
 
 }  // namespace

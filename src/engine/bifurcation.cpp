@@ -7,6 +7,7 @@
 
 #include "engine/order_params.hpp"
 #include "engine/util/checked.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/integrators.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/mmix_lcg.hpp"
@@ -156,7 +157,6 @@ std::optional<double> relax(std::span<const double> init, const Network& net, do
     return total / static_cast<double>(net.n_measure);
 }
 
-PlainError interrupted_error() { return PlainError::internal_error("interrupted"); }
 
 std::vector<double> coupling_grid(double k_min, double k_max, std::uint64_t n_points) {
     std::vector<double> grid(n_points);

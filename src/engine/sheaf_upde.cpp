@@ -161,7 +161,7 @@ Status SheafUPDEStepper::rk45(F& f, std::span<double> y) {
     double remaining = dt;
     double h_cur = core_.last_dt();
     for (bool first = true; remaining > kTimeEpsilon; first = false) {
-        if (!first && interrupted()) return fail(interrupted_error());
+        if (!first && interrupted()) return fail(interrupted_error<QelError>());
         const double h = h_cur < remaining ? h_cur : remaining;
         integrators::dopri_stages(f, y, h, b, integrators::StageScaling::SlopeFirst);
 

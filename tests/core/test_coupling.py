@@ -6,14 +6,11 @@ import pytest
 
 import qel_kernel as qk
 from reference import coupling as ref
+from support import bits
 
 BIG = sys.float_info.max
 NAN, INF = float("nan"), float("inf")
 build, project = qk.PyCouplingBuilder().build, qk.PyCouplingBuilder.project
-
-
-def bits(xs):
-    return np.asarray(xs, dtype=np.float64).view(np.uint64).tolist()
 
 
 def test_build_worked_values_and_closed_form():
@@ -56,9 +53,7 @@ def test_errors_in_check_order(call, msg):
 @pytest.mark.parametrize(
     "knm, n, expected",
     [
-        ([0, 2, -4, 0], 2, [0.0, 0.0, 0.0, 0.0]),
         ([5, 1, 3, 0], 2, [0.0, 2.0, 2.0, 0.0]),
-        ([], 0, []),
         ([0.0, -0.0, -0.0, 0.0], 2, [0.0, -0.0, -0.0, 0.0]),
         # (a + b) / 2 would overflow for these finite couplings.
         ([0.0, BIG, BIG * 0.75, 0.0], 2, [0.0, BIG / 2 + (BIG * 0.75) / 2, BIG / 2 + (BIG * 0.75) / 2, 0.0]),

@@ -32,7 +32,6 @@ def _bad(field, value, **more):
         # Lengths are checked before values.
         (_bad("maps", np.full(15, np.nan), psi=np.zeros(1)), DIM + "Phase/omega/psi size mismatch"),
         (_bad("maps", np.where(np.arange(16) == 5, np.inf, 0.0)), NAN),
-        (_bad("zeta", np.nan), NAN),
         (_bad("zeta", 0.0, psi=np.array([np.nan, 0.0])), NAN),
     ],
 )

@@ -9,10 +9,9 @@ A = np.array
 
 
 @pytest.mark.parametrize("series, dim, delay, codes", [
-    ([1, 2, 3], 3, 1, [0]), ([3, 2, 1], 3, 1, [5]), ([2, 3, 1], 3, 1, [4]), ([1, 1, 1], 3, 1, [0]),
-    ([1, 2, 3, 2, 1], 3, 1, [0, 1, 5]),
-    ([1, 2], 3, 1, []), ([], 3, 1, []), ([5, 1, 4], 1, 1, [0, 0, 0]), ([5, 1, 4], 4, 0, [0, 0, 0]),
-    ([5, 1, 4], 0, 0, [0, 0, 0]), ([5, 1, 4], 0, 1, []), ([5, 1, 4], 2**62, 0, [0, 0, 0]),
+    ([2, 3, 1], 3, 1, [4]), ([1, 2, 3, 2, 1], 3, 1, [0, 1, 5]),
+    ([1, 2], 3, 1, []), ([5, 1, 4], 4, 0, [0, 0, 0]), ([5, 1, 4], 0, 0, [0, 0, 0]), ([5, 1, 4], 0, 1, []),
+    ([5, 1, 4], 2**62, 0, [0, 0, 0]),
     ([5, 1, 4], 2**40, 2**40, []),  # (dimension-1)*delay overflows: no window
     ([0.0, -0.0, np.inf, -np.inf], 4, 1, [18]),  # perm (3, 0, 1, 2): -0.0 ties with 0.0
 ])
@@ -21,14 +20,14 @@ def test_codes_and_window_counts(series, dim, delay, codes):
     assert ours.dtype == np.int64 and ours.tolist() == codes
 
 
-@pytest.mark.parametrize("dim", [2, 3, 4, 5, 6, 7, 8, 11])
+@pytest.mark.parametrize("dim", [2, 3, 5, 8, 11])
 @pytest.mark.parametrize("delay", [1, 3])
 def test_codes_match_stable_argsort(dim, delay):
     x = np.round(np.random.default_rng(dim).normal(size=3000), 1)  # plenty of ties
     assert qk.ordinal_pattern_sequence(x, dim, delay).tolist() == ref.codes(x, dim, delay).tolist()
 
 
-@pytest.mark.parametrize("dim", [3, 5, 9])
+@pytest.mark.parametrize("dim", [3, 9])
 def test_nan_is_taken_where_the_scan_meets_it(dim):
     x = np.random.default_rng(dim).normal(size=200)
     x[[3, 40, 41, 120]] = np.nan
@@ -40,14 +39,13 @@ def test_nan_is_taken_where_the_scan_meets_it(dim):
     ([1, 2, 3, 2, 1], 3, 1, 1.0),
     ([1, 2, 3, 4, 5, 4], 2, 1, 0.8112781244591328),  # transitions counted 3 and 1
     ([1, 2, 3, 4], 3, 1, 0.0),  # one transition
-    ([4, 4, 4, 4, 4], 2, 1, 0.0), ([1, 2, 3, 2, 1], 3, 0, 0.0), ([1, 2, 3, 2, 1], 0, 0, 0.0),
-    ([1, 2, 3, 2, 1], 2**62, 0, 0.0), ([1, 2], 3, 1, 0.0),
+    ([1, 2, 3, 2, 1], 3, 0, 0.0), ([1, 2, 3, 2, 1], 0, 0, 0.0), ([1, 2, 3, 2, 1], 2**62, 0, 0.0),
 ])
 def test_transition_entropy_cases(series, dim, delay, entropy):
     assert qk.transition_entropy(A(series, dtype=float), dim, delay) == entropy
 
 
-@pytest.mark.parametrize("dim, delay", [(2, 1), (3, 1), (4, 2), (5, 1)])
+@pytest.mark.parametrize("dim, delay", [(2, 1), (4, 2), (5, 1)])
 def test_transition_entropy_matches_numpy(dim, delay):
     x = np.cumsum(np.random.default_rng(delay).normal(size=5000))
     assert qk.transition_entropy(x, dim, delay) == pytest.approx(ref.transition_entropy(x, dim, delay), abs=1e-14)

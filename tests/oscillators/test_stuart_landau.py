@@ -85,7 +85,7 @@ def test_wrap_and_amplitude_floor_after_a_step():
      "got 9/8/9"),
     (lambda y, a: (y, a[:3] + (np.zeros(9),) + a[4:7] + (math.nan,)), NAN[21:]),
     (lambda y, a: (y, a[:4] + (np.full(9, np.inf),) + a[5:]), NAN[21:]),
-    (lambda y, a: (y, a[:6] + (math.inf,) + a[7:]), NAN[21:]),
+    (lambda y, a: (y, a[:5] + (0.0, math.inf) + a[7:]), NAN[21:]),  # psi of a drive that is off
     (lambda y, a: (np.where(y > 5, np.nan, y), a), NAN[21:]),
 ])
 def test_refused_steps_change_nothing(change, message):
@@ -110,6 +110,7 @@ def test_refused_steps_change_nothing(change, message):
     ((3, 0.01, "euler", 0), ValueError, "invalid config: n_substeps must be >= 1"),
     ((3, 0.01, "euler", 2**32), OverflowError, None),
     ((2**59,), Panic, "capacity overflow"),
+    ((2**58,), MemoryError, None),
 ])
 def test_constructor_checks_in_order(args, kind, message):
     with pytest.raises(kind) as e:

@@ -3,9 +3,10 @@ of initial phases, with plain loops and the math module, for bit-for-bit
 comparison."""
 import math
 
+from reference import mmix
 from reference.integrators import TWO_PI
+
 THRESHOLD = 0.1
-MASK64 = (1 << 64) - 1
 
 
 def kuramoto_step(phases, omegas, knm, alpha, n, k_scale, dt):
@@ -82,6 +83,6 @@ def lcg_phases(seed, count):
     state = seed
     out = []
     for _ in range(count):
-        state = (state * 6364136223846793005 + 1442695040888963407) & MASK64
+        state = mmix(state)
         out.append(((state >> 33) * 2.0**-31) * TWO_PI)
     return out

@@ -1,7 +1,7 @@
 """The synthetic two-hemisphere connectome and the distance-decay prior, transcribed as plain loops."""
 import math
 
-MASK = (1 << 64) - 1
+from reference import mmix
 
 
 def load_hcp_connectome(n, seed):
@@ -13,7 +13,7 @@ def load_hcp_connectome(n, seed):
 
     def draw():
         nonlocal state
-        state = (state * 6364136223846793005 + 1442695040888963407) & MASK
+        state = mmix(state)
         return (state >> 33) * 2.0**-31
 
     for base, m in ((0, h), (h, n - h)):

@@ -4,20 +4,20 @@ import math
 import numpy as np
 from scipy.spatial.distance import pdist
 
-MASK = (1 << 64) - 1
+from reference import MASK64, mmix
+
+
+def distance(traj, d, i, j):
+    """A sequential sum of squares and its root."""
+    s = 0.0
+    for k in range(d):
+        diff = traj[i * d + k] - traj[j * d + k]
+        s += diff * diff
+    return math.sqrt(s)
 
 
 def distances(traj, t, d):
-    """Every pair i < j, each a sequential sum of squares and its root."""
-    out = []
-    for i in range(t):
-        for j in range(i + 1, t):
-            s = 0.0
-            for k in range(d):
-                diff = traj[i * d + k] - traj[j * d + k]
-                s += diff * diff
-            out.append(math.sqrt(s))
-    return out
+    return [distance(traj, d, i, j) for i in range(t) for j in range(i + 1, t)]
 
 
 def correlation_exhaustive(traj, t, d, eps):
@@ -29,22 +29,18 @@ def sampled_distances(traj, t, d, max_pairs, seed, chunks):
     """Chunk c draws max_pairs // chunks ordered pairs from its own MMIX generator."""
     out = []
     for c in range(chunks):
-        state = ((c * 0x9E3779B97F4A7C15) & MASK) ^ seed
+        state = ((c * 0x9E3779B97F4A7C15) & MASK64) ^ seed
 
         def draw():
             nonlocal state
-            state = (state * 6364136223846793005 + 1442695040888963407) & MASK
+            state = mmix(state)
             return (state >> 33) % t
 
         for _ in range(max_pairs // chunks):
             i, j = draw(), draw()
             while i == j:
                 i, j = draw(), draw()
-            s = 0.0
-            for k in range(d):
-                diff = traj[i * d + k] - traj[j * d + k]
-                s += diff * diff
-            out.append(math.sqrt(s))
+            out.append(distance(traj, d, i, j))
     return out
 
 

@@ -122,19 +122,6 @@ def envelope_numpy(x, w):
     return np.concatenate((np.full(w - 1, r[0]), r))
 
 
-def modulation_depth(v):
-    hi, lo = -math.inf, math.inf
-    for x in v:
-        if x > hi:
-            hi = x
-        if x < lo:
-            lo = x
-    if not len(v):
-        return 0.0
-    s = hi + lo
-    return 0.0 if s <= 0 else (hi - lo) / s
-
-
 def softplus(x):
     if x > 20.0:
         return x
@@ -200,30 +187,6 @@ def identify_frequencies(data, n_ch, n, fs):
     if n_ch == 0 or n < 3:
         return []
     return merge_frequencies([channel_frequency(data[c * n:(c + 1) * n], fs) for c in range(n_ch)], fs, n)
-
-
-def channel_frequency_numpy(s, fs):
-    """The same peak rule over np.correlate's direct autocorrelation."""
-    n = len(s)
-    if n < 6:
-        return 0.0
-    x = s - s.mean()
-    r0 = float(x @ x)
-    if r0 < 1e-15:
-        return 0.0
-    half = n // 2
-    acf = np.correlate(x, x, "full")[n - 1:n - 1 + half] / r0
-    return peak_frequency(acf, fs)
-
-
-def peak_frequency(acf, fs):
-    half = len(acf)
-    neg = np.nonzero(acf[1:] <= 0)[0]
-    start = int(neg[0]) + 2 if len(neg) else 2
-    mid = acf[start:half - 1]
-    ok = (mid > acf[start - 1:half - 2]) & (mid > 0) & (mid >= acf[start + 1:half])
-    hit = np.nonzero(ok)[0]
-    return fs / (start + int(hit[0])) if len(hit) else 0.0
 
 
 def classify_sleep_stage(r, desync):

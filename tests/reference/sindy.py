@@ -3,6 +3,8 @@ oscillator and thresholded refits with np.linalg.lstsq; and the Kuramoto
 model whose histories it is tested on."""
 import numpy as np
 
+from reference.integrators import rk4
+
 
 def velocities(phases, dt):
     d = np.diff(phases, axis=0)
@@ -36,13 +38,9 @@ def kuramoto(omega, k, theta0, dt, steps, sub=10):
     def f(th):
         return omega + (k * np.sin(th[None, :] - th[:, None])).sum(1)
 
-    th, h, out = np.array(theta0, dtype=float), dt / sub, []
+    th, out = np.array(theta0, dtype=float), []
     for _ in range(steps):
         out.append(th.copy())
         for _ in range(sub):
-            a = f(th)
-            b = f(th + h / 2 * a)
-            c = f(th + h / 2 * b)
-            e = f(th + h * c)
-            th = th + h / 6 * (a + 2 * b + 2 * c + e)
+            th = rk4(f, th, dt / sub)
     return np.mod(np.array(out), 2 * np.pi)

@@ -7,7 +7,7 @@ import math
 
 import numpy as np
 
-from reference.integrators import wrap
+from reference.integrators import euler as euler_step, wrap
 
 
 def csr_from_dense(knm, alpha, n):
@@ -21,14 +21,18 @@ def euler(theta, omegas, row_ptr, col, knm, alpha, zeta, psi, dt, substeps=1):
     sin((theta_j - theta_i) - alpha) * K per stored entry in storage order; the
     drive enters as zeta sin(psi) cos(theta_i) - zeta cos(psi) sin(theta_i)."""
     za, zb = zeta * math.sin(psi), zeta * math.cos(psi)
-    y, h = [float(v) for v in theta], dt / substeps
-    for _ in range(substeps):
+
+    def f(y):
         d = []
-        for i, yi in enumerate(y):
+        for i, yi in enumerate(y.tolist()):
             s = 0.0
             for e in range(int(row_ptr[i]), int(row_ptr[i + 1])):
                 s += math.sin((y[int(col[e])] - yi) - alpha[e]) * knm[e]
             drive = math.cos(yi) * za - math.sin(yi) * zb
             d.append(drive + (s + omegas[i]) if zeta != 0.0 else s + omegas[i])
-        y = [yi + di * h for yi, di in zip(y, d)]
-    return wrap(np.array(y))
+        return np.array(d)
+
+    y = np.array(theta, dtype=float)
+    for _ in range(substeps):
+        y = euler_step(f, y, dt / substeps)
+    return wrap(y)

@@ -30,8 +30,6 @@ def graph(kind, n):
         np.fill_diagonal(a, 0.0)
     elif kind == "star":
         a[0, 1:] = a[1:, 0] = 1.0
-    else:
-        raise ValueError(kind)
     return a.ravel()
 
 
@@ -43,8 +41,6 @@ def spectrum(kind, n):
         ev = [2.0 - 2.0 * math.cos(2.0 * math.pi * k / n) for k in range(n)]
     elif kind == "complete":
         ev = [0.0] + [float(n)] * (n - 1)
-    elif kind == "star":
+    else:  # star
         ev = [0.0] + [1.0] * (n - 2) + [float(n)]
-    else:
-        raise ValueError(kind)
     return sorted(ev)

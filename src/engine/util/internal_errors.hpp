@@ -5,23 +5,13 @@
 #pragma once
 #include <cstddef>
 #include <optional>
+#include <type_traits>
 
 #include "engine/util/checked.hpp"
 #include "types/error.hpp"
 #include "types/format.hpp"
 
 namespace qel {
-
-// Buffers of this many 64-bit values or more are never allocated.
-inline constexpr std::size_t kMaxBufferValues = std::size_t{1} << 60;
-
-// a*b as a buffer length, or nullopt when the product overflows or reaches
-// the cap ("capacity overflow").
-inline std::optional<std::size_t> buffer_len(std::size_t a, std::size_t b = 1) {
-    auto n = checked_mul(a, b);
-    if (!n || *n >= kMaxBufferValues) return std::nullopt;
-    return n;
-}
 
 inline PlainError capacity_overflow() { return PlainError::internal_error("capacity overflow"); }
 
@@ -36,8 +26,14 @@ inline PlainError range_end_out_of_range(std::size_t end, std::size_t len) {
         text::cat("range end index ", end, " out of range for slice of length ", len));
 }
 
-// Returned when qel::interrupted() stopped a loop; the module reports the
-// pending interrupt instead of this text.
-inline PlainError interrupted_error() { return PlainError::internal_error("interrupted"); }
+// Returned when qel::interrupted() stopped a loop, as the loop's own error
+// type; the module reports the pending interrupt instead of this text.
+template <class E = PlainError>
+E interrupted_error() {
+    if constexpr (std::is_same_v<E, QelError>)
+        return QelError::integration_diverged("interrupted");
+    else
+        return PlainError::internal_error("interrupted");
+}
 
 }  // namespace qel

@@ -18,6 +18,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/integrators.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/scratch.hpp"
 #include "types/config.hpp"
@@ -117,17 +118,13 @@ inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size
     return QelError::invalid_dimension(text::cat("expected ", n, ", got phases=", n_phases, " omegas=", n_omegas));
 }
 
-// What a loop stopped by interrupted() returns; the module reports the
-// pending interrupt in its place.
-inline QelError interrupted_error() { return QelError::integration_diverged("interrupted"); }
-
 // step(k) for k = 0 .. n_steps-1, asking between steps whether the caller
 // wants to stop. The first failing step, or an interrupt, ends the run with
 // its error; what the steps before it did stays done, as for any failing run.
 template <class Step>
 Status run_steps(std::uint64_t n_steps, Step&& step) {
     for (std::uint64_t k = 0; k < n_steps; ++k) {
-        if (k != 0 && interrupted()) return interrupted_error();
+        if (k != 0 && interrupted()) return interrupted_error<QelError>();
         if (Status st = step(k); !st) return st;
     }
     return {};

@@ -13,12 +13,22 @@
 //                n == 0, then config.validate(), then every buffer below 2^60
 //                values, then the core's zero-filled block; dt_config(dt) is
 //                the configuration of the steppers that take only dt.
-//   Checks       check_phase_lengths / check_matrix_lengths (the two shared
-//                length messages), check_finite(message, arrays, scalars).
+//   Checks       kit::check_phase_lengths / check_matrix_lengths (the two
+//                shared length messages; is_square_len and square_text for a
+//                model's own n*n message), check_finite(message, arrays,
+//                scalars).
 //   Coupling     all_alpha_zero(alpha) (the zero-lag flag), Drive (the drive
 //                factors), the row sums in three orders (sum_plain,
-//                sum_blocks8, sum_interleaved8) and pairwise_row() built on
-//                them, rows_on_pool() (the pool loop over rows).
+//                sum_blocks8, sum_interleaved8, or row_sum<SumOrder, Acc>;
+//                Acc may be a vector type whose lanes are several sums or
+//                several rows, each lane in the same order) and
+//                pairwise_row() built on them, rows_on_pool() (the pool loop
+//                over rows, fixed chunks).
+//   Stepping     the core's advance(f, y, StageScaling) (Euler or RK4
+//                substeps, or the adaptive step with the model's grouping of
+//                the second stage), integrators::rk4_substep with
+//                core.rk4_buffers() for a model that always takes RK4, and
+//                run_steps (stepper_core.hpp) for runs that honour Ctrl-C.
 //   Results      wrap_phase / wrap_phases (wrap.hpp), Trajectory (a flat
 //                time-major record of rows, reserved up front).
 #pragma once
@@ -70,15 +80,12 @@ inline InternalError run_failure(const StepperError& e,
 // ---------------------------------------------------------------------------
 // Sizes.
 
-// Buffers of this many 64-bit values or more are never allocated.
-inline constexpr std::size_t kMaxValues = std::size_t{1} << 60;
-
 // a*b as the length of one buffer; "capacity overflow" when the product
-// overflows or reaches kMaxValues.
+// overflows or reaches 2^60 values (buffer_len, checked.hpp).
 inline Result<std::size_t, InternalError> value_count(std::size_t a, std::size_t b = 1,
                                                       std::source_location where = std::source_location::current()) {
-    auto v = checked_mul(a, b);
-    if (!v || *v >= kMaxValues) return InternalError("capacity overflow", where);
+    auto v = buffer_len(a, b);
+    if (!v) return InternalError("capacity overflow", where);
     return *v;
 }
 

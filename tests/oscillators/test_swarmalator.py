@@ -78,8 +78,8 @@ def test_order_parameter_before_any_step_and_from_negative_zero():
 @pytest.mark.parametrize("spoil, message", [
     (lambda a: a.__setitem__(0, a[0][:-1]), "expected pos=6, phases=3, omegas=3; got pos=5, phases=3, omegas=3"),
     (lambda a: a.__setitem__(2, np.array([np.nan])), "expected pos=6, phases=3, omegas=3; got pos=6, phases=3, omegas=1"),
-] + [(lambda a, k=k, v=v: a[k].__setitem__(-1, v) if k < 3 else a.__setitem__(k, v), None)
-      for k in range(7) for v in (math.nan, -math.inf)])
+] + [(lambda a, k=k, v=v: a[k].__setitem__(-1, v) if k < 3 else a.__setitem__(k, v), None)  # pos .. k
+      for k, v in enumerate([math.nan, -math.inf, math.inf, -math.inf, math.nan, math.inf, math.nan])])
 def test_refused_steps_change_nothing(spoil, message):
     s = qk.PySwarmalatorStepper(3, 2)
     good = [np.arange(6.0), np.array([0.1, 2.0, 4.0]), np.ones(3), *P]

@@ -18,18 +18,6 @@ namespace {
 
 constexpr double kNegInf = -std::numeric_limits<double>::infinity();
 
-// n*n in decimal, exact also when it does not fit in 64 bits.
-std::string square_text(std::size_t n) {
-    __extension__ using U128 = unsigned __int128;
-    U128 v = static_cast<U128>(n) * n;
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    } while (v != 0);
-    return s;
-}
-
 struct Shape {
     std::size_t d_head = 0;
     std::size_t width = 0;  // D = n_heads * d_head
@@ -41,7 +29,7 @@ Result<Shape, PlainError> check(std::span<const double> knm, std::span<const dou
                                 std::size_t n_heads, double temperature, double lambda) {
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn)
-        return PlainError::value_error(text::cat("knm length ", knm.size(), " != n*n ", square_text(n)));
+        return PlainError::value_error(text::cat("knm length ", knm.size(), " != n*n ", text::product(n, n)));
     if (theta.size() != n) return PlainError::value_error(text::cat("theta length ", theta.size(), " != n ", n));
     if (n_heads < 1) return PlainError::value_error("n_heads must be \u2265 1");
     if (!(std::isfinite(temperature) && temperature > 0.0))

@@ -29,15 +29,6 @@ constexpr std::size_t kTasksPerWave = 512;
 constexpr std::size_t kSampleBlock = 256;
 constexpr std::size_t kDrawsPerWave = std::size_t{1} << 20;
 
-std::string decimal(u128 v) {
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    } while (v != 0);
-    return s;
-}
-
 double squared_distance(const double* p, const double* q, std::size_t d) {
     double s = 0.0;
     for (std::size_t c = 0; c < d; ++c) {
@@ -206,7 +197,7 @@ Result<std::vector<double>, PlainError> correlation_integral(std::span<const dou
     const u128 expected = static_cast<u128>(t) * d;
     if (expected != trajectory.size())
         return PlainError::value_error(
-            text::cat("trajectory length ", trajectory.size(), " != T*d=", decimal(expected)));
+            text::cat("trajectory length ", trajectory.size(), " != T*d=", text::decimal(expected)));
     if (t < 2) return std::vector<double>(epsilons.size(), 0.0);
     if (epsilons.empty()) return std::vector<double>{};  // nothing to count
     const double* x = trajectory.data();

@@ -9,23 +9,12 @@ namespace qel::imprint {
 
 namespace {
 
-// n*n as exact decimal text, also where it does not fit 64 bits.
-std::string square_text(std::uint64_t n) {
-    unsigned __int128 v = static_cast<unsigned __int128>(n) * n;
-    std::string s;
-    do {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    } while (v != 0);
-    return s;
-}
-
 // The matrix length check of both modulations. An n whose square overflows
 // can never match a real length, and is reported with its true square.
 Status check_square(std::size_t n, std::size_t len) {
     auto nn = checked_mul(n, n);
     if (nn && *nn == len) return {};
-    return QelError::invalid_dimension(text::cat("expected ", square_text(n), "=", n, "*", n, ", got ", len));
+    return QelError::invalid_dimension(text::cat("expected ", text::product(n, n), "=", n, "*", n, ", got ", len));
 }
 
 }  // namespace

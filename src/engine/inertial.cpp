@@ -77,7 +77,7 @@ Status InertialStepper::step(std::span<double> theta, std::span<double> omega_do
                                                      in.damping.size()));
     if (!kit::is_square_len(in.knm.size(), n))
         return QelError::invalid_dimension(
-            text::cat("expected knm length ", kit::square_text(n), " got ", in.knm.size()));
+            text::cat("expected knm length ", text::product(n, n), " got ", in.knm.size()));
     if (Status st = kit::check_finite("inertial inputs contain NaN/Inf",
                                       {theta, omega_dot, in.power, in.knm, in.inertia, in.damping});
         !st)

@@ -20,18 +20,6 @@ constexpr std::size_t kWave = 256;
 constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 constexpr double kGuard = 1e-15;
 
-// a*b in decimal, exact even when it does not fit in 64 bits: a length
-// message must name the product the caller asked for, not a wrapped one.
-std::string product_text(std::size_t a, std::size_t b) {
-    unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(p % 10)));
-        p /= 10;
-    } while (p != 0);
-    return digits;
-}
-
 bool length_is(std::size_t len, std::size_t a, std::size_t b) {
     auto p = checked_mul(a, b);
     return p && *p == len;
@@ -178,7 +166,7 @@ Result<Crossings, PlainError> poincare_section(std::span<const double> traj, std
                                                std::span<const double> normal, double offset,
                                                CrossingDirection direction) {
     if (!length_is(traj.size(), T, d))
-        return PlainError::value_error(text::cat("trajectory length ", traj.size(), " != T*d = ", product_text(T, d)));
+        return PlainError::value_error(text::cat("trajectory length ", traj.size(), " != T*d = ", text::product(T, d)));
     if (normal.size() != d) return PlainError::value_error(text::cat("normal length ", normal.size(), " != d = ", d));
     double sq = 0.0;
     for (double c : normal) sq += c * c;
@@ -200,7 +188,7 @@ Result<Crossings, PlainError> poincare_section(std::span<const double> traj, std
 Result<Crossings, PlainError> phase_poincare(std::span<const double> phases, std::size_t T, std::size_t N,
                                              std::size_t oscillator_idx, double section_phase) {
     if (!length_is(phases.size(), T, N))
-        return PlainError::value_error(text::cat("phases length ", phases.size(), " != T*N = ", product_text(T, N)));
+        return PlainError::value_error(text::cat("phases length ", phases.size(), " != T*N = ", text::product(T, N)));
     if (oscillator_idx >= N)
         return PlainError::value_error(text::cat("oscillator_idx ", oscillator_idx, " >= N = ", N));
     if (T < 2) return Crossings();

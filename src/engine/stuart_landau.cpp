@@ -94,7 +94,7 @@ Status StuartLandauStepper::check_inputs(std::size_t state_len, const Inputs& in
                                                      ", mu=", in.mu.size()));
     if (!kit::is_square_len(in.knm.size(), n) || !kit::is_square_len(in.knm_r.size(), n) ||
         !kit::is_square_len(in.alpha.size(), n))
-        return QelError::invalid_dimension(text::cat("expected knm/knm_r/alpha length ", kit::square_text(n), " got ",
+        return QelError::invalid_dimension(text::cat("expected knm/knm_r/alpha length ", text::product(n, n), " got ",
                                                      in.knm.size(), "/", in.knm_r.size(), "/", in.alpha.size()));
     return {};
 }

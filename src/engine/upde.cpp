@@ -156,7 +156,7 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn || alpha.size() != *nn)
-        return QelError::invalid_dimension(text::cat("expected ", kit::square_text(n), "=", n, "*", n,
+        return QelError::invalid_dimension(text::cat("expected ", text::product(n, n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
     if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
     CouplingScan scan;

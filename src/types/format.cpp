@@ -5,6 +5,15 @@
 
 namespace qel::text {
 
+std::string decimal(u128 v) {
+    std::string s;
+    do {
+        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+        v /= 10;
+    } while (v != 0);
+    return s;
+}
+
 std::string num(double v) {
     if (std::isnan(v)) return "NaN";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";

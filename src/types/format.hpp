@@ -11,6 +11,13 @@ namespace qel::text {
 // form: 0.0000001, 1, -0, NaN, inf, -inf.
 std::string num(double v);
 
+// Whole numbers computed in 128 bits (products of sizes) in decimal.
+__extension__ typedef unsigned __int128 u128;
+std::string decimal(u128 v);
+// a*b in decimal, exact also where it does not fit in 64 bits: a length
+// message names the product the caller asked for, never a wrapped one.
+inline std::string product(std::uint64_t a, std::uint64_t b) { return decimal(static_cast<u128>(a) * b); }
+
 inline void append(std::string& out, std::string_view s) { out.append(s); }
 inline void append(std::string& out, const char* s) { out.append(s); }
 inline void append(std::string& out, const std::string& s) { out.append(s); }

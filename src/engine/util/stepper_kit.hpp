@@ -14,7 +14,7 @@
 //                values, then the core's zero-filled block; dt_config(dt) is
 //                the configuration of the steppers that take only dt.
 //   Checks       kit::check_phase_lengths / check_matrix_lengths (the two
-//                shared length messages; is_square_len and square_text for a
+//                shared length messages; is_square_len and text::product for a
 //                model's own n*n message), check_finite(message, arrays,
 //                scalars).
 //   Coupling     all_alpha_zero(alpha) (the zero-lag flag), Drive (the drive
@@ -89,19 +89,6 @@ inline Result<std::size_t, InternalError> value_count(std::size_t a, std::size_t
     return *v;
 }
 
-// n*n in decimal, also where it does not fit in 64 bits (a length message
-// names it; no length can equal it then).
-inline std::string square_text(std::size_t n) {
-    unsigned __int128 v = static_cast<unsigned __int128>(n) * n;
-    if (v == 0) return "0";
-    std::string s;
-    while (v != 0) {
-        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-        v /= 10;
-    }
-    return s;
-}
-
 // len == n*n, false when n*n overflows.
 inline bool is_square_len(std::size_t len, std::size_t n) {
     auto nn = checked_mul(n, n);
@@ -161,7 +148,7 @@ inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size
 inline Status check_matrix_lengths(std::size_t n, std::size_t n_knm, std::size_t n_alpha) {
     if (is_square_len(n_knm, n) && is_square_len(n_alpha, n)) return {};
     return QelError::invalid_dimension(
-        text::cat("expected knm/alpha length ", square_text(n), " got ", n_knm, "/", n_alpha));
+        text::cat("expected knm/alpha length ", text::product(n, n), " got ", n_knm, "/", n_alpha));
 }
 
 // Every value of every array and every scalar finite, else IntegrationDiverged

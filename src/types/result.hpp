@@ -1,5 +1,6 @@
 // A value or an error, returned by every engine operation that can fail.
 #pragma once
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -28,18 +29,18 @@ template <class E>
 class [[nodiscard]] Result<void, E> {
 public:
     Result() = default;
-    Result(E error) : err_(std::move(error)), failed_(true) {}
+    Result(E error) : err_(std::move(error)) {}
 
-    bool ok() const { return !failed_; }
+    bool ok() const { return !err_.has_value(); }
     explicit operator bool() const { return ok(); }
     void value() const {}
-    E& error() & { return err_; }
-    E&& error() && { return std::move(err_); }
-    const E& error() const& { return err_; }
+    E& error() & { return *err_; }
+    E&& error() && { return std::move(*err_); }
+    const E& error() const& { return *err_; }
 
 private:
-    E err_{};
-    bool failed_ = false;
+    // optional, so that an error type need not have an empty value.
+    std::optional<E> err_;
 };
 
 }  // namespace qel

@@ -11,6 +11,7 @@
 //
 // Where models round differently, the difference is a parameter:
 // - `StageScaling` picks how the second Dormand-Prince stage scales k1.
+// - `StageStates` picks whether RK4 wraps its stage states onto the circle.
 // - `dopri_stages` + an error norm + a step controller make an adaptive step;
 //   `dopri_adaptive_step` is the single-step controller with at most four
 //   attempts and the max-norm error, steppers with another controller
@@ -21,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "engine/util/wrap.hpp"
 
 namespace qel::integrators {
 
@@ -40,25 +43,38 @@ struct Rk4Buffers {
     std::span<double> k1, k2, k3, k4, stage;
 };
 
+// Whether the stage states and the new state stay as computed or are wrapped
+// into [0, 2pi) (a model on the circle whose field reads only angles).
+enum class StageStates : std::uint8_t { Plain, Wrapped };
+
 // One substep of length h. Stages at y + (h/2) k1, y + (h/2) k2, y + h k3;
 // update y + ((2 k3 + (2 k2 + k1)) + k4) * (h/6), with 2x formed as x + x.
+// With StageStates::Wrapped each stage state and the new y are wrapped; the
+// stages are still formed from the unwrapped y of the step's start.
 // After it, the last evaluation of f was at the fourth stage y + h k3.
 template <class F>
-void rk4_substep(F&& f, std::span<double> y, const Rk4Buffers& b, double h) {
+void rk4_substep(F&& f, std::span<double> y, const Rk4Buffers& b, double h,
+                 StageStates states = StageStates::Plain) {
     const std::size_t n = y.size();
     const double half = 0.5 * h;
     const double sixth = h / 6.0;
+    const bool wrap = states == StageStates::Wrapped;
+    auto stage = [&](std::span<const double> k, double step) {
+        for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + step * k[i];
+        if (wrap) wrap_phases(b.stage);
+    };
     f(std::span<const double>(y), b.k1);
-    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + half * b.k1[i];
+    stage(b.k1, half);
     f(std::span<const double>(b.stage), b.k2);
-    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + half * b.k2[i];
+    stage(b.k2, half);
     f(std::span<const double>(b.stage), b.k3);
-    for (std::size_t i = 0; i < n; ++i) b.stage[i] = y[i] + h * b.k3[i];
+    stage(b.k3, h);
     f(std::span<const double>(b.stage), b.k4);
     for (std::size_t i = 0; i < n; ++i) {
         double k2 = b.k2[i], k3 = b.k3[i];
         y[i] = y[i] + (((k3 + k3) + ((k2 + k2) + b.k1[i])) + b.k4[i]) * sixth;
     }
+    if (wrap) wrap_phases(y);
 }
 
 // ---------------------------------------------------------------------------

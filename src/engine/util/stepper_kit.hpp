@@ -274,6 +274,52 @@ inline double pairwise_row(const Pairwise& p, std::size_t i, bool zero_lag) {
     return row_sum<Order, double>(p.n, [&](std::size_t j) { return k[j] * std::sin((p.theta[j] - ti) - a[j]); });
 }
 
+// Eight rows side by side, one per lane, held as four two-lane vectors (no
+// wider vector type, whose calling convention depends on the target). Lane-wise
+// + - * round exactly like the scalar ones, so sum_plain<Lanes8> gives each
+// row the bits of its own plain sum, without one chain of dependent adds per row.
+struct Lanes8 {
+    typedef double v2 __attribute__((vector_size(16)));
+    v2 l[4] = {};
+
+    friend Lanes8 operator+(const Lanes8& a, const Lanes8& b) {
+        Lanes8 r;
+        for (int q = 0; q < 4; ++q) r.l[q] = a.l[q] + b.l[q];
+        return r;
+    }
+    double operator[](std::size_t r) const { return l[r / 2][r % 2]; }
+};
+
+// The zero-lag terms (s_j c_r - c_j s_r) K_rj of the rows r = i .. i+7 at
+// column j: the partners' sines and cosines from s and c, the rows' own from
+// own_s and own_c (the same arrays, unless the partners are read from
+// elsewhere, such as a delayed copy).
+struct ZeroLagRows8 {
+    std::size_t n;
+    const double *s, *c, *k;  // k: row i of knm
+    Lanes8 si, ci;
+
+    static ZeroLagRows8 at(std::size_t n, std::size_t i, const double* s, const double* c, const double* own_s,
+                           const double* own_c, const double* knm) {
+        ZeroLagRows8 z{n, s, c, knm + i * n, {}, {}};
+        for (int q = 0; q < 4; ++q) {
+            z.si.l[q] = Lanes8::v2{own_s[i + 2 * q], own_s[i + 2 * q + 1]};
+            z.ci.l[q] = Lanes8::v2{own_c[i + 2 * q], own_c[i + 2 * q + 1]};
+        }
+        return z;
+    }
+    Lanes8 operator()(std::size_t j) const {
+        const double* kj = k + j;
+        const Lanes8::v2 sj = {s[j], s[j]}, cj = {c[j], c[j]};
+        Lanes8 t;
+        for (std::size_t q = 0; q < 4; ++q) {
+            const Lanes8::v2 kk = {kj[2 * q * n], kj[(2 * q + 1) * n]};
+            t.l[q] = (sj * ci.l[q] - cj * si.l[q]) * kk;
+        }
+        return t;
+    }
+};
+
 // Rows of a derivative: row(i) for i in [0, n), each row by one worker, on
 // the pool in fixed chunks (a network of one chunk stays on the calling
 // thread and pays no dispatch). Rows write only their own outputs.

@@ -54,13 +54,3 @@ def same_on_one_cpu(code):
     exec(code, here)
     child = run_child(code + "\nimport sys; sys.stdout.write(out.hex())", pinned=True)
     assert bytes.fromhex(child) == here["out"] and here["out"]
-
-
-def internal_error(call):
-    """The text of the module's internal-error exception (derived from BaseException only) that call() raises."""
-    try:
-        call()
-    except BaseException as e:  # noqa: B036
-        assert type(e).__name__ == "PanicException" and not isinstance(e, Exception), repr(e)
-        return str(e)
-    raise AssertionError("no internal error")

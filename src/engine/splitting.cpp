@@ -79,8 +79,8 @@ Result<void, InternalError> check_run_lengths(std::size_t n, std::size_t phases,
     if (omegas < n) return short_of("omegas", omegas, text::cat(n));
     // An n*n that overflows is more than any array holds.
     auto nn = checked_mul(n, n);
-    if (!nn || knm < *nn) return short_of("knm", knm, kit::square_text(n));
-    if (!alpha_zero && alpha < *nn) return short_of("alpha", alpha, kit::square_text(n));
+    if (!nn || knm < *nn) return short_of("knm", knm, text::product(n, n));
+    if (!alpha_zero && alpha < *nn) return short_of("alpha", alpha, text::product(n, n));
     return {};
 }
 }  // namespace

@@ -6,7 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import swarmalator as ref
-from support import TWO_PI, bits, same_on_one_cpu
+from support import TWO_PI, bits, internal_error as internal, same_on_one_cpu
 
 NOT_CONTIG = "The given array is not contiguous or is misaligned."
 DIVERGED = "integration diverged: swarmalator inputs contain NaN/Inf"
@@ -20,14 +20,6 @@ def swarm(n, dim, seed=0, spread=2.0):
 
 def run(pos, phases, omegas, n=2, dim=2, dt=0.1, n_steps=1, params=P):
     return qk.swarmalator_run_rust(pos, phases, omegas, n, dim, dt, *params, n_steps)
-
-
-def internal(fn):
-    """The text of the internal-error exception that fn raises (never an Exception)."""
-    with pytest.raises(BaseException) as e:
-        fn()
-    assert not isinstance(e.value, Exception), repr(e.value)
-    return str(e.value)
 
 
 @pytest.mark.parametrize("n, dim, params, steps", [

@@ -27,6 +27,12 @@ struct Accumulator {
         sum_sin += std::sin(x);
         ++m;
     }
+    // A cosine and sine formed elsewhere (a stepper's caches).
+    void add_cos_sin(double c, double s) {
+        sum_cos += c;
+        sum_sin += s;
+        ++m;
+    }
     // |mean vector| as it is, not capped at 1 (rounding may exceed it); 0.0
     // for no values.
     double magnitude() const {

@@ -65,3 +65,28 @@ def compare(name, ours, reference, target=None, repeat=5):
 
 def results():
     return list(_results)
+
+
+def pool_vs_one_worker(name, setup, stmt, target=None):
+    """Times the code `stmt` after `setup` here and in a child pinned to one CPU (the pool follows the affinity
+    mask); prints the pool's speed-up. `target` defaults to 0.75 times the cores available here."""
+    import json
+    import subprocess
+
+    here = {}
+    exec(setup, here)
+    code = compile(stmt, "<stmt>", "exec")
+    t_pool = best_time(lambda: exec(code, here), repeat=7)
+    child = ("import os, json, sys\nos.sched_setaffinity(0, {min(os.sched_getaffinity(0))})\n"
+             f"sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r})\nfrom harness import best_time\n"
+             f"{setup}\ncode = compile({stmt!r}, '<stmt>', 'exec')\n"
+             "print(json.dumps(best_time(lambda: exec(code, globals()), repeat=5)))\n")
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1",
+               PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    out = subprocess.run([sys.executable, "-c", child], env=env, capture_output=True, text=True, check=True)
+    t_one = json.loads(out.stdout)
+    speedup = t_one / t_pool
+    target = 0.75 * cores() if target is None else target
+    print(f"{name:52s} {fmt(t_pool):>11s} {fmt(t_one):>11s} {speedup:8.2f}x  >= {target:g}x "
+          f"{'ok' if speedup >= target else 'MISSED'}   (pool vs one worker)")
+    return speedup

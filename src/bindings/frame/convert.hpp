@@ -122,6 +122,20 @@ struct ValueConv<std::tuple<T...>> {
         }(std::index_sequence_for<T...>{});
     }
 };
+// A record converted from a tuple of its fields in order: a wrapper declares
+// template <> struct TupleFields<R> { using type = std::tuple<F1, F2>; };
+// and R is then built as R{f1, f2} from a Python tuple of two items.
+template <class R>
+struct TupleFields;
+template <class R>
+concept TupleRecord = requires { typename TupleFields<R>::type; };
+template <TupleRecord R>
+struct ValueConv<R> {
+    static R convert(PyObject* o) {
+        return std::apply([](auto&&... f) { return R{std::move(f)...}; },
+                          ValueConv<typename TupleFields<R>::type>::convert(o));
+    }
+};
 template <class K, class V>
 struct ValueConv<DictArg<K, V>> {
     static DictArg<K, V> convert(PyObject* o) {
@@ -168,6 +182,8 @@ struct LabelOf<std::tuple<T...>> {
         return (plural ? "tuples of " : "a tuple of ") + std::to_string(sizeof...(T)) + " items";
     }
 };
+template <TupleRecord R>
+struct LabelOf<R> : LabelOf<typename TupleFields<R>::type> {};
 template <class K, class V>
 struct LabelOf<DictArg<K, V>> {
     static std::string text(bool plural) {

@@ -16,7 +16,8 @@
 //   Checks       kit::check_phase_lengths / check_matrix_lengths (the two
 //                shared length messages; is_square_len and text::product for a
 //                model's own n*n message), check_finite(message, arrays,
-//                scalars).
+//                scalars), need / need_square (the input limits of the
+//                unvalidated runs, tested before their first step).
 //   Coupling     all_alpha_zero(alpha) (the zero-lag flag), Drive (the drive
 //                factors), the row sums in three orders (sum_plain,
 //                sum_blocks8, sum_interleaved8, or row_sum<SumOrder, Acc>;
@@ -36,6 +37,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -163,12 +165,36 @@ inline Status check_finite(std::string_view message, std::initializer_list<std::
     return QelError::integration_diverged(std::string(message));
 }
 
+// Input limits of the unvalidated paths, tested before their first step: an
+// input shorter than the steps read is an InternalError naming it.
+inline std::optional<InternalError> need(const char* name, std::size_t needed, std::size_t given,
+                                         std::source_location where = std::source_location::current()) {
+    if (given >= needed) return std::nullopt;
+    return InternalError(text::cat("index out of range: ", name, " needs at least ", needed, " values, got ", given),
+                         where);
+}
+// As need(), for n*n values (an overflowed n*n is never had).
+inline std::optional<InternalError> need_square(const char* name, std::size_t n, std::size_t given,
+                                                std::source_location where = std::source_location::current()) {
+    auto nn = checked_mul(n, n);
+    if (nn && given >= *nn) return std::nullopt;
+    return InternalError(
+        text::cat("index out of range: ", name, " needs at least ", text::product(n, n), " values, got ", given), where);
+}
+
 // ---------------------------------------------------------------------------
 // Coupling.
 
 // The zero-lag flag: every lag compares equal to 0.0 (-0.0 included; a NaN
-// does not; an empty alpha does).
-inline bool all_alpha_zero(std::span<const double> alpha) { return scan_finite_zero(alpha).zero; }
+// does not; an empty alpha does). Lags are mostly all zero or nonzero from the
+// start: a look at the head settles the second case without reading n*n
+// values (the hypergraph stepper asks at every evaluation).
+inline bool all_alpha_zero(std::span<const double> alpha) {
+    const std::size_t head = alpha.size() < 1024 ? alpha.size() : 1024;
+    for (std::size_t j = 0; j < head; ++j)
+        if (!(alpha[j] == 0.0)) return false;
+    return scan_finite_zero(alpha.subspan(head)).zero;
+}
 
 // zeta sin(psi - theta_i), formed as c_i (zeta sin psi) - s_i (zeta cos psi)
 // from one sine and cosine of psi. Off when zeta == 0.0 (-0.0 too; a NaN zeta

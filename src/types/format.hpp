@@ -20,6 +20,18 @@ template <std::integral I>
     requires(!std::same_as<I, char> && !std::same_as<I, bool>)
 inline void append(std::string& out, I v) { out.append(std::to_string(v)); }
 
+// The exact decimal of a * b, which may exceed 64 bits ("T*d={}" of counts a
+// caller chose freely).
+inline std::string product(std::uint64_t a, std::uint64_t b) {
+    unsigned __int128 v = static_cast<unsigned __int128>(a) * b;
+    std::string s;
+    do {
+        s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+        v /= 10;
+    } while (v != 0);
+    return s;
+}
+
 // cat("expected ", n, ", got ", 0.5) -> "expected 3, got 0.5"
 template <class... A>
 std::string cat(const A&... parts) {

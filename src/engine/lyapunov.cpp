@@ -178,48 +178,78 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
     });
 }
 
-std::vector<double> modified_gram_schmidt(std::span<double> q, std::size_t n) {
+namespace {
+
+// Gram-Schmidt on the columns of q, with n*n of scratch to hold them as rows.
+void gram_schmidt(std::span<double> q, std::size_t n, double* cols, std::span<double> norms) {
     // Column k is projected against columns 0 .. k-1 twice, each projection
     // with the current column k. The first round is pushed forward: once
     // column i is final it is projected out of every later column at once
-    // (each later column still sees i after 0 .. i-1, with the same sums),
-    // which turns the dot products into row-wise sweeps.
-    std::vector<double> norms(n), dots(n);
-    double* m = q.data();
+    // (each later column still sees i after 0 .. i-1, with the same sums).
+    // The columns are worked on as contiguous rows of `cols`.
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < n; ++c) cols[c * n + r] = q[r * n + c];
     for (std::size_t k = 0; k < n; ++k) {
+        double* v = cols + k * n;
         for (std::size_t i = 0; i < k; ++i) {
+            const double* u = cols + i * n;
             double d = 0.0;
-            for (std::size_t r = 0; r < n; ++r) d = d + m[r * n + i] * m[r * n + k];
-            for (std::size_t r = 0; r < n; ++r) m[r * n + k] = m[r * n + k] - m[r * n + i] * d;
+            for (std::size_t r = 0; r < n; ++r) d = d + u[r] * v[r];
+            for (std::size_t r = 0; r < n; ++r) v[r] = v[r] - u[r] * d;
         }
         double ss = 0.0;
-        for (std::size_t r = 0; r < n; ++r) ss = ss + m[r * n + k] * m[r * n + k];
+        for (std::size_t r = 0; r < n; ++r) ss = ss + v[r] * v[r];
         const double norm = std::sqrt(ss);
         norms[k] = norm;
         if (norm > 1e-300) {
             const double inv = 1.0 / norm;
-            for (std::size_t r = 0; r < n; ++r) m[r * n + k] = m[r * n + k] * inv;
+            for (std::size_t r = 0; r < n; ++r) v[r] = v[r] * inv;
         }
         if (k + 1 == n) break;
+        // Later columns four at a time: four independent sums in flight.
         auto project = [&](std::size_t c0, std::size_t c1) {
-            for (std::size_t c = c0; c < c1; ++c) dots[c] = 0.0;
-            for (std::size_t r = 0; r < n; ++r) {
-                const double qk = m[r * n + k];
-                const double* row = m + r * n;
-                for (std::size_t c = c0; c < c1; ++c) dots[c] = dots[c] + qk * row[c];
+            std::size_t c = c0;
+            for (; c + 4 <= c1; c += 4) {
+                double* w0 = cols + c * n;
+                double* w1 = w0 + n;
+                double* w2 = w1 + n;
+                double* w3 = w2 + n;
+                double d0 = 0.0, d1 = 0.0, d2 = 0.0, d3 = 0.0;
+                for (std::size_t r = 0; r < n; ++r) {
+                    d0 = d0 + v[r] * w0[r];
+                    d1 = d1 + v[r] * w1[r];
+                    d2 = d2 + v[r] * w2[r];
+                    d3 = d3 + v[r] * w3[r];
+                }
+                for (std::size_t r = 0; r < n; ++r) {
+                    w0[r] = w0[r] - v[r] * d0;
+                    w1[r] = w1[r] - v[r] * d1;
+                    w2[r] = w2[r] - v[r] * d2;
+                    w3[r] = w3[r] - v[r] * d3;
+                }
             }
-            for (std::size_t r = 0; r < n; ++r) {
-                const double qk = m[r * n + k];
-                double* row = m + r * n;
-                for (std::size_t c = c0; c < c1; ++c) row[c] = row[c] - qk * dots[c];
+            for (; c < c1; ++c) {
+                double* w = cols + c * n;
+                double d = 0.0;
+                for (std::size_t r = 0; r < n; ++r) d = d + v[r] * w[r];
+                for (std::size_t r = 0; r < n; ++r) w[r] = w[r] - v[r] * d;
             }
         };
         const std::size_t later = n - k - 1;
         if (later * n < (std::size_t{1} << 15))
             project(k + 1, n);
         else
-            pool::for_chunks(later, 32, [&](std::size_t b, std::size_t e) { project(k + 1 + b, k + 1 + e); });
+            pool::for_chunks(later, 16, [&](std::size_t b, std::size_t e) { project(k + 1 + b, k + 1 + e); });
     }
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = 0; c < n; ++c) q[r * n + c] = cols[c * n + r];
+}
+
+}  // namespace
+
+std::vector<double> modified_gram_schmidt(std::span<double> q, std::size_t n) {
+    std::vector<double> norms(n), cols(n * n);
+    gram_schmidt(q, n, cols.data(), norms);
     return norms;
 }
 
@@ -258,13 +288,14 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
     std::span<double> sin_buf(p + 6 * len + *nn + n, n), cos_buf(p + 6 * len + *nn + 2 * n, n);
 
     std::span<double> theta = y.first(n), q = y.subspan(n);
+    std::vector<double> sums(n, 0.0), norms(n);
     std::copy(phases_init.begin(), phases_init.end(), theta.begin());
     for (std::size_t k = 0; k < n; ++k) q[k * n + k] = 1.0;
     if (zeta == 0.0) {
         // Start the first tangent vector along the uniform phase shift.
         const double u = 1.0 / std::sqrt(static_cast<double>(n));
         for (std::size_t r = 0; r < n; ++r) q[r * n] = u;
-        (void)modified_gram_schmidt(q, n);
+        gram_schmidt(q, n, weights.data(), norms);  // these norms are not kept
     }
     const bool alpha_all_zero = scan_finite_zero(alpha).zero;
     const Drive drive = Drive::of(zeta, psi);
@@ -275,7 +306,6 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
                    out.subspan(n), weights);
     };
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
-    std::vector<double> sums(n, 0.0);
     std::uint64_t n_qr = 0;
     double t = 0.0;
     for (std::uint64_t s = 1; s <= n_steps; ++s) {
@@ -283,9 +313,10 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
         integrators::rk4_substep(f, y, buffers, dt);
         wrap_phases(theta);
         if (s % qr_interval == 0) {
-            const std::vector<double> r = modified_gram_schmidt(q, n);
+            // The Jacobian's weights are free between steps: they hold the columns.
+            gram_schmidt(q, n, weights.data(), norms);
             for (std::size_t k = 0; k < n; ++k) {
-                const double a = std::fabs(r[k]);
+                const double a = std::fabs(norms[k]);
                 sums[k] = sums[k] + std::log(a > 1e-300 ? a : 1e-300);  // NaN counts as 1e-300
             }
             ++n_qr;

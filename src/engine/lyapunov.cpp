@@ -44,7 +44,7 @@ void rows(std::size_t n, std::size_t chunk, F&& f) {
 
 // J q for a block of rows. Row i of the output is
 //   (sum over j != i, ascending, of w_ij q_j, from 0.0) - (diag_i + f_i) q_i
-// per column; rows are taken four at a time and columns four at a time so
+// per column; rows are taken four at a time and columns eight at a time so
 // that each loaded element of q serves four rows.
 struct JqKernel {
     std::size_t n;
@@ -54,7 +54,7 @@ struct JqKernel {
     double* out;
 
     static constexpr std::size_t G = 4;  // rows
-    static constexpr std::size_t V = 2;  // two-lane vectors of columns
+    static constexpr std::size_t V = 4;  // two-lane vectors of columns
 
     void block(std::size_t i0, std::size_t c0) const {
         v2 acc[G][V] = {};

@@ -35,7 +35,7 @@ inline v2 load(const double* p) {
 inline void store(double* p, v2 v) { std::memcpy(p, &v, sizeof v); }
 
 template <class F>
-void rows(std::size_t n, std::size_t chunk, F&& f) {
+void over_rows(std::size_t n, std::size_t chunk, F&& f) {
     if (n < kParallelMinN)
         f(std::size_t{0}, n);
     else
@@ -131,14 +131,15 @@ void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double
                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
                  std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, const Drive& drive) {
     if (!alpha_all_zero) {
-        // With lags the arithmetic is the dense stepper's, sum for sum.
+        // With lags the arithmetic is the dense stepper's, sum for sum (without
+        // a drive it adds no 0.0 term: only the sign of an exact zero differs).
         upde::compute_derivative(n, phases, sin_buf, cos_buf, omegas, knm, alpha, false, out, drive.zeta, drive.psi);
         return;
     }
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
     const double* s = sin_buf.data();
     const double* c = cos_buf.data();
-    rows(n, kRhsChunk, [&](std::size_t b, std::size_t e) {
+    over_rows(n, kRhsChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) {
             const double* k = knm.data() + i * n;
             const double si = s[i], ci = c[i];
@@ -156,7 +157,7 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
                 std::span<double> weights) {
     double* dsum = weights.data() + n * n;
     const JqKernel kernel{n, q.data(), weights.data(), dsum, out.data()};
-    rows(n, kJqChunk, [&](std::size_t b, std::size_t e) {
+    over_rows(n, kJqChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) {
             const double* k = knm.data() + i * n;
             double* w = weights.data() + i * n;

@@ -20,6 +20,8 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
+    "lyapunov_spectrum_rust", "recurrence_matrix_rust", "cross_recurrence_matrix_rust", "rqa_rust",
+    "phase_transfer_entropy_rust", "transfer_entropy_matrix_rust",
     "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
 ]
 
@@ -84,6 +86,13 @@ SIGNATURES = {
     "PySupervisorPolicy": "(hysteresis=0.05, cooldown_steps=10)",
     "PyPetriNet": "(places, transitions)",
     "PyRuleEngine": "(rules)",
+    "lyapunov_spectrum_rust": "(phases_init, omegas, knm, alpha, dt=0.01, n_steps=1000, qr_interval=10, zeta=0.0, "
+    "psi=0.0)",
+    "recurrence_matrix_rust": "(trajectory, t, d, epsilon, angular=False)",
+    "cross_recurrence_matrix_rust": "(traj_a, traj_b, t, d, epsilon, angular=False)",
+    "rqa_rust": "(recurrence_flat, t, l_min=2, v_min=2, exclude_main_diagonal=True)",
+    "phase_transfer_entropy_rust": "(source, target, n_bins)",
+    "transfer_entropy_matrix_rust": "(phase_series, n_osc, n_time, n_bins)",
 }
 
 

@@ -1,7 +1,9 @@
 #include "engine/lyapunov.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "engine/upde.hpp"
 #include "engine/util/checked.hpp"

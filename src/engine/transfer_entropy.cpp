@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 #include "engine/util/checked.hpp"
 #include "engine/util/code_count.hpp"

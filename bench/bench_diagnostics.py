@@ -1,0 +1,149 @@
+"""Lyapunov spectrum, recurrence matrices, recurrence quantification and transfer entropy against the
+NumPy/SciPy code a user would write instead, and against our own calls on one worker.
+
+One-worker figures come from a copy of this script pinned to one CPU (the pool follows the affinity
+mask); peak memory of the large recurrence matrix from a fresh process.
+
+    python3 bench/bench_diagnostics.py            (everything)
+    python3 bench/bench_diagnostics.py parallel   (only the one-worker comparisons)
+"""
+import json
+import os
+import subprocess
+import sys
+
+import numpy as np
+from scipy.spatial.distance import cdist
+
+import qel_kernel as qk
+from harness import best_time, compare, cores, fmt, header
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from reference import lyapunov as ly_ref  # noqa: E402
+from reference import recurrence as rec_ref  # noqa: E402
+from reference import transfer_entropy as te_ref  # noqa: E402
+
+TWO_PI = 6.283185307179586
+
+
+def trajectory(t, d, seed=0):
+    rng = np.random.default_rng(seed)
+    s = np.arange(t) * 0.05
+    return (np.sin(s[:, None] * (1.0 + np.arange(d))) + 0.1 * rng.normal(size=(t, d))).ravel()
+
+
+def network(n, seed=0):
+    rng = np.random.default_rng(seed)
+    knm = rng.uniform(0.0, 2.0 / n, n * n)
+    knm[:: n + 1] = 0.0
+    return rng.uniform(0.0, TWO_PI, n), rng.normal(0.0, 1.0, n), knm, rng.uniform(-0.3, 0.3, n * n)
+
+
+def phases(n_osc, n_time, seed=0):
+    rng = np.random.default_rng(seed)
+    return np.cumsum(rng.normal(0.1, 0.5, (n_osc, n_time)), axis=1).ravel()
+
+
+def angular_numpy(a, b, t, d, eps, block=500):
+    x, y = a.reshape(t, d), b.reshape(t, d)
+    out = np.empty((t, t), dtype=np.uint8)
+    for i in range(0, t, block):
+        s = np.sin((x[i:i + block, None, :] - y[None, :, :]) * 0.5)
+        out[i:i + block] = ((s * 4.0 * s).sum(axis=2) <= eps * eps)
+    return out.ravel()
+
+
+# Cases timed both on all CPUs and pinned to one: name -> call.
+def parallel_cases():
+    x = trajectory(8000, 3)
+    y = trajectory(8000, 3, seed=1)
+    series = phases(64, 5000)
+    net = network(256)
+    return {
+        "cross_recurrence T=8000 d=3": lambda: qk.cross_recurrence_matrix_rust(x, y, 8000, 3, 0.3),
+        "transfer_entropy_matrix 64 osc x 5000, 8 bins": lambda: qk.transfer_entropy_matrix_rust(series, 64, 5000, 8),
+        "lyapunov N=256, 100 steps, qr_interval=50": lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 100, 50, 0.2, 0.0),
+    }
+
+
+def one_worker_main():
+    os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+    print(json.dumps({name: best_time(fn, repeat=3) for name, fn in parallel_cases().items()}))
+
+
+def status_kib(field):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(field + ":"))
+
+
+def peak_memory_main(t):
+    x = trajectory(t, 3)
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")  # restart the peak-RSS count here
+    before = status_kib("VmRSS")
+    m = qk.recurrence_matrix_rust(x, t, 3, 0.3)
+    print(json.dumps({"growth": (status_kib("VmHWM") - before) * 1024, "bytes": m.nbytes}))
+
+
+def run_self(*args):
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
+    out = subprocess.run([sys.executable, __file__, *args], env=env, capture_output=True, text=True, check=True)
+    return json.loads(out.stdout)
+
+
+def speed_up_over_one_worker():
+    header(f"speed-up over one worker (target 0.75 x {cores()} cores = {0.75 * cores():g})")
+    one = run_self("one")
+    for name, fn in parallel_cases().items():
+        t_all = best_time(fn, repeat=3)
+        ratio = one[name] / t_all
+        print(f"{name:52s} {fmt(t_all):>11s} {fmt(one[name]):>11s} {ratio:8.2f}x  "
+              f">= {0.75 * cores():g}x {'ok' if ratio >= 0.75 * cores() else 'MISSED'}")
+
+
+def main():
+    header("recurrence matrices")
+    x = trajectory(4000, 3)
+    xs = x.reshape(4000, 3)
+    compare("recurrence_matrix T=4000 d=3 vs cdist <= eps^2", lambda: qk.recurrence_matrix_rust(x, 4000, 3, 0.3),
+            lambda: (cdist(xs, xs, "sqeuclidean") <= 0.09).astype(np.uint8), 4)
+    a, b = trajectory(8000, 2) * 3.0, trajectory(8000, 2, seed=1) * 3.0
+    compare("cross_recurrence angular T=8000 d=2 vs NumPy broadcasting",
+            lambda: qk.cross_recurrence_matrix_rust(a, b, 8000, 2, 0.5, True),
+            lambda: angular_numpy(a, b, 8000, 2, 0.5), 8)
+    mem = run_self("memory", "20000")
+    print(f"recurrence_matrix T=20000: peak RSS growth {mem['growth'] / mem['bytes']:.3f} x T^2 bytes "
+          f"(limit 1.1) {'ok' if mem['growth'] <= 1.1 * mem['bytes'] else 'MISSED'}")
+
+    header("recurrence quantification")
+    t = 2000
+    flat = qk.recurrence_matrix_rust(trajectory(t, 3), t, 3, 0.3)
+    assert qk.rqa_rust(flat, t) == rec_ref.rqa(flat, t)
+    compare("rqa_rust T=2000 vs NumPy run-lengths", lambda: qk.rqa_rust(flat, t), lambda: rec_ref.rqa(flat, t), 5)
+
+    header("transfer entropy")
+    series = phases(16, 5000)
+    compare("transfer_entropy_matrix 16 osc x 5000, 8 bins vs bincount",
+            lambda: qk.transfer_entropy_matrix_rust(series, 16, 5000, 8),
+            lambda: te_ref.transfer_entropy_matrix_numpy(series, 16, 5000, 8), 10, repeat=3)
+
+    header("Lyapunov spectrum")
+    net = network(16)
+    compare("lyapunov N=16, 2000 steps vs NumPy replica", lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 2000, 10),
+            lambda: ly_ref.spectrum_numpy(*net, 0.01, 2000, 10), 5, repeat=3)
+    net = network(128)
+    compare("lyapunov N=128, 200 steps vs NumPy replica (BLAS threads)",
+            lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 200, 10),
+            lambda: ly_ref.spectrum_numpy(*net, 0.01, 200, 10), 1, repeat=3)
+    speed_up_over_one_worker()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1] == "one":
+        one_worker_main()
+    elif len(sys.argv) > 1 and sys.argv[1] == "parallel":
+        speed_up_over_one_worker()
+    elif len(sys.argv) > 2 and sys.argv[1] == "memory":
+        peak_memory_main(int(sys.argv[2]))
+    else:
+        main()

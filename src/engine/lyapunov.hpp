@@ -1,0 +1,56 @@
+// Lyapunov spectrum of the driven Kuramoto-Sakaguchi network
+//   dtheta_i/dt = omega_i + sum_j K_ij sin(theta_j - theta_i - alpha_ij) + zeta sin(psi - theta_i)
+// by integrating the phases and an N x N tangent matrix Q (dQ/dt = J(theta) Q)
+// together with classical RK4 steps, re-orthonormalising Q every qr_interval
+// steps and averaging the logarithms of the column norms over the time.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "types/error.hpp"
+
+namespace qel::lyapunov {
+
+// The drive: zs = zeta sin(psi), zc = zeta cos(psi), both 0.0 when zeta == 0
+// (a NaN zeta drives).
+struct Drive {
+    double zeta = 0.0, psi = 0.0, zs = 0.0, zc = 0.0;
+    static Drive of(double zeta, double psi);
+    bool on() const { return zeta != 0.0; }
+};
+
+// Fills sin_buf, cos_buf with the sines and cosines of phases, then writes
+// the phase velocities into out. alpha_all_zero selects the form without a
+// sine per pair. Lengths: n for phases, omegas, buffers and out, n*n for knm
+// and alpha.
+void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
+                 std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
+                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, const Drive& drive);
+
+// out = J(phases) q, row-major n x n, with sin_buf and cos_buf as compute_rhs
+// left them for the same phases. weights is n*n + n scratch.
+void compute_jq(std::size_t n, std::span<const double> phases, std::span<const double> sin_buf,
+                std::span<const double> cos_buf, std::span<const double> knm, std::span<const double> alpha,
+                bool alpha_all_zero, std::span<const double> q, const Drive& drive, std::span<double> out,
+                std::span<double> weights);
+
+// Orthonormalises the columns of the row-major n x n matrix q in place
+// (each column projected twice against the ones before it), returning the
+// column norms found on the way. A column of norm <= 1e-300 is left unscaled.
+std::vector<double> modified_gram_schmidt(std::span<double> q, std::size_t n);
+
+// The N exponents (per unit time) in descending order, N = len(phases_init).
+// Errors, first failing first: "omegas length {} != phases length {}",
+// "knm length {} != N*N={}", "alpha length {} != N*N={}", then N == 0 gives
+// an empty spectrum, "qr_interval must be > 0", and the zero-diagonal rule
+// (|K_ii| <= 1e-12).
+Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double> phases_init,
+                                                          std::span<const double> omegas,
+                                                          std::span<const double> knm,
+                                                          std::span<const double> alpha, double dt,
+                                                          std::uint64_t n_steps, std::uint64_t qr_interval,
+                                                          double zeta, double psi);
+
+}  // namespace qel::lyapunov

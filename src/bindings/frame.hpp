@@ -117,7 +117,7 @@ struct ArrayFields {
     int flags;
 };
 inline constexpr int kWriteable = 0x0400;
-enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, Float64 = 12 };
+enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, UInt64 = 8, Float64 = 12 };
 PyTypeObject* ndarray_type();  // imports NumPy on first use
 // New writeable C-contiguous array owning its data; returns its data pointer.
 Obj new_array(int nd, const Py_ssize_t* dims, int type_num, void** data);
@@ -1011,6 +1011,7 @@ constexpr int numpy_type_of() {
     if constexpr (std::is_same_v<T, double>) return numpy::Float64;
     else if constexpr (std::is_same_v<T, std::int32_t>) return numpy::Int32;
     else if constexpr (std::is_same_v<T, std::int64_t>) return numpy::Int64;
+    else if constexpr (std::is_same_v<T, std::uint64_t>) return numpy::UInt64;
     else if constexpr (std::is_same_v<T, std::uint8_t>) return numpy::UInt8;
     else static_assert(sizeof(T) == 0, "no NumPy array of this element type");
 }

@@ -34,17 +34,26 @@ constexpr std::uint64_t kPassWork = std::uint64_t{1} << 27;
 PlainError config_error(const char* msg) { return PlainError::value_error(QelError::invalid_config(msg).python_text()); }
 
 // Runs `substeps` substeps of the neurons [0, len) of a chunk. No neuron reads
-// another, so each runs all its substeps before the next.
-void advance(double* v, std::int32_t* refractory, std::uint64_t* spikes, const double* drive, std::size_t len,
-             std::uint64_t substeps) {
+// another, so each runs all its substeps before the next chunk.
+//
+// A neuron is held at rest while its refractory counter is positive, and a
+// spike sets the counter to refractory_steps. With refractory_steps 0 every
+// counter stays 0 from construction on, so no neuron is ever held: the loop
+// reads no counter.
+static_assert(kRefractorySteps == 0, "advance() skips the refractory counters");
+void advance(double* v, std::uint64_t* spikes, const double* drive, std::size_t len, std::uint64_t substeps) {
     for (std::uint64_t k = 0; k < substeps; ++k) {
         for (std::size_t i = 0; i < len; ++i) {
-            const std::int32_t c = refractory[i];
-            const double integrated = (drive[i] - (v[i] - kVRest) * kLeak) + v[i];
-            const bool fire = c <= 0 && integrated >= kVThreshold;
-            v[i] = c > 0 ? kVRest : (fire ? kVReset : integrated);
-            refractory[i] = c > 0 ? c - 1 : (fire ? kRefractorySteps : c);
-            spikes[i] += fire ? 1u : 0u;
+            const double vi = v[i];
+            const double integrated = (drive[i] - (vi - kVRest) * kLeak) + vi;
+            const bool fire = integrated >= kVThreshold;
+            // Plain selects, in this form, are what the vectoriser takes.
+            double after = integrated;
+            std::uint64_t count = spikes[i];
+            if (fire) after = kVReset;
+            if (fire) count = count + 1;
+            v[i] = after;
+            spikes[i] = count;
         }
     }
 }
@@ -92,8 +101,7 @@ QelResult<std::vector<double>> LIFEnsemble::step(std::span<const double> current
                     i = end;
                 }
             }
-            advance(voltages_.data() + b, refractory_.data() + b, spike_counts_.data() + b, drive_.data() + b, e - b,
-                    count);
+            advance(voltages_.data() + b, spike_counts_.data() + b, drive_.data() + b, e - b, count);
         });
         first = false;
         done += count;

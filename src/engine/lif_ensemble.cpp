@@ -14,7 +14,7 @@ namespace qel::lif_ensemble {
 namespace {
 
 // The model's fixed parameters.
-constexpr double kVRest = 0.0;
+constexpr double kVRest = 0.0;  // also the value of the zero-filled voltages at construction
 constexpr double kVReset = 0.0;
 constexpr double kVThreshold = 1.0;
 constexpr double kTauMs = 20.0;
@@ -61,10 +61,10 @@ void advance(double* v, std::uint64_t* spikes, const double* drive, std::size_t 
 }  // namespace
 
 LIFEnsemble::LIFEnsemble(std::size_t n_layers, std::size_t neurons_per_layer, double noise_std)
-    : voltages_(n_layers * neurons_per_layer, kVRest),
-      refractory_(n_layers * neurons_per_layer, 0),
-      spike_counts_(n_layers * neurons_per_layer, 0),
-      drive_(n_layers * neurons_per_layer, 0.0),
+    : voltages_(n_layers * neurons_per_layer),
+      refractory_(n_layers * neurons_per_layer),
+      spike_counts_(n_layers * neurons_per_layer),
+      drive_(n_layers * neurons_per_layer),
       n_layers_(n_layers),
       neurons_per_layer_(neurons_per_layer),
       noise_std_(noise_std) {}
@@ -97,7 +97,7 @@ QelResult<std::vector<double>> LIFEnsemble::step(std::span<const double> current
                 for (std::size_t i = b; i < e;) {
                     const std::size_t layer = i / per_layer;
                     const std::size_t end = std::min(e, (layer + 1) * per_layer);
-                    std::fill(drive_.begin() + i, drive_.begin() + end, currents[layer] * kInputGain);
+                    std::fill(drive_.data() + i, drive_.data() + end, currents[layer] * kInputGain);
                     i = end;
                 }
             }
@@ -114,16 +114,16 @@ QelResult<std::vector<double>> LIFEnsemble::step(std::span<const double> current
     std::vector<double> rates(n_layers_);
     for (std::size_t layer = 0; layer < n_layers_; ++layer) {
         std::uint64_t spikes = 0;
-        for (std::size_t i = layer * per_layer; i < (layer + 1) * per_layer; ++i) spikes += spike_counts_[i];
+        for (std::size_t i = layer * per_layer; i < (layer + 1) * per_layer; ++i) spikes += spike_counts_.data()[i];
         rates[layer] = static_cast<double>(spikes) / (window * per_layer_f);
     }
     return rates;
 }
 
 void LIFEnsemble::reset() {
-    std::fill(voltages_.begin(), voltages_.end(), kVRest);
-    std::fill(refractory_.begin(), refractory_.end(), 0);
-    std::fill(spike_counts_.begin(), spike_counts_.end(), 0);
+    std::ranges::fill(voltages_.span(), kVRest);
+    std::ranges::fill(refractory_.span(), 0);
+    std::ranges::fill(spike_counts_.span(), 0);
     step_count_ = 0;
 }
 

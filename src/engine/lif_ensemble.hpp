@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/util/scratch.hpp"
 #include "types/error.hpp"
 
 namespace qel::lif_ensemble {
@@ -26,9 +27,9 @@ public:
     // Back to rest: voltages, counters, spike counts and step_count.
     void reset();
 
-    std::span<const double> voltages() const { return voltages_; }
-    std::span<const std::int32_t> refractory() const { return refractory_; }
-    std::span<const std::uint64_t> spike_counts() const { return spike_counts_; }
+    std::span<const double> voltages() const { return voltages_.span(); }
+    std::span<const std::int32_t> refractory() const { return refractory_.span(); }
+    std::span<const std::uint64_t> spike_counts() const { return spike_counts_.span(); }
     std::size_t n_total() const { return voltages_.size(); }
     std::size_t n_layers() const { return n_layers_; }
     std::size_t neurons_per_layer() const { return neurons_per_layer_; }
@@ -38,10 +39,12 @@ private:
     LIFEnsemble(std::size_t n_layers, std::size_t neurons_per_layer, double noise_std);
 
     // Neurons numbered layer-major: neuron m of layer L is L * neurons_per_layer + m.
-    std::vector<double> voltages_;
-    std::vector<std::int32_t> refractory_;
-    std::vector<std::uint64_t> spike_counts_;
-    std::vector<double> drive_;  // this call's input per neuron
+    // Zero-filled at construction: rest is 0.0, and nothing is touched
+    // before the first step.
+    ZeroArray<double> voltages_;
+    ZeroArray<std::int32_t> refractory_;
+    ZeroArray<std::uint64_t> spike_counts_;
+    ZeroArray<double> drive_;  // this call's input per neuron
     std::size_t n_layers_ = 0;
     std::size_t neurons_per_layer_ = 0;
     std::uint64_t step_count_ = 0;

@@ -21,6 +21,7 @@ CLASS_ORDER = [
 PRESENT_FUNCTIONS = [
     "order_parameter", "plv", "compute_layer_coherence_rust", "layer_coherence",
     "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust",
+    "oa_run_rust", "steady_state_r_oa_rust", "fit_lorentzian_rust",
 ]
 
 
@@ -53,7 +54,7 @@ def test_all_follows_registration_order():
     assert classes == [c for c in CLASS_ORDER if c in classes]
     assert set(CLASS_ORDER) - set(classes) == {
         "PyInertialStepper", "PyHypergraphStepper", "PySplittingStepper", "PySwarmalatorStepper",
-        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper", "PyLIFEnsemble",
+        "PySimplicialStepper", "PyPhaseQualityScorer", "PyStuartLandauStepper",
     }
     assert funcs == PRESENT_FUNCTIONS
     for n in names:

@@ -33,12 +33,13 @@ def numpy_lif(n_layers, per_layer, currents, n_substeps):
     return spikes.reshape(n_layers, per_layer).sum(axis=1) / (window * per_layer)
 
 
-def lif_pool_speedup(n_layers, per_layer, n_substeps, repeat=5):
-    """Time of one step of a fresh ensemble, best of `repeat`, in this process."""
+def lif_step_time(n_layers, per_layer, n_substeps, repeat=5):
+    """Best time of one step of one ensemble (the work per step does not depend on the state)."""
     currents = np.linspace(0.0, 0.12, n_layers)
+    e = qk.PyLIFEnsemble(n_layers, per_layer)
+    e.step(currents, 1)  # first touch of the state's pages
     best = float("inf")
     for _ in range(repeat):
-        e = qk.PyLIFEnsemble(n_layers, per_layer)
         t0 = time.perf_counter()
         e.step(currents, n_substeps)
         best = min(best, time.perf_counter() - t0)
@@ -46,7 +47,7 @@ def lif_pool_speedup(n_layers, per_layer, n_substeps, repeat=5):
 
 
 PINNED = ("import os, sys; os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}); sys.path.insert(0, sys.argv[1]); "
-          "import bench_lif_oa as b; print(b.lif_pool_speedup(int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])))")
+          "import bench_lif_oa as b; print(b.lif_step_time(int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])))")
 
 
 def one_worker_time(*args):
@@ -77,7 +78,7 @@ def main():
 
     header("integrate-and-fire ensemble, 10 layers x 10^5 neurons, 100 substeps: pool vs one worker")
     t_one = one_worker_time(10, 100_000, 100)
-    t_all = lif_pool_speedup(10, 100_000, 100)
+    t_all = lif_step_time(10, 100_000, 100)
     target = 0.75 * cores()
     print(f"{'pool speed-up over one worker':52s} {t_all * 1e3:8.2f} ms {t_one * 1e3:8.2f} ms "
           f"{t_one / t_all:8.2f}x  >= {target:g}x {'ok' if t_one / t_all >= target else 'MISSED'}")

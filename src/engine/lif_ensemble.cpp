@@ -24,8 +24,8 @@ constexpr double kInputGain = 1.0;
 constexpr std::int32_t kRefractorySteps = 0;
 
 constexpr std::size_t kMaxNeurons = std::size_t{1} << 60;
-// Neurons per pool task: their state (28 bytes each) stays in L1 while the
-// task runs its substeps over them.
+// Neurons per pool task: what a substep reads of them (24 bytes each) stays
+// in L1 while the task runs its substeps over them.
 constexpr std::size_t kChunk = 1024;
 // Neuron-substeps per pass over the ensemble: between passes the calling
 // thread looks for an interrupt request.
@@ -89,6 +89,7 @@ QelResult<std::vector<double>> LIFEnsemble::step(std::span<const double> current
     const std::uint64_t per_pass = std::max<std::uint64_t>(1, kPassWork / n);
     bool first = true;
     for (std::uint64_t done = 0; done < n_substeps;) {
+        // Any error value will do: the module reports the pending interrupt instead.
         if (!first && interrupted()) return QelError::invalid_config("interrupted");
         const std::uint64_t count = std::min(per_pass, n_substeps - done);
         pool::for_chunks(n, kChunk, [&](std::size_t b, std::size_t e) {

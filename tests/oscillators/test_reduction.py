@@ -21,8 +21,7 @@ def bits(values, any_nan=False):
         (0.3, -0.2, 1.5, 0.4, 2.5, 0.05, 37),
         (0.9, 0.1, -0.7, 0.0, -1.0, 0.2, 11),
         (0.5, 0.5, 2.0, -0.3, 4.0, -0.01, 25),  # negative delta and dt are integrated as given
-        (3.0, 0.0, 0.0, 0.1, 1.0, 0.5, 8),  # |z| > 1
-        (1e200, 1e200, 0.0, 0.1, 1.0, 0.5, 3),  # overflow propagates
+        (1e200, 1e200, 0.0, 0.1, 1.0, 0.5, 3),  # |z| > 1, overflow propagates
         (0.1, NAN, 0.0, 0.1, 1.0, 0.01, 2),
         (-1.0, 0.0, 1.0, 1.0, 1.0, 0.01, 0),  # zero steps: psi = pi
         (-1.0, -0.0, 1.0, 1.0, 1.0, 0.01, 0),  # and -pi from z_im = -0.0
@@ -83,13 +82,11 @@ def test_fit_layout():
 @pytest.mark.parametrize(
     "delta, k, expected",
     [(1.0, 2.0, 0.0), (-0.1, 2.0, 0.0), (0.0, 1.0, 1.0), (0.5, 0.0, 0.0), (0.5, 2.0, math.sqrt(0.5)),
-     (0.1, 1.0, math.sqrt(1.0 - 0.2 / 1.0)), (0.0, -0.0, 0.0), (1e308, 1e308, 0.0)],
+     (0.0, -0.0, 0.0), (1e308, 1e308, 0.0), (NAN, 1.0, None), (0.5, INF, None), (-INF, 2.0, None)],
 )
 def test_steady_state(delta, k, expected):
-    assert qk.steady_state_r_oa_rust(delta, k) == expected
-
-
-@pytest.mark.parametrize("delta, k", [(NAN, 1.0), (0.5, INF), (-INF, 2.0)])
-def test_steady_state_refuses_non_finite(delta, k):
-    with pytest.raises(ValueError, match="^delta and k_coupling must be finite$"):
-        qk.steady_state_r_oa_rust(delta, k)
+    if expected is None:
+        with pytest.raises(ValueError, match="^delta and k_coupling must be finite$"):
+            qk.steady_state_r_oa_rust(delta, k)
+    else:
+        assert qk.steady_state_r_oa_rust(delta, k) == expected

@@ -15,7 +15,7 @@ namespace qel::py {
 
 // NumPy, fetched on the first call that touches an array.
 namespace numpy {
-enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, Float64 = 12 };
+enum TypeNum : int { UInt8 = 2, Int32 = 5, Int64 = 7, UInt64 = 8, Float64 = 12 };
 PyTypeObject* ndarray_type();
 // New writeable C-contiguous array owning its data; returns its data pointer.
 Obj new_array(int nd, const Py_ssize_t* dims, int type_num, void** data);

@@ -25,6 +25,7 @@ constexpr int numpy_type_of() {
     if constexpr (std::is_same_v<T, double>) return numpy::Float64;
     else if constexpr (std::is_same_v<T, std::int32_t>) return numpy::Int32;
     else if constexpr (std::is_same_v<T, std::int64_t>) return numpy::Int64;
+    else if constexpr (std::is_same_v<T, std::uint64_t>) return numpy::UInt64;
     else if constexpr (std::is_same_v<T, std::uint8_t>) return numpy::UInt8;
     else static_assert(sizeof(T) == 0, "no NumPy array of this element type");
 }

@@ -53,7 +53,7 @@ public:
         };
         grow(kBuffers, state_len);
         for (const ScratchView& v : own) grow(1, v.len);
-        block_ = ScratchBlock(total);
+        block_ = ScratchBlock(total, "stepper scratch");
         double* p = block_.data();
         for (std::span<double>* v : {&deriv_, &k1_, &k2_, &k3_, &k4_, &k5_, &k6_, &k7_, &stage_, &y5_}) {
             *v = std::span<double>(p, state_len);

@@ -1,5 +1,7 @@
 #include "engine/upde.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -33,7 +35,10 @@ struct Rows {
     double* out;
     Drive drive;
 
-    void general(std::size_t i) const {
+    // Each row returns whether its coupling sums are finite. A non-finite
+    // coupling always makes them NaN or infinite (its products are, and no
+    // finite term undoes that), so finite sums clear the row's couplings.
+    bool general(std::size_t i) const {
         const double ti = theta[i];
         const double* k = knm + i * n;
         const double* a = alpha + i * n;
@@ -42,18 +47,20 @@ struct Rows {
         double o = s + omegas[i];
         if (drive.on) o = o + drive.term(sin_t[i], cos_t[i]);
         out[i] = o;
+        return std::isfinite(s);
     }
 
-    void fast_finish(std::size_t i, double S, double C) const {
+    bool fast_finish(std::size_t i, double S, double C) const {
         double o = (S * cos_t[i] - C * sin_t[i]) + omegas[i];
         if (drive.on) o = drive.term(sin_t[i], cos_t[i]) + o;
         out[i] = o;
+        return std::isfinite(S) & std::isfinite(C);
     }
 
     // Plain column order, kGroup rows at a time: each row keeps its own (S, C)
     // lane pair and its own order; the rows only share the loop, which hides
     // the latency of the adds.
-    void fast_serial_group(std::size_t i) const {
+    bool fast_serial_group(std::size_t i) const {
         const double* k[kGroup];
         for (std::size_t r = 0; r < kGroup; ++r) k[r] = knm + (i + r) * n;
         v2 acc[kGroup] = {};
@@ -64,18 +71,20 @@ struct Rows {
                 acc[r] = acc[r] + kk * sc;
             }
         }
-        for (std::size_t r = 0; r < kGroup; ++r) fast_finish(i + r, acc[r][0], acc[r][1]);
+        bool finite = true;
+        for (std::size_t r = 0; r < kGroup; ++r) finite &= fast_finish(i + r, acc[r][0], acc[r][1]);
+        return finite;
     }
 
     // Plain column order.
-    void fast_serial(std::size_t i) const {
+    bool fast_serial(std::size_t i) const {
         const double* k = knm + i * n;
         double S = 0.0, C = 0.0;
         for (std::size_t j = 0; j < n; ++j) {
             S = S + k[j] * sin_t[j];
             C = C + k[j] * cos_t[j];
         }
-        fast_finish(i, S, C);
+        return fast_finish(i, S, C);
     }
 
     // Eight interleaved partial sums (column j feeds partial j mod 8), added
@@ -83,7 +92,7 @@ struct Rows {
     // kit::sum_interleaved8, here with the partials held as four two-lane
     // vectors fed by adjacent columns (a quarter faster than the kit's
     // generic form with (S, C) lanes, same bits).
-    void fast_blocked(std::size_t i) const {
+    bool fast_blocked(std::size_t i) const {
         const double* k = knm + i * n;
         v2 ps[4] = {}, pc[4] = {};
         const std::size_t body = n - n % 8;
@@ -108,13 +117,20 @@ struct Rows {
             S = S + k[j] * sin_t[j];
             C = C + k[j] * cos_t[j];
         }
-        fast_finish(i, S, C);
+        return fast_finish(i, S, C);
     }
 };
 
+// Rows per work item: kRowChunk, cut finer when that leaves fewer than
+// about eight items per worker. Rows are independent, so no split changes a bit.
+std::size_t row_chunk(std::size_t n) {
+    const std::size_t fine = n / (8 * pool::worker_count());
+    return fine >= kRowChunk ? kRowChunk : fine == 0 ? 1 : fine;
+}
+
 }  // namespace
 
-void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
+bool compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
                         std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi) {
@@ -125,26 +141,31 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
     rows.drive = Drive::of(zeta, psi);
 
     if (n < kParallelMinN) {
+        bool finite = true;
         if (all_alpha_zero) {
             std::size_t i = 0;
-            for (; i + Rows::kGroup <= n; i += Rows::kGroup) rows.fast_serial_group(i);
-            for (; i < n; ++i) rows.fast_serial(i);
+            for (; i + Rows::kGroup <= n; i += Rows::kGroup) finite &= rows.fast_serial_group(i);
+            for (; i < n; ++i) finite &= rows.fast_serial(i);
         } else
-            for (std::size_t i = 0; i < n; ++i) rows.general(i);
-        return;
+            for (std::size_t i = 0; i < n; ++i) finite &= rows.general(i);
+        return finite;
     }
-    pool::for_chunks(n, kRowChunk, [&](std::size_t b, std::size_t e) {
+    std::atomic<bool> nonfinite{false};
+    pool::for_chunks(n, row_chunk(n), [&](std::size_t b, std::size_t e) {
+        bool finite = true;
         if (all_alpha_zero)
-            for (std::size_t i = b; i < e; ++i) rows.fast_blocked(i);
+            for (std::size_t i = b; i < e; ++i) finite &= rows.fast_blocked(i);
         else
-            for (std::size_t i = b; i < e; ++i) rows.general(i);
+            for (std::size_t i = b; i < e; ++i) finite &= rows.general(i);
+        if (!finite) nonfinite.store(true, std::memory_order_relaxed);
     });
+    return !nonfinite.load();
 }
 
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
     if (n == 0) return QelError::invalid_dimension("n must be > 0");
     UPDEStepper s;
-    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}}); !st)
+    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}, {&s.first_, n}}); !st)
         return std::move(st).error();
     s.n_ = n;
     return s;
@@ -159,13 +180,27 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
         return QelError::invalid_dimension(text::cat("expected ", kit::square_text(n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
     if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
+    // Without a kept scan, the finiteness of knm comes from the first
+    // derivative evaluation (at the unchanged phases, into first_ and the
+    // sine buffers, which every later evaluation rewrites): finite coupling
+    // sums clear knm without a pass of its own; only non-finite ones, or a
+    // failure to report in order before it, call for the full scan.
     CouplingScan scan;
+    bool have_first = false;
     if (reuse && *reuse) {
         scan = **reuse;
     } else {
         // The lag scan also decides the fast path (every lag == 0.0, -0.0 included).
         const auto lags = scan_finite_zero(alpha);
-        scan = CouplingScan{lags.finite && all_finite(knm), lags.zero};
+        scan = CouplingScan{lags.finite, lags.zero};
+        if (scan.finite && all_finite(omegas) && std::isfinite(plasticity_.modulator) && std::isfinite(zeta) &&
+            std::isfinite(psi)) {
+            have_first = compute_derivative(n, phases, sin_theta_, cos_theta_, omegas, knm, alpha, scan.alpha_zero,
+                                            first_, zeta, psi);
+            scan.finite = have_first || all_finite(knm);
+        } else {
+            scan.finite = scan.finite && all_finite(knm);
+        }
     }
     if (!all_finite(omegas) || !scan.finite || !std::isfinite(plasticity_.modulator))
         return QelError::integration_diverged("omegas/knm/alpha/modulator contain NaN/Inf");
@@ -176,6 +211,11 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     std::span<const double> k_in(knm);
     core_.advance(
         [&](std::span<const double> y, std::span<double> out) {
+            if (have_first && y.data() == phases.data()) {
+                have_first = false;
+                std::copy(first_.begin(), first_.end(), out.begin());
+                return;
+            }
             compute_derivative(n, y, sin_theta_, cos_theta_, omegas, k_in, alpha, all_alpha_zero, out, zeta, psi);
         },
         phases);

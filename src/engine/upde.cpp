@@ -50,6 +50,14 @@ struct Rows {
         return std::isfinite(s);
     }
 
+    // Every lag of rows r0 .. r1 compares equal to 0.0 (-0.0 included): an
+    // integer test that vectorises.
+    bool lags_zero(std::size_t r0, std::size_t r1) const {
+        std::uint64_t any = 0;
+        for (std::size_t t = r0 * n; t < r1 * n; ++t) any |= finite_detail::bits(alpha[t]) << 1;
+        return any == 0;
+    }
+
     bool fast_finish(std::size_t i, double S, double C) const {
         double o = (S * cos_t[i] - C * sin_t[i]) + omegas[i];
         if (drive.on) o = drive.term(sin_t[i], cos_t[i]) + o;
@@ -128,38 +136,70 @@ std::size_t row_chunk(std::size_t n) {
     return fine >= kRowChunk ? kRowChunk : fine == 0 ? 1 : fine;
 }
 
+// Which form of the coupling sums an evaluation takes. Guess: the zero-lag
+// form, each row first checking that its own lags are all +-0.0; the first
+// row with a lag stops every worker and the evaluation reports the lag
+// instead of a result. One pass over knm and alpha together, instead of a
+// pass over alpha before the derivative's over knm.
+enum class Form { General, ZeroLag, Guess };
+
+struct Evaluation {
+    bool sums_finite = true;
+    bool lag_found = false;
+};
+
+Evaluation evaluate(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
+                    std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
+                    std::span<const double> alpha, Form form, std::span<double> out, double zeta, double psi) {
+    // glibc's sincos gives the bits of sin and cos, at about half the cost.
+    for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_theta[j], &cos_theta[j]);
+    Rows rows{n,           phases.data(), sin_theta.data(), cos_theta.data(), omegas.data(),
+              knm.data(),  alpha.data(),  out.data(),       Drive{}};
+    rows.drive = Drive::of(zeta, psi);
+    const bool guess = form == Form::Guess;
+
+    if (n < kParallelMinN) {
+        Evaluation ev;
+        if (guess && !rows.lags_zero(0, n)) return {true, true};
+        if (form != Form::General) {
+            std::size_t i = 0;
+            for (; i + Rows::kGroup <= n; i += Rows::kGroup) ev.sums_finite &= rows.fast_serial_group(i);
+            for (; i < n; ++i) ev.sums_finite &= rows.fast_serial(i);
+        } else
+            for (std::size_t i = 0; i < n; ++i) ev.sums_finite &= rows.general(i);
+        return ev;
+    }
+    std::atomic<bool> nonfinite{false}, lag{false};
+    pool::for_chunks(n, row_chunk(n), [&](std::size_t b, std::size_t e) {
+        bool finite = true;
+        if (form == Form::General) {
+            for (std::size_t i = b; i < e; ++i) finite &= rows.general(i);
+        } else {
+            for (std::size_t i = b; i < e; ++i) {
+                if (guess) {
+                    if (lag.load(std::memory_order_relaxed)) return;
+                    if (!rows.lags_zero(i, i + 1)) {
+                        lag.store(true, std::memory_order_relaxed);
+                        return;
+                    }
+                }
+                finite &= rows.fast_blocked(i);
+            }
+        }
+        if (!finite) nonfinite.store(true, std::memory_order_relaxed);
+    });
+    return {!nonfinite.load(), lag.load()};
+}
+
 }  // namespace
 
 bool compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
                         std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi) {
-    // glibc's sincos gives the bits of sin and cos, at about half the cost.
-    for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_theta[j], &cos_theta[j]);
-    Rows rows{n,           phases.data(), sin_theta.data(), cos_theta.data(), omegas.data(),
-              knm.data(),  alpha.data(),  out.data(),       Drive{}};
-    rows.drive = Drive::of(zeta, psi);
-
-    if (n < kParallelMinN) {
-        bool finite = true;
-        if (all_alpha_zero) {
-            std::size_t i = 0;
-            for (; i + Rows::kGroup <= n; i += Rows::kGroup) finite &= rows.fast_serial_group(i);
-            for (; i < n; ++i) finite &= rows.fast_serial(i);
-        } else
-            for (std::size_t i = 0; i < n; ++i) finite &= rows.general(i);
-        return finite;
-    }
-    std::atomic<bool> nonfinite{false};
-    pool::for_chunks(n, row_chunk(n), [&](std::size_t b, std::size_t e) {
-        bool finite = true;
-        if (all_alpha_zero)
-            for (std::size_t i = b; i < e; ++i) finite &= rows.fast_blocked(i);
-        else
-            for (std::size_t i = b; i < e; ++i) finite &= rows.general(i);
-        if (!finite) nonfinite.store(true, std::memory_order_relaxed);
-    });
-    return !nonfinite.load();
+    return evaluate(n, phases, sin_theta, cos_theta, omegas, knm, alpha,
+                    all_alpha_zero ? Form::ZeroLag : Form::General, out, zeta, psi)
+        .sums_finite;
 }
 
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
@@ -180,27 +220,34 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
         return QelError::invalid_dimension(text::cat("expected ", kit::square_text(n), "=", n, "*", n,
                                                      ", got knm=", knm.size(), " alpha=", alpha.size()));
     if (!all_finite(phases)) return QelError::integration_diverged("input phases contain NaN/Inf");
-    // Without a kept scan, the finiteness of knm comes from the first
-    // derivative evaluation (at the unchanged phases, into first_ and the
-    // sine buffers, which every later evaluation rewrites): finite coupling
-    // sums clear knm without a pass of its own; only non-finite ones, or a
-    // failure to report in order before it, call for the full scan.
+    // Without a kept scan, the first derivative evaluation (at the unchanged
+    // phases, into first_ and the sine buffers, which every later evaluation
+    // rewrites) also scans: its guess finds whether there are lags, and
+    // finite coupling sums clear knm without a pass of its own. Only
+    // non-finite sums, or an earlier failure to report first, call for the
+    // full scan of knm.
     CouplingScan scan;
     bool have_first = false;
     if (reuse && *reuse) {
         scan = **reuse;
     } else {
-        // The lag scan also decides the fast path (every lag == 0.0, -0.0 included).
-        const auto lags = scan_finite_zero(alpha);
-        scan = CouplingScan{lags.finite, lags.zero};
-        if (scan.finite && all_finite(omegas) && std::isfinite(plasticity_.modulator) && std::isfinite(zeta) &&
-            std::isfinite(psi)) {
-            have_first = compute_derivative(n, phases, sin_theta_, cos_theta_, omegas, knm, alpha, scan.alpha_zero,
-                                            first_, zeta, psi);
-            scan.finite = have_first || all_finite(knm);
-        } else {
-            scan.finite = scan.finite && all_finite(knm);
+        // The zero-lag form runs when every lag == 0.0, -0.0 included.
+        const bool can_evaluate = all_finite(omegas) && std::isfinite(plasticity_.modulator) &&
+                                  std::isfinite(zeta) && std::isfinite(psi);
+        Evaluation ev;
+        if (can_evaluate) {
+            ev = evaluate(n, phases, sin_theta_, cos_theta_, omegas, knm, alpha, Form::Guess, first_, zeta, psi);
+            scan = CouplingScan{true, true};
         }
+        if (!can_evaluate || ev.lag_found) {
+            const auto lags = scan_finite_zero(alpha);
+            scan = CouplingScan{lags.finite, lags.zero};
+            if (can_evaluate && scan.finite)
+                ev = evaluate(n, phases, sin_theta_, cos_theta_, omegas, knm, alpha,
+                              scan.alpha_zero ? Form::ZeroLag : Form::General, first_, zeta, psi);
+        }
+        have_first = can_evaluate && scan.finite && ev.sums_finite;
+        scan.finite = scan.finite && (have_first || all_finite(knm));
     }
     if (!all_finite(omegas) || !scan.finite || !std::isfinite(plasticity_.modulator))
         return QelError::integration_diverged("omegas/knm/alpha/modulator contain NaN/Inf");

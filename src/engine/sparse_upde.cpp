@@ -139,7 +139,9 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
             for (std::size_t i = i0; i < i1; ++i) o[i] = o[i] + w[i];
         }
     };
-    if (rp[n] + n < kParallelMinWork) {
+    const std::size_t edges = rp[n];
+    // Cannot wrap: the edges are entries of arrays in memory (under 2^61 of 8 bytes).
+    if (n + edges * (all_alpha_zero ? 1 : kLagWeight) < kParallelMinWork) {
         trig(0, n);
         rows(0, n);
         return;

@@ -16,9 +16,11 @@
 
 namespace qel::sparse_upde {
 
-// From this many edges plus oscillators on, the derivative and the edge scan
-// run on the pool: rows in chunks of kRowChunk, edges in chunks of kEdgeChunk.
-inline constexpr std::size_t kParallelMinWork = std::size_t{1} << 16;
+// From this much work on (oscillators plus edges, an edge with lags counting
+// kLagWeight for its sine), the derivative and the edge scan run on the pool:
+// rows in chunks of kRowChunk, edges in chunks of kEdgeChunk.
+inline constexpr std::size_t kParallelMinWork = std::size_t{1} << 17;
+inline constexpr std::size_t kLagWeight = 4;
 inline constexpr std::size_t kRowChunk = 2048;
 inline constexpr std::size_t kEdgeChunk = std::size_t{1} << 16;
 

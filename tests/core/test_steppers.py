@@ -216,7 +216,7 @@ RUN = "out = s.run(*args, 2).tobytes()\n"
 SPARSE = """
 import numpy as np, qel_kernel as qk
 rng = np.random.default_rng(5)
-n = 30000
+n = 40000
 counts = rng.integers(0, 6, n)
 counts[n // 2] = 3000
 rp = np.r_[0, np.cumsum(counts)].astype(np.uintp)

@@ -25,6 +25,7 @@ typedef double v2 __attribute__((vector_size(16)));
 
 struct Rows {
     static constexpr std::size_t kGroup = 8;
+    static constexpr std::size_t kStream = 4;
     std::size_t n;
     const double* theta;
     const double* sin_t;
@@ -100,32 +101,44 @@ struct Rows {
     // kit::sum_interleaved8, here with the partials held as four two-lane
     // vectors fed by adjacent columns (a quarter faster than the kit's
     // generic form with (S, C) lanes, same bits).
+    // R rows at a time (kStream, or 1 for the rest of a chunk), each with its
+    // own partials and order: more rows of knm stream in at once, and the
+    // loads of the sines are shared (a quarter faster on one core).
+    template <std::size_t R>
     bool fast_blocked(std::size_t i) const {
-        const double* k = knm + i * n;
-        v2 ps[4] = {}, pc[4] = {};
+        const double* k[R];
+        for (std::size_t r = 0; r < R; ++r) k[r] = knm + (i + r) * n;
+        v2 ps[R][4] = {}, pc[R][4] = {};
         const std::size_t body = n - n % 8;
         for (std::size_t j = 0; j < body; j += 8) {
             for (std::size_t l = 0; l < 4; ++l) {
-                v2 kk, ss, cc;
-                std::memcpy(&kk, k + j + 2 * l, sizeof kk);
+                v2 ss, cc;
                 std::memcpy(&ss, sin_t + j + 2 * l, sizeof ss);
                 std::memcpy(&cc, cos_t + j + 2 * l, sizeof cc);
-                ps[l] = ps[l] + kk * ss;
-                pc[l] = pc[l] + kk * cc;
+                for (std::size_t r = 0; r < R; ++r) {
+                    v2 kk;
+                    std::memcpy(&kk, k[r] + j + 2 * l, sizeof kk);
+                    ps[r][l] = ps[r][l] + kk * ss;
+                    pc[r][l] = pc[r][l] + kk * cc;
+                }
             }
         }
-        double S = 0.0, C = 0.0;
-        for (std::size_t l = 0; l < 4; ++l) {
-            S = S + ps[l][0];
-            S = S + ps[l][1];
-            C = C + pc[l][0];
-            C = C + pc[l][1];
+        bool finite = true;
+        for (std::size_t r = 0; r < R; ++r) {
+            double S = 0.0, C = 0.0;
+            for (std::size_t l = 0; l < 4; ++l) {
+                S = S + ps[r][l][0];
+                S = S + ps[r][l][1];
+                C = C + pc[r][l][0];
+                C = C + pc[r][l][1];
+            }
+            for (std::size_t j = body; j < n; ++j) {
+                S = S + k[r][j] * sin_t[j];
+                C = C + k[r][j] * cos_t[j];
+            }
+            finite &= fast_finish(i + r, S, C);
         }
-        for (std::size_t j = body; j < n; ++j) {
-            S = S + k[j] * sin_t[j];
-            C = C + k[j] * cos_t[j];
-        }
-        return fast_finish(i, S, C);
+        return finite;
     }
 };
 
@@ -175,15 +188,19 @@ Evaluation evaluate(std::size_t n, std::span<const double> phases, std::span<dou
         if (form == Form::General) {
             for (std::size_t i = b; i < e; ++i) finite &= rows.general(i);
         } else {
-            for (std::size_t i = b; i < e; ++i) {
+            for (std::size_t i = b; i < e; i += Rows::kStream) {
+                const std::size_t take = e - i < Rows::kStream ? e - i : Rows::kStream;
                 if (guess) {
                     if (lag.load(std::memory_order_relaxed)) return;
-                    if (!rows.lags_zero(i, i + 1)) {
+                    if (!rows.lags_zero(i, i + take)) {
                         lag.store(true, std::memory_order_relaxed);
                         return;
                     }
                 }
-                finite &= rows.fast_blocked(i);
+                if (take == Rows::kStream)
+                    finite &= rows.fast_blocked<Rows::kStream>(i);
+                else
+                    for (std::size_t r = i; r < e; ++r) finite &= rows.fast_blocked<1>(r);
             }
         }
         if (!finite) nonfinite.store(true, std::memory_order_relaxed);

@@ -143,9 +143,11 @@ struct Rows {
 };
 
 // Rows per work item: kRowChunk, cut finer when that leaves fewer than
-// about eight items per worker. Rows are independent, so no split changes a bit.
-std::size_t row_chunk(std::size_t n) {
-    const std::size_t fine = n / (8 * pool::worker_count());
+// `per_worker` items per worker. The general form's rows cost a sine per pair
+// and take more, smaller items, which even out workers that other processes
+// slow down. Rows are independent, so no split changes a bit.
+std::size_t row_chunk(std::size_t n, std::size_t per_worker) {
+    const std::size_t fine = n / (per_worker * pool::worker_count());
     return fine >= kRowChunk ? kRowChunk : fine == 0 ? 1 : fine;
 }
 
@@ -183,7 +185,7 @@ Evaluation evaluate(std::size_t n, std::span<const double> phases, std::span<dou
         return ev;
     }
     std::atomic<bool> nonfinite{false}, lag{false};
-    pool::for_chunks(n, row_chunk(n), [&](std::size_t b, std::size_t e) {
+    pool::for_chunks(n, row_chunk(n, form == Form::General ? 32 : 8), [&](std::size_t b, std::size_t e) {
         bool finite = true;
         if (form == Form::General) {
             for (std::size_t i = b; i < e; ++i) finite &= rows.general(i);

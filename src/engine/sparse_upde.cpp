@@ -55,9 +55,9 @@ EdgeScan scan_edges(std::size_t n, const Csr& csr, bool parallel) {
 }
 
 // out[r] for the rows r in [i, end): the sum over the edges of row r, in
-// storage order, of sin((theta_j - theta_r) - alpha) * K. Whole rows are taken in blocks of at
-// most kLagBlock edges: first the sine arguments, then the sines in one tight
-// loop, then the sums. The arithmetic is that of one pass per edge, but the
+// storage order, of sin((theta_j - theta_r) - alpha) * K. Whole rows are
+// taken in blocks of at most kLagBlock edges: first the sine arguments, then
+// the sines in one tight loop, then the sums. The arithmetic is that of one pass per edge, but the
 // sine calls no longer wait on the gathers around them (about a fifth faster).
 constexpr std::size_t kLagBlock = 1024;
 

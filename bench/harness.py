@@ -90,3 +90,31 @@ def pool_vs_one_worker(name, setup, stmt, target=None):
     print(f"{name:52s} {fmt(t_pool):>11s} {fmt(t_one):>11s} {speedup:8.2f}x  >= {target:g}x "
           f"{'ok' if speedup >= target else 'MISSED'}   (pool vs one worker)")
     return speedup
+
+def numba():
+    """The numba module when it is installed (only the benchmarks use it), else None."""
+    try:
+        import numba as nb
+    except ImportError:
+        return None
+    return nb
+
+
+def compare_peers(name, ours, peers, targets=None, repeat=5):
+    """Our time, then each peer's time and its ratio (peer / ours), on one line; a peer of None is reported as
+    missing. targets maps a peer's label to the ratio it must reach. Returns {label: ratio}."""
+    targets = targets or {}
+    t_ours = best_time(ours, repeat)
+    parts, ratios = [], {}
+    for label, fn in peers.items():
+        if fn is None:
+            parts.append(f"{label}: n/a")
+            continue
+        t = best_time(fn, repeat)
+        ratios[label] = t / t_ours
+        target = targets.get(label)
+        verdict = "" if target is None else f" (>= {target:g} {'ok' if t / t_ours >= target else 'MISSED'})"
+        parts.append(f"{label} {fmt(t).strip()} {t / t_ours:.2f}x{verdict}")
+        _results.append((f"{name} vs {label}", t_ours, t, t / t_ours, target))
+    print(f"{name:44s} ours {fmt(t_ours).strip():>9s} | " + " | ".join(parts))
+    return ratios

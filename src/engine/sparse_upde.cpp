@@ -1,9 +1,11 @@
 #include "engine/sparse_upde.hpp"
 
+#include <atomic>
 #include <cmath>
 
 #include "engine/plasticity.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -26,34 +28,46 @@ struct EdgeScan {
     bool any_lag;  // some lag other than +-0.0
 };
 
-EdgeScan scan_edges(std::size_t n, const Csr& csr) {
+EdgeScan scan_edges(std::size_t n, const Csr& csr, bool parallel) {
     const std::size_t* cols = csr.col_indices.data();
     const double* k = csr.knm_values.data();
     const double* a = csr.alpha_values.data();
-    bool bad_col = false, bad_value = false, lag = false;
-    for (std::size_t e = 0; e < csr.col_indices.size(); ++e) {
-        bad_col |= cols[e] >= n;
-        bad_value |= !std::isfinite(k[e]) | !std::isfinite(a[e]);
-        lag |= a[e] != 0.0;
-    }
-    return {bad_col, bad_value, lag};
+    auto scan = [&](std::size_t b, std::size_t e) {
+        bool bad_col = false, bad_value = false, lag = false;
+        for (std::size_t i = b; i < e; ++i) {
+            bad_col |= cols[i] >= n;
+            bad_value |= !std::isfinite(k[i]) | !std::isfinite(a[i]);
+            lag |= a[i] != 0.0;
+        }
+        return EdgeScan{bad_col, bad_value, lag};
+    };
+    const std::size_t nnz = csr.col_indices.size();
+    if (!parallel) return scan(0, nnz);
+    // Yes/no verdicts: the split cannot change them.
+    std::atomic<bool> bad_col{false}, bad_value{false}, lag{false};
+    pool::for_chunks(nnz, kEdgeChunk, [&](std::size_t b, std::size_t e) {
+        const EdgeScan r = scan(b, e);
+        if (r.column_out_of_range) bad_col.store(true, std::memory_order_relaxed);
+        if (r.non_finite) bad_value.store(true, std::memory_order_relaxed);
+        if (r.any_lag) lag.store(true, std::memory_order_relaxed);
+    });
+    return {bad_col.load(), bad_value.load(), lag.load()};
 }
 
-// out[i] = sum over the edges of row i, in storage order, of
-// sin((theta_j - theta_i) - alpha) * K. Whole rows are taken in blocks of at
-// most kLagBlock edges: first the sine arguments, then the sines in one tight
-// loop, then the sums. The arithmetic is that of one pass per edge, but the
+// out[r] for the rows r in [i, end): the sum over the edges of row r, in
+// storage order, of sin((theta_j - theta_r) - alpha) * K. Whole rows are
+// taken in blocks of at most kLagBlock edges: first the sine arguments, then
+// the sines in one tight loop, then the sums. The arithmetic is that of one pass per edge, but the
 // sine calls no longer wait on the gathers around them (about a fifth faster).
 constexpr std::size_t kLagBlock = 1024;
 
-void lagged_sums(std::size_t n, const double* th, const std::size_t* rp, const std::size_t* cols, const double* k,
-                 const double* al, double* out) {
+void lagged_sums(std::size_t i, std::size_t end, const double* th, const std::size_t* rp, const std::size_t* cols,
+                 const double* k, const double* al, double* out) {
     double buf[kLagBlock];
-    std::size_t i = 0;
-    while (i < n) {
+    while (i < end) {
         const std::size_t base = rp[i];
         std::size_t i1 = i + 1;
-        while (i1 < n && rp[i1 + 1] - base <= kLagBlock) ++i1;
+        while (i1 < end && rp[i1 + 1] - base <= kLagBlock) ++i1;
         if (rp[i1] - base <= kLagBlock) {
             for (std::size_t r = i; r < i1; ++r) {
                 const double tr = th[r];
@@ -70,9 +84,9 @@ void lagged_sums(std::size_t n, const double* th, const std::size_t* rp, const s
             const double tr = th[i];
             double s = 0.0;
             for (std::size_t b = rp[i]; b < rp[i + 1]; b += kLagBlock) {
-                const std::size_t end = rp[i + 1] - b < kLagBlock ? rp[i + 1] : b + kLagBlock;
-                for (std::size_t e = b; e < end; ++e) buf[e - b] = std::sin((th[cols[e]] - tr) - al[e]);
-                for (std::size_t e = b; e < end; ++e) s += buf[e - b] * k[e];
+                const std::size_t stop = rp[i + 1] - b < kLagBlock ? rp[i + 1] : b + kLagBlock;
+                for (std::size_t e = b; e < stop; ++e) buf[e - b] = std::sin((th[cols[e]] - tr) - al[e]);
+                for (std::size_t e = b; e < stop; ++e) s += buf[e - b] * k[e];
             }
             out[i] = s;
         }
@@ -89,34 +103,51 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
                         bool all_alpha_zero, std::span<double> out, double zeta, double psi) {
     double* st = sin_theta.data();
     double* ct = cos_theta.data();
-    // glibc's sincos gives the bits of sin and cos, in one call.
-    for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &st[i], &ct[i]);
+    const double* th = phases.data();
     const std::size_t* rp = row_ptr.data();
     const std::size_t* cols = col_indices.data();
     const double* k = knm_values.data();
+    const double* al = alpha_values.data();
+    const double* w = omegas.data();
+    double* o = out.data();
+    const double a = zeta * std::sin(psi), b = zeta * std::cos(psi);
 
-    // Coupling sums into out.
-    if (all_alpha_zero) {
-        // sin(theta_j - theta_i) from the buffers: no sine per edge.
-        for (std::size_t i = 0; i < n; ++i) {
-            const double si = st[i], ci = ct[i];
-            double s = 0.0;
-            for (std::size_t e = rp[i]; e < rp[i + 1]; ++e) {
-                const std::size_t j = cols[e];
-                s += (st[j] * ci - ct[j] * si) * k[e];
+    // glibc's sincos gives the bits of sin and cos, in one call.
+    auto trig = [&](std::size_t i0, std::size_t i1) {
+        for (std::size_t i = i0; i < i1; ++i) ::sincos(th[i], &st[i], &ct[i]);
+    };
+    // Rows i0 .. i1: coupling sums, then frequency and drive. Every row reads
+    // only the phases (and their sines and cosines), so rows split freely.
+    auto rows = [&](std::size_t i0, std::size_t i1) {
+        if (all_alpha_zero) {
+            // sin(theta_j - theta_i) from the buffers: no sine per edge.
+            for (std::size_t i = i0; i < i1; ++i) {
+                const double si = st[i], ci = ct[i];
+                double s = 0.0;
+                for (std::size_t e = rp[i]; e < rp[i + 1]; ++e) {
+                    const std::size_t j = cols[e];
+                    s += (st[j] * ci - ct[j] * si) * k[e];
+                }
+                o[i] = s;
             }
-            out[i] = s;
+        } else {
+            lagged_sums(i0, i1, th, rp, cols, k, al, o);
         }
-    } else {
-        lagged_sums(n, phases.data(), rp, cols, k, alpha_values.data(), out.data());
+        if (zeta != 0.0) {
+            for (std::size_t i = i0; i < i1; ++i) o[i] = (ct[i] * a - st[i] * b) + (o[i] + w[i]);
+        } else {
+            for (std::size_t i = i0; i < i1; ++i) o[i] = o[i] + w[i];
+        }
+    };
+    const std::size_t edges = rp[n];
+    // Cannot wrap: the edges are entries of arrays in memory (under 2^61 of 8 bytes).
+    if (n + edges * (all_alpha_zero ? 1 : kLagWeight) < kParallelMinWork) {
+        trig(0, n);
+        rows(0, n);
+        return;
     }
-
-    if (zeta != 0.0) {
-        const double a = zeta * std::sin(psi), b = zeta * std::cos(psi);
-        for (std::size_t i = 0; i < n; ++i) out[i] = (ct[i] * a - st[i] * b) + (out[i] + omegas[i]);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = out[i] + omegas[i];
-    }
+    pool::for_chunks(n, kRowChunk, trig);
+    pool::for_chunks(n, kRowChunk, rows);
 }
 
 QelResult<SparseUPDEStepper> SparseUPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
@@ -144,7 +175,7 @@ Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double>
     if (csr.row_ptr[0] != 0 || csr.row_ptr[n] != nnz)
         return QelError::invalid_dimension("row_ptr must start at 0 and end at col_indices length");
     if (!non_decreasing(csr.row_ptr)) return QelError::invalid_dimension("row_ptr must be monotonic non-decreasing");
-    const EdgeScan edges = scan_edges(n, csr);
+    const EdgeScan edges = scan_edges(n, csr, nnz + n >= kParallelMinWork);
     if (edges.column_out_of_range) return QelError::invalid_dimension("col_indices contains out-of-range index");
     if (!all_finite_serial(phases) || !all_finite_serial(omegas) || edges.non_finite ||
         !std::isfinite(zeta) || !std::isfinite(psi))

@@ -1,7 +1,8 @@
 // The UPDE on compressed sparse rows: row i owns the edge entries
 // row_ptr[i] .. row_ptr[i+1], entry k coupling oscillator col_indices[k] into
 // oscillator i with strength knm_values[k] and lag alpha_values[k]. Same
-// stepper core and plasticity rule as the dense stepper; serial.
+// stepper core and plasticity rule as the dense stepper. Large networks run
+// on the pool in fixed chunks of rows, with the same bits as on one thread.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,14 @@
 #include "types/error.hpp"
 
 namespace qel::sparse_upde {
+
+// From this much work on (oscillators plus edges, an edge with lags counting
+// kLagWeight for its sine), the derivative and the edge scan run on the pool:
+// rows in chunks of kRowChunk, edges in chunks of kEdgeChunk.
+inline constexpr std::size_t kParallelMinWork = std::size_t{1} << 17;
+inline constexpr std::size_t kLagWeight = 4;
+inline constexpr std::size_t kRowChunk = 2048;
+inline constexpr std::size_t kEdgeChunk = std::size_t{1} << 16;
 
 struct Csr {
     std::span<const std::size_t> row_ptr;

@@ -21,8 +21,10 @@ inline constexpr std::size_t kRowChunk = 64;
 // out = dtheta/dt at phases; also refreshes sin_theta and cos_theta with the
 // sines and cosines of phases. all_alpha_zero selects the fast path (row sums
 // of K sin and K cos, no sine per pair). Lengths are the caller's guarantee:
-// n for phases, omegas, out and the buffers, n*n for knm and alpha.
-void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
+// n for phases, omegas, out and the buffers, n*n for knm and alpha. Returns
+// whether every row's coupling sums came out finite, which they always do
+// when knm and alpha are finite, barring overflow.
+bool compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
                         std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi);
@@ -110,6 +112,8 @@ private:
     StepperCore core_;
     // Sines and cosines of the phases of the latest derivative evaluation.
     std::span<double> sin_theta_, cos_theta_;
+    // The derivative at the phases a step starts from, when it checked knm.
+    std::span<double> first_;
     std::size_t n_ = 0;
     plasticity::PlasticitySetting plasticity_;
 };

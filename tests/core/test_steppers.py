@@ -211,6 +211,25 @@ args = (rng.uniform(-1, 7, n), rng.normal(1, .5, n), rng.uniform(-.5, 1.5, n * n
 s = qk.PyUPDEStepper(n, method="rk4")
 """
 RUN = "out = s.run(*args, 2).tobytes()\n"
+# Above the pool's threshold (edges plus oscillators), with rows of uneven length, one of them longer than the lag
+# block; the order parameter reads the sines and cosines the workers wrote, plasticity the knm they read.
+SPARSE = """
+import numpy as np, qel_kernel as qk
+rng = np.random.default_rng(5)
+n = 40000
+counts = rng.integers(0, 6, n)
+counts[n // 2] = 3000
+rp = np.r_[0, np.cumsum(counts)].astype(np.uintp)
+cols = rng.integers(0, n, rp[-1]).astype(np.uintp)
+k, ph, om = rng.uniform(-.5, 1, rp[-1]), rng.uniform(0, 6, n), rng.normal(0, 1, n)
+outs = []
+for lags, method in ((0, "euler"), (1, "rk4"), (1, "rk45")):
+    s = qk.PySparseUPDEStepper(n, dt=0.05, method=method)
+    s.set_plasticity(0.1, 0.01, 1.0)
+    kk = k.copy()
+    outs += [s.run(ph, om, rp, cols, kk, .4, 1., rng.uniform(-.5, .5, rp[-1]) * lags, 2), kk, s.order_parameter()]
+out = b"".join(np.asarray(o).tobytes() for o in outs)
+"""
 SHEAF = """
 import numpy as np, qel_kernel as qk
 rng = np.random.default_rng(11)
@@ -221,7 +240,8 @@ out = b"".join(qk.PySheafUPDEStepper(n, d, dt=0.05, method=m).run(*args, 2).toby
 
 
 @pytest.mark.parametrize("code", [DENSE_RK4.format(n=256, lags=1) + RUN, DENSE_RK4.format(n=300, lags=1) + RUN,
-                                  DENSE_RK4.format(n=300, lags=0) + RUN, SHEAF])
+                                  DENSE_RK4.format(n=300, lags=0) + RUN, SHEAF,
+                                  SPARSE])
 def test_results_do_not_depend_on_the_number_of_workers(code):
     same_on_one_cpu(code)
 

@@ -63,6 +63,38 @@ def test_argument_checks_in_order(name, change, exc, message):
     assert bits(s.step(*ka)) == bits(fresh.step(*kb)) and bits(ka[2]) == bits(kb[2])
 
 
+@pytest.mark.parametrize("n", [16, 300])
+@pytest.mark.parametrize("lags", [True, False])
+@pytest.mark.parametrize("bad, zeta, where", [(np.nan, 0.5, 2), (np.inf, np.nan, 2), (-np.inf, 0.5, 2),
+                                              (np.nan, 0.5, 5), (np.inf, 0.5, 5)])
+def test_non_finite_coupling_or_lag_inside(n, lags, bad, zeta, where):
+    # The value sits in the middle of a row, in the column of a phase whose sine is exactly 0 (inf * 0 is NaN,
+    # never a finite sum); a NaN zeta is reported after it. Nothing changes: knm, the phases, the stepper.
+    phases, omegas, knm, _, psi, alpha = network(n, 4, lags)
+    phases[n // 2] = 0.0
+    (knm, alpha)[where == 5][(n // 3) * n + n // 2] = bad
+    s = q.PyUPDEStepper(n, method="rk4")
+    s.set_plasticity(0.5, 0.1)
+    before = bits(phases), bits(knm)
+    for call in (lambda: s.step(phases, omegas, knm, zeta, psi, alpha), lambda: s.run(phases, omegas, knm, zeta, psi,
+                                                                                       alpha, 3)):
+        with pytest.raises(ValueError, match=DIVERGED.replace("/", ".")):
+            call()
+        assert (bits(phases), bits(knm)) == before
+    (knm, alpha)[where == 5][(n // 3) * n + n // 2] = 0.25
+    fresh = q.PyUPDEStepper(n, method="rk4")
+    fresh.set_plasticity(0.5, 0.1)
+    k2 = knm.copy()
+    assert bits(s.step(phases, omegas, knm, 0.5, psi, alpha)) == bits(fresh.step(phases, omegas, k2, 0.5, psi, alpha))
+
+
+@pytest.mark.parametrize("n", [16, 300])
+def test_finite_couplings_whose_sums_overflow_are_accepted(n):
+    phases, omegas, knm, _, psi, alpha = network(n, 5, lags=False)
+    out = q.PyUPDEStepper(n).step(phases, omegas, np.full(n * n, 1e308), 0.0, psi, alpha)
+    assert not np.isfinite(out).all()
+
+
 @pytest.mark.parametrize("method", ["euler", "rk4"])
 @pytest.mark.parametrize(
     "n, lags, zeta, n_substeps",
@@ -75,10 +107,10 @@ def test_fixed_step_bit_exact(method, n, lags, zeta, n_substeps):
                       n_substeps=n_substeps)
 
 
-@pytest.mark.parametrize("n", [6, 300])
-def test_zero_lags_take_the_fast_path(n):
+@pytest.mark.parametrize("n, lag_at", [(6, 7), (6, 35), (300, 301), (300, 300 * 300 - 1)])
+def test_zero_lags_take_the_fast_path(n, lag_at):
     # Lags of +0.0 and -0.0 both select the zero-lag form, which rounds differently from the general form; one
-    # non-zero lag selects the latter.
+    # non-zero lag, early or in the last row, selects the latter.
     phases, omegas, knm, _, _, _ = network(n, 3, lags=False)
     alpha = np.zeros(n * n)
     alpha[::2] = -0.0
@@ -89,7 +121,7 @@ def test_zero_lags_take_the_fast_path(n):
 
     assert bits(deriv(True)) != bits(deriv(False))
     assert bits(s.step(phases, omegas, knm, 0.0, 0.0, alpha)) == bits(wrap(phases + deriv(True) * 0.25))
-    alpha[n + 1] = 1e-300
+    alpha[lag_at] = 1e-300
     assert bits(s.step(phases, omegas, knm, 0.0, 0.0, alpha)) == bits(wrap(phases + deriv(False) * 0.25))
 
 

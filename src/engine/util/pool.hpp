@@ -8,6 +8,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 namespace qel::pool {
 
@@ -35,6 +36,14 @@ void for_each_index(std::size_t n, F&& f) {
     for_chunks(n, 1, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) f(i);
     });
+}
+
+// Runs f() so that a worker waiting for the pool loops inside it takes no other
+// item of an enclosing loop: nested loops then never pile a second outer item
+// (and its buffers) onto one thread's stack.
+template <class F>
+void isolated(F&& f) {
+    tbb::this_task_arena::isolate(f);
 }
 
 }  // namespace qel::pool

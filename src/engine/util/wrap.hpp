@@ -5,6 +5,7 @@
 
 namespace qel {
 
+inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kTwoPi = 6.283185307179586;
 
 // fmod by 2pi, then 2pi added to a negative remainder. The sum is not reduced

@@ -20,12 +20,13 @@ CLASS_ORDER = [
 # Names this module provides today; the other slots belong to later subsystems.
 PRESENT_FUNCTIONS = [
     "pac_modulation_index", "pac_matrix_compute", "order_parameter", "plv", "compute_layer_coherence_rust",
-    "layer_coherence", "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust",
-    "critical_coupling_rust", "sync_convergence_rate_rust", "compute_itpc_rust", "itpc_persistence_rust",
-    "reduce_coupling_rust", "spatial_modulate_rust", "detect_regimes_rust", "basin_stability_rust",
-    "steady_state_r_rust", "trace_sync_transition_rust", "find_critical_coupling_bif_rust",
-    "extract_envelope_rust", "envelope_modulation_depth_rust", "classify_sleep_stage_rust",
-    "ultradian_phase_rust", "frequency_specificity_rust", "carrier_decode_rust", "identify_frequencies_rust",
+    "layer_coherence", "winding_numbers", "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust",
+    "critical_coupling_rust", "sync_convergence_rate_rust", "detect_chimera_rust", "compute_itpc_rust",
+    "itpc_persistence_rust", "reduce_coupling_rust", "hodge_decomposition_rust", "spatial_modulate_rust",
+    "detect_regimes_rust", "basin_stability_rust", "steady_state_r_rust", "trace_sync_transition_rust",
+    "find_critical_coupling_bif_rust", "extract_envelope_rust", "envelope_modulation_depth_rust",
+    "te_adapt_coupling_rust", "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust",
+    "estimate_coupling_rust", "carrier_decode_rust", "identify_frequencies_rust",
 ]
 
 
@@ -88,6 +89,11 @@ SIGNATURES = {
     "tol)",
     "basin_stability_rust": "(omegas, knm_flat, alpha_flat, n, dt, n_transient, n_measure, n_samples, r_threshold, "
     "seed)",
+    "winding_numbers": "(phases_history, n_oscillators)",
+    "detect_chimera_rust": "(phases, knm, n)",
+    "hodge_decomposition_rust": "(knm_flat, phases, n, edges_flat, n_edges, tris_flat, n_tris)",
+    "te_adapt_coupling_rust": "(knm, te, n, lr, decay)",
+    "estimate_coupling_rust": "(phases, omegas, n, t, dt)",
     "PyUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
     "PySheafUPDEStepper": "(n, d, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",
     "PySparseUPDEStepper": "(n, dt=0.01, method='euler', n_substeps=1, atol=1e-06, rtol=0.001)",

@@ -37,9 +37,9 @@ double wrapped_increment(double d) {
 
 // Samples per block of the per-node sine table: the sums run over samples in
 // ascending order across blocks, so the block length changes no bit; it only
-// keeps a node's working set small.
+// keeps a block (256 KiB) in each worker's cache while the Gram rows read it.
 std::size_t block_len(std::size_t n) {
-    const std::size_t b = (std::size_t{1} << 17) / n;
+    const std::size_t b = (std::size_t{1} << 15) / n;
     return b < 64 ? 64 : (b > 4096 ? 4096 : b);
 }
 
@@ -79,6 +79,53 @@ void eliminate(std::vector<double>& g, std::vector<double>& r, std::vector<doubl
     }
 }
 
+// Two lanes of doubles; the per-lane arithmetic is that of plain doubles.
+typedef double Lanes __attribute__((vector_size(16), aligned(8)));
+
+inline Lanes load(const double* p) {
+    Lanes v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// g[a*n + b] += sum over k < kb of s_a(k) * s_b(k), terms added in
+// ascending k, for the R rows a = a0 .. a0+R-1 and every b >= a0 (row a0+1
+// also gets its entry left of the diagonal, which the mirroring overwrites
+// with the same value). tab holds kb samples of n regressors, sample-major.
+// Two rows by eight columns stay in registers through the block, so each
+// sample of the table is read once per pair of rows.
+template <int R>
+void gram_rows(double* g, const double* tab, std::size_t n, std::size_t kb, std::size_t a0) {
+    std::size_t b = a0;
+    for (; b + 8 <= n; b += 8) {
+        Lanes acc[R][4];
+        for (int r = 0; r < R; ++r)
+            for (int j = 0; j < 4; ++j) acc[r][j] = load(g + (a0 + r) * n + b + 2 * j);
+        for (std::size_t k = 0; k < kb; ++k) {
+            const double* sk = tab + k * n;
+            const Lanes x0 = load(sk + b), x1 = load(sk + b + 2), x2 = load(sk + b + 4), x3 = load(sk + b + 6);
+            for (int r = 0; r < R; ++r) {
+                const Lanes sa = {sk[a0 + r], sk[a0 + r]};
+                acc[r][0] = acc[r][0] + sa * x0;
+                acc[r][1] = acc[r][1] + sa * x1;
+                acc[r][2] = acc[r][2] + sa * x2;
+                acc[r][3] = acc[r][3] + sa * x3;
+            }
+        }
+        for (int r = 0; r < R; ++r)
+            for (int j = 0; j < 4; ++j) store(g + (a0 + r) * n + b + 2 * j, acc[r][j]);
+    }
+    for (int r = 0; r < R; ++r) {
+        const std::size_t a = a0 + r;
+        for (std::size_t c = b; c < n; ++c) {
+            double acc = g[a * n + c];
+            for (std::size_t k = 0; k < kb; ++k) acc += tab[k * n + a] * tab[k * n + c];
+            g[a * n + c] = acc;
+        }
+    }
+}
+
 }  // namespace
 
 void solve_node(const Series& s, std::size_t i, std::span<double> row) {
@@ -106,15 +153,14 @@ void solve_node(const Series& s, std::size_t i, std::span<double> row) {
         });
         for (std::size_t a = 0; a < n; ++a)
             for (std::size_t k = 0; k < kb; ++k) by_sample[k * n + a] = by_osc[a * blk + k];
-        // Rows of G, one each. G is symmetric term by term (s_a s_b = s_b s_a),
-        // so row a sums only b >= a and the rest is mirrored afterwards.
-        pool::for_each_index(n, [&](std::size_t a) {
-            double* ga = &g[a * n];
-            for (std::size_t k = 0; k < kb; ++k) {
-                const double* sk = &by_sample[k * n];
-                const double sak = sk[a];
-                for (std::size_t b = a; b < n; ++b) ga[b] += sak * sk[b];
-            }
+        // Rows of G, two per item. G is symmetric term by term (s_a s_b =
+        // s_b s_a), so row a sums only b >= a and the rest is mirrored afterwards.
+        pool::for_each_index((n + 1) / 2, [&](std::size_t pair) {
+            const std::size_t a = 2 * pair;
+            if (a + 1 < n)
+                gram_rows<2>(g.data(), by_sample.data(), n, kb, a);
+            else
+                gram_rows<1>(g.data(), by_sample.data(), n, kb, a);
         });
     }
     for (std::size_t a = 0; a < n; ++a)

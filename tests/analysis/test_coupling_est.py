@@ -63,7 +63,7 @@ def test_sizes():
 @pytest.mark.parametrize("case", ["random", "wraps", "identical sources", "constant"])
 def test_bit_for_bit(case):
     rng = np.random.default_rng(7)
-    n, t, dt = 3, 40, 0.05
+    n, t, dt = (11 if case == "random" else 3), 40, 0.05  # 11: Gram rows in blocks of eight and a remainder
     theta = rng.uniform(-7.0, 7.0, (n, t))
     if case == "wraps":  # increments of exactly pi, of 3pi/2 (taken as -pi/2) and of many turns
         theta[0, 1] = theta[0, 0] + math.pi

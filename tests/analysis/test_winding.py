@@ -1,5 +1,6 @@
 """Winding numbers of phase histories."""
 import math
+import os
 import time
 
 import numpy as np
@@ -44,13 +45,18 @@ def test_against_transcription(n, t, scale):
     assert qk.winding_numbers(history, n).tolist() == ref.winding_numbers(history.tolist(), n)
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer aborts on huge requests")
+def test_failed_allocation_is_memory_error():
+    with pytest.raises(MemoryError):
+        qk.winding_numbers(np.array([]), 2**40)
+
+
 def test_bad_arguments():
     start = time.perf_counter()
     assert qk.winding_numbers(np.array([0.0, 1e308, -1e308] * 1000), 1).tolist() == [0]
     assert time.perf_counter() - start < 1.0
-    for n in (2**62, 2**40):  # n zeros cannot be had
-        with pytest.raises(MemoryError):
-            qk.winding_numbers(np.array([]), n)
+    with pytest.raises(MemoryError):  # n zeros cannot be had
+        qk.winding_numbers(np.array([]), 2**62)
     with pytest.raises(OverflowError):
         qk.winding_numbers(np.zeros(4), -1)
     with pytest.raises(TypeError):

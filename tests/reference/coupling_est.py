@@ -1,60 +1,43 @@
-"""Least-squares coupling estimation, transcribed in plain loops for
-bit-for-bit checks on small inputs."""
+"""Least-squares coupling estimation in plain loops, for bit-for-bit checks."""
 import math
 
 
-def estimate(phases, omegas, n, t, dt):
-    """phases oscillator-major n x t; returns the flat n x n estimate."""
-    m = t - 1
-    deriv = []
-    for i in range(n):
-        for k in range(m):
-            d = phases[i * t + k + 1] - phases[i * t + k]
-            while d > math.pi:
-                d -= 2 * math.pi
-            while d < -math.pi:
-                d += 2 * math.pi
-            deriv.append(d / dt)
-    out = [0.0] * (n * n)
-    for i in range(n):
-        y = [deriv[i * m + k] - omegas[i] for k in range(m)]
-        s = [[math.sin(phases[a * t + k] - phases[i * t + k]) for k in range(m)] for a in range(n)]
-        r = [sum_in_order(s[a][k] * y[k] for k in range(m)) for a in range(n)]
-        g = [[sum_in_order(s[a][k] * s[b][k] for k in range(m)) for b in range(n)] for a in range(n)]
-        x = solve(g, r, n)
-        for j in range(n):
-            out[i * n + j] = 0.0 if j == i else x[j]
-    return out
+def wrap_step(d):
+    while d > math.pi:
+        d -= 2 * math.pi
+    while d < -math.pi:
+        d += 2 * math.pi
+    return d
 
 
-def sum_in_order(terms):
+def ordered_sum(terms):
     total = 0.0
     for v in terms:
         total += v
     return total
 
 
-def solve(g, r, n):
-    for c in range(n):
-        best, p = 0.0, c
-        for q in range(c, n):
-            if abs(g[q][c]) > best:
-                best, p = abs(g[q][c]), q
-        if best < 1e-14:
-            continue
-        g[p], g[c] = g[c], g[p]
-        r[p], r[c] = r[c], r[p]
-        for q in range(c + 1, n):
-            f = g[q][c] / g[c][c]
-            for j in range(c, n):
-                g[q][j] = g[q][j] - g[c][j] * f
-            r[q] = r[q] - f * r[c]
-    x = [0.0] * n
-    for k in range(n - 1, -1, -1):
-        if abs(g[k][k]) < 1e-14:
-            continue
-        v = r[k]
-        for j in range(k + 1, n):
-            v = v - g[k][j] * x[j]
-        x[k] = v / g[k][k]
-    return x
+def estimate(phases, omegas, n, t, dt):
+    """phases oscillator-major n x t; the flat n x n estimate."""
+    th = [phases[i * t:(i + 1) * t] for i in range(n)]
+    out = [0.0] * (n * n)
+    for i in range(n):
+        y = [wrap_step(th[i][k + 1] - th[i][k]) / dt - omegas[i] for k in range(t - 1)]
+        s = [[math.sin(th[a][k] - th[i][k]) for k in range(t - 1)] for a in range(n)]
+        r = [ordered_sum(sa[k] * y[k] for k in range(t - 1)) for sa in s]
+        g = [[ordered_sum(sa[k] * sb[k] for k in range(t - 1)) for sb in s] for sa in s]
+        for c in range(n):  # elimination with partial pivoting, lowest row on ties
+            p = max(range(c, n), key=lambda q: (abs(g[q][c]), -q))
+            if abs(g[p][c]) < 1e-14:
+                continue
+            g[p], g[c], r[p], r[c] = g[c], g[p], r[c], r[p]
+            for q in range(c + 1, n):
+                f = g[q][c] / g[c][c]
+                g[q][c:] = [g[q][j] - g[c][j] * f for j in range(c, n)]
+                r[q] = r[q] - f * r[c]
+        x = [0.0] * n
+        for k in reversed(range(n)):
+            if abs(g[k][k]) >= 1e-14:
+                x[k] = ordered_sum([r[k]] + [-(g[k][j] * x[j]) for j in range(k + 1, n)]) / g[k][k]
+        out[i * n:(i + 1) * n] = [0.0 if j == i else x[j] for j in range(n)]
+    return out

@@ -60,4 +60,12 @@ inline std::size_t worker_count() {
     return n < 1 ? std::size_t{1} : static_cast<std::size_t>(n);
 }
 
+// Runs f() so that a worker waiting for the pool loops inside it takes no other
+// item of an enclosing loop: nested loops then never pile a second outer item
+// (and its buffers) onto one thread's stack.
+template <class F>
+void isolated(F&& f) {
+    tbb::this_task_arena::isolate(f);
+}
+
 }  // namespace qel::pool

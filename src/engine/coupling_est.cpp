@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
+#include "engine/util/gauss.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
@@ -43,33 +44,10 @@ std::size_t block_len(std::size_t n) {
     return b < 64 ? 64 : (b > 4096 ? 4096 : b);
 }
 
-// Solves G x = r in place by elimination with partial pivoting (lowest row
-// on ties, NaN never chosen); columns whose pivot is below the floor are
-// skipped and their unknowns stay 0.
+// Solves G x = r in place by elimination with partial pivoting; columns whose
+// pivot is below the floor are skipped and their unknowns stay 0.
 void eliminate(std::vector<double>& g, std::vector<double>& r, std::vector<double>& x, std::size_t n) {
-    for (std::size_t c = 0; c < n; ++c) {
-        double best = 0.0;
-        std::size_t p = c;
-        for (std::size_t q = c; q < n; ++q) {
-            const double v = std::fabs(g[q * n + c]);
-            if (v > best) {
-                best = v;
-                p = q;
-            }
-        }
-        if (best < kPivotFloor) continue;
-        if (p != c) {
-            for (std::size_t j = 0; j < n; ++j) std::swap(g[p * n + j], g[c * n + j]);
-            std::swap(r[p], r[c]);
-        }
-        const double* gc = &g[c * n];
-        for (std::size_t q = c + 1; q < n; ++q) {
-            double* gq = &g[q * n];
-            const double f = gq[c] / gc[c];
-            for (std::size_t j = c; j < n; ++j) gq[j] = gq[j] - gc[j] * f;
-            r[q] = r[q] - f * r[c];
-        }
-    }
+    gauss::forward_eliminate(g, r, n, kPivotFloor);
     for (std::size_t k = n; k-- > 0;) {
         const double diag = g[k * n + k];
         if (std::fabs(diag) < kPivotFloor) continue;

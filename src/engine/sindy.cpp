@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
+#include "engine/util/gauss.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/gram.hpp"
 #include "engine/util/internal_errors.hpp"
@@ -40,29 +41,7 @@ void normal_equations(const double* theta, const double* b, std::size_t rows, st
 // skips columns whose pivot is below 1e-14, then back substitution that
 // leaves such coefficients at 0.0.
 std::vector<double> solve_normal(std::vector<double>& g, std::vector<double>& r, std::size_t n) {
-    for (std::size_t c = 0; c < n; ++c) {
-        std::size_t piv = c;
-        double best = 0.0;
-        for (std::size_t p = c; p < n; ++p) {
-            const double v = std::fabs(g[p * n + c]);
-            if (v > best) {
-                best = v;
-                piv = p;
-            }
-        }
-        if (best < kTiny) continue;
-        if (piv != c) {
-            std::swap_ranges(g.begin() + c * n, g.begin() + (c + 1) * n, g.begin() + piv * n);
-            std::swap(r[c], r[piv]);
-        }
-        const double* pr = g.data() + c * n;
-        for (std::size_t q = c + 1; q < n; ++q) {
-            double* row = g.data() + q * n;
-            const double f = row[c] / pr[c];
-            for (std::size_t col = c; col < n; ++col) row[col] -= pr[col] * f;
-            r[q] -= f * r[c];
-        }
-    }
+    gauss::forward_eliminate(g, r, n, kTiny);
     std::vector<double> x(n, 0.0);
     for (std::size_t i = n; i-- > 0;) {
         const double d = g[i * n + i];

@@ -9,13 +9,7 @@ from harness import compare, header, np_wrap, pool_vs_one_worker
 
 SETUP = """
 import numpy as np, qel_kernel as qk
-def network(n, lags, seed=0):
-    rng = np.random.default_rng(seed)
-    phases = rng.uniform(0.0, 6.28, n)
-    omegas = rng.normal(1.0, 0.3, n)
-    knm = rng.uniform(0.0, 2.0 / n, n * n)
-    alpha = rng.uniform(-0.3, 0.3, n * n) if lags else np.zeros(n * n)
-    return phases, omegas, knm, alpha
+from harness import random_network as network
 def ours(net, steps, sigma2=0.8, dt=0.01):
     phases, omegas, knm, alpha = net
     return qk.simplicial_run_rust(phases, omegas, knm, alpha, len(phases), 0.5, 1.0, sigma2, dt, steps)

@@ -22,17 +22,13 @@ import tempfile
 import numpy as np
 
 import qel_kernel as qk
-from harness import TWO_PI, best_time, compare, compare_peers, cores, fmt, header, np_wrap, numba
+from harness import TWO_PI, random_network, best_time, compare, compare_peers, cores, fmt, header, np_wrap, numba
 
 DT = 0.01
 
 
 def network(n, lags, seed=0):
-    rng = np.random.default_rng(seed)
-    phases = rng.uniform(0.0, TWO_PI, n)
-    omegas = rng.normal(1.0, 0.3, n)
-    knm = rng.uniform(0.0, 2.0 / n, n * n)
-    alpha = rng.uniform(-0.3, 0.3, n * n) if lags else np.zeros(n * n)
+    phases, omegas, knm, alpha = random_network(n, lags, seed)
     return phases, omegas, knm, 0.5, 1.0, alpha
 
 

@@ -24,6 +24,16 @@ def np_wrap(x):
     return np.where(r < 0.0, r + TWO_PI, r)
 
 
+def random_network(n, lags, seed=0):
+    """A dense random network: phases, frequencies around 1, couplings of order 1/n, and lags (small, or all zero)."""
+    rng = np.random.default_rng(seed)
+    phases = rng.uniform(0.0, TWO_PI, n)
+    omegas = rng.normal(1.0, 0.3, n)
+    knm = rng.uniform(0.0, 2.0 / n, n * n)
+    alpha = rng.uniform(-0.3, 0.3, n * n) if lags else np.zeros(n * n)
+    return phases, omegas, knm, alpha
+
+
 def cores():
     try:
         return len(os.sched_getaffinity(0))

@@ -42,6 +42,12 @@ def render_problems(text, fence_infos=None):
             last = lines[t.map[1] - 1].strip()
             if t.map[1] - t.map[0] < 2 or not (last.startswith(t.markup) and not last.strip("`~")):
                 problems.append(f"line {t.map[0] + 1}: fence never closed")
+            # A fence with an info string cannot close one: met inside a fence,
+            # it is the next example's opener, and the fence before it lacks
+            # its closer (the blocks and headings between are swallowed).
+            for k in range(t.map[0] + 1, t.map[1] - 1):
+                if re.match(r" {0,3}(```+|~~~+)\s*\S", lines[k]):
+                    problems.append(f"line {t.map[0] + 1}: fence never closed before line {k + 1}")
             if fence_infos is not None and t.info.strip() not in fence_infos:
                 problems.append(f"line {t.map[0] + 1}: fence info {t.info.strip()!r}")
             body = t.content.split("\n")[:-1]  # the content ends with a newline
@@ -68,6 +74,7 @@ def test_documents_render(path, infos):
 
 @pytest.mark.parametrize("text, problem", [
     ("# A\n\n```python\n>>> 1\n1\n\n## B\n", "fence never closed"),
+    ("# A\n\n```python\n>>> 1\n1\n\n## B\n\n```python\n>>> 2\n2\n\n```\n", "fence never closed before line 9"),
     ("# A\n\n>>> 1\n1\n", "example outside a code block"),
     ("# A\n\n```python\n>>> 1\n1\n```\n", "no blank line before the closing fence"),
     ("# A\n\n```pycon\n>>> 1\n1\n\n```\n", "fence info 'pycon'"),

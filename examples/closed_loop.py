@@ -152,9 +152,16 @@ def print_table(history, log):
 # every regime it crosses.
 REGIME_COLOURS = {"nominal": "#d8f0d8", "degraded": "#fff2c2", "recovery": "#d6e6fb", "critical": "#f8d0d0"}
 LAYER_COLOURS = ["#6a3d9a", "#8c510a", "#c51b7d", "#525252"]
-# Layers often share one K: in the knob panel each layer's line is narrower
-# than the one drawn before it, so coinciding lines show as nested bands.
-LAYER_K_WIDTHS = [5.0, 3.6, 2.3, 1.1]
+# Layers often share one K (layers 0 and 2, 1 and 3 here): in the knob panel
+# layers 0 and 1 are wide solid lines, and layers 2 and 3, drawn over them, a
+# narrower dashed line and a thin line with white-edged dots, so a coinciding
+# wide line shows at their edges and through their gaps.
+LAYER_K_STYLES = [
+    dict(lw=3.6),
+    dict(lw=3.6),
+    dict(lw=2.0, ls=(0, (3.5, 3.5)), dash_capstyle="butt"),
+    dict(lw=1.0, marker="o", ms=4.0, mec="white", mew=0.7),
+]
 
 
 def save_plot(history, path):
@@ -172,8 +179,8 @@ def save_plot(history, path):
             ax.axvspan(h["cycle"] - 0.5, h["cycle"] + 0.5, color=REGIME_COLOURS[h["regime"]], lw=0)
     for i in range(LAYERS):
         ax_r.plot(cycles, [h["layer_rs"][i] for h in history], color=LAYER_COLOURS[i], lw=1.2, label=f"layer {i}")
-        ax_k.plot(cycles, [h["layer_k"][i] for h in history], color=LAYER_COLOURS[i], lw=LAYER_K_WIDTHS[i],
-                  solid_capstyle="butt", label=f"K layer {i}")
+        ax_k.plot(cycles, [h["layer_k"][i] for h in history], color=LAYER_COLOURS[i], label=f"K layer {i}",
+                  **LAYER_K_STYLES[i])
     ax_r.plot(cycles, [h["R"] for h in history], color="black", lw=2.2, label="global")
     ax_r.set_ylim(0, 1.02)
     ax_r.set_ylabel("order parameter R")

@@ -56,7 +56,8 @@ qel_python_packages() {
   printf '%s\n' "${missing[@]}" >>"$stamp"
 }
 
-qel_python_packages "scikit-build-core>=0.10" "cmake>=3.21" ninja "numpy>=1.23" "scipy>=1.10" "pytest>=7"
+qel_python_packages "scikit-build-core>=0.10" "cmake>=3.21" ninja "numpy>=1.23" "scipy>=1.10" "pytest>=7" \
+  "markdown-it-py>=3"
 
 qel_install_module() {
   # The installed module is current when the sources, the build files, the
@@ -74,8 +75,23 @@ qel_install_module() {
     defines+=("--config-settings=cmake.define.${d#-D}")
   done
   echo "== build and install qel_kernel into .venv"
+  [ -f build/venv/build.ninja ] ||
+    echo "   The first build compiles the whole module and takes a few minutes; later runs reuse build/venv."
   rm -f .venv/qel_kernel.stamp
-  "$PY" -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
-    --config-settings=build-dir=build/venv "${defines[@]}" .
+  mkdir -p build
+  # pip -v passes on the compiler's progress, which pip alone hides behind
+  # "still running..."; the progress lines are shown, the whole output is kept.
+  local rc
+  set +e
+  "$PY" -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
+    --config-settings=build-dir=build/venv "${defines[@]}" . 2>&1 | tee build/venv-install.log |
+    grep --line-buffered -E '^ *\[[0-9]+/[0-9]+\] |^Successfully installed'
+  rc=${PIPESTATUS[0]}
+  set -e
+  if [ "$rc" -ne 0 ]; then
+    tail -n 60 build/venv-install.log >&2
+    echo "error: building qel_kernel failed; the whole output is in build/venv-install.log" >&2
+    exit "$rc"
+  fi
   echo "$key" >.venv/qel_kernel.stamp
 }

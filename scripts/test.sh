@@ -41,7 +41,7 @@ echo "== the guide's examples"
 run_pytest --doctest-glob="*.md" docs
 run_ctest build/venv
 
-echo "== sanitizer build"
+echo "== sanitizer build (the first one takes a few minutes)"
 ./scripts/dev-build.sh build/asan -DQEL_SANITIZE=ON "${defines[@]}"
 echo "== test suite under AddressSanitizer and UBSan"
 export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1

@@ -13,7 +13,7 @@ from reference import chimera as ref
 from reference import winding as wref
 
 ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
-NOT_CONTIGUOUS = "^The given array is not contiguous or is misaligned.$"
+NOT_CONTIGUOUS = "^The given array is not contiguous or is misaligned.(\n|$)"
 
 
 def internal_error(fn, *args):

@@ -92,11 +92,11 @@ def test_phases_are_copied_and_other_arrays_must_be_contiguous(kind, name):
     s = make()
     a = args()
     a[0] = np.repeat(a[0], 2)[::2]
-    with pytest.raises(ValueError, match="^phases not contiguous$"):
+    with pytest.raises(ValueError, match="^phases not contiguous(\n|$)"):
         getattr(s, name)(*a, *extra)
     a = args()
     a[1] = np.repeat(a[1], 2)[::2]
-    with pytest.raises(ValueError, match=f"^{NOT_CONTIG}$"):
+    with pytest.raises(ValueError, match=f"^{NOT_CONTIG}(\n|$)"):
         getattr(s, name)(*a, *extra)
     a = args()
     out = getattr(s, name)(*a, *extra)

@@ -172,9 +172,30 @@ void ArrayHolder::copy_elements(void* out) const {
         std::memcpy(dst + i * itemsize_, data_ + static_cast<Py_ssize_t>(i) * stride_, itemsize_);
 }
 
+namespace {
+
+// The refusal of a strided or misaligned array keeps its message; a note names
+// the parameter and the copy that the call accepts (a column of a 2-D array is
+// the usual way to get here).
+[[noreturn]] void refuse_layout(const char* msg, std::string_view name, bool strided) {
+    std::string note = strided ? text::cat("while processing '", name, "': np.ascontiguousarray(", name,
+                                           ") makes a copy that this function accepts")
+                               : text::cat("while processing '", name, "': the array is misaligned; ", name,
+                                           ".copy() makes an aligned copy that this function accepts");
+    Obj s = Obj::check(PyUnicode_FromString(msg));
+    Obj e = Obj::check(PyObject_CallFunctionObjArgs(PyExc_ValueError, s.get(), nullptr));
+    Obj n = Obj::check(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+    Obj r = Obj::check(PyObject_CallMethod(e.get(), "add_note", "O", n.get()));
+    PyErr_SetObject(PyExc_ValueError, e.get());
+    throw PyErrSet{};
+}
+
+}  // namespace
+
 void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
     capture();
-    if (len_ > 0 && !contiguous()) raise_value_error(contiguity_msg);
+    if (len_ > 0 && !contiguous())
+        refuse_layout(contiguity_msg, name, len_ > 1 && static_cast<std::size_t>(stride_) != itemsize_);
     if (write && !writeable_) raise_value_error(text::cat("array '", name, "' is read-only"));
     if (len_ > 0) borrow_.acquire(data_, len_ * itemsize_, write, name);
 }

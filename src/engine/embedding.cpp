@@ -17,6 +17,10 @@
 #include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qel::embedding {
 
 namespace {
@@ -157,7 +161,7 @@ std::pair<double, std::size_t> scan_rule(const Candidate* c, std::size_t n) {
 // values come near the subnormal range, the row is left to the scan.
 class RowTree {
 public:
-    static constexpr std::size_t kLeafRows = 12;
+    static constexpr std::size_t kLeafRows = 16;
     // Inputs within this magnitude keep every squared distance finite.
     static constexpr double kMaxAbs = 1e100;
 
@@ -222,7 +226,8 @@ public:
                 continue;
             }
             const double r = reach(best);
-            const double bl = bound(nd.left, q), br = bound(nd.right, q);
+            double bl, br;
+            bounds(nd.left, nd.right, q, bl, br);
             if (bl <= br) {
                 if (br <= r) sc.stack.push_back({br, nd.right});
                 if (bl <= r) sc.stack.push_back({bl, nd.left});
@@ -276,18 +281,38 @@ private:
         return r > kTiny ? r : kTiny;
     }
 
-    // Lower bound of the squared distance from q to the rows of node id: the
-    // gap to the box in each coordinate (as q - bound, or its negation, which
-    // squares the same), summed in order.
-    double bound(std::size_t id, const double* q) const {
-        const double* lo = box_.data() + 2 * id * d_;
-        const double* hi = lo + d_;
-        double s = 0.0;
+    // Lower bounds of the squared distances from q to the rows of nodes a and
+    // b: the gap to the box in each coordinate (as q - bound, or its
+    // negation, which squares the same), squared and summed in order. The
+    // two sums run in the two lanes of one register, without branches.
+    void bounds(std::size_t a, std::size_t b, const double* q, double& sa, double& sb) const {
+        const double* la = box_.data() + 2 * a * d_;
+        const double* ha = la + d_;
+        const double* lb = box_.data() + 2 * b * d_;
+        const double* hb = lb + d_;
+#if defined(__SSE2__)
+        const __m128d zero = _mm_setzero_pd();
+        __m128d acc = zero;
         for (std::size_t c = 0; c < d_; ++c) {
-            const double gap = std::max(std::max(lo[c] - q[c], q[c] - hi[c]), 0.0);
-            s += gap * gap;
+            const __m128d qc = _mm_set1_pd(q[c]);
+            const __m128d below = _mm_sub_pd(_mm_set_pd(lb[c], la[c]), qc);
+            const __m128d above = _mm_sub_pd(qc, _mm_set_pd(hb[c], ha[c]));
+            const __m128d gap = _mm_max_pd(_mm_max_pd(below, above), zero);
+            acc = _mm_add_pd(acc, _mm_mul_pd(gap, gap));
         }
-        return s;
+        sa = _mm_cvtsd_f64(acc);
+        sb = _mm_cvtsd_f64(_mm_unpackhi_pd(acc, acc));
+#else
+        double x = 0.0, y = 0.0;
+        for (std::size_t c = 0; c < d_; ++c) {
+            const double ga = std::max(std::max(la[c] - q[c], q[c] - ha[c]), 0.0);
+            const double gb = std::max(std::max(lb[c] - q[c], q[c] - hb[c]), 0.0);
+            x += ga * ga;
+            y += gb * gb;
+        }
+        sa = x;
+        sb = y;
+#endif
     }
 
     std::uint32_t build(std::size_t b, std::size_t e) {
@@ -311,14 +336,23 @@ private:
         for (std::size_t c = 0; c < d_; ++c)
             if (hi[c] - lo[c] > spread) spread = hi[c] - lo[c], axis = c;
         if (e - b <= kLeafRows) return id;
-        const std::size_t mid = b + (e - b) / 2;
-        auto less = [&](std::size_t x, std::size_t y) {
-            const double vx = rows_[x * d_ + axis], vy = rows_[y * d_ + axis];
-            return vx < vy || (vx == vy && x < y);
-        };
-        std::nth_element(order_.begin() + static_cast<std::ptrdiff_t>(b),
-                         order_.begin() + static_cast<std::ptrdiff_t>(mid),
-                         order_.begin() + static_cast<std::ptrdiff_t>(e), less);
+        // Split at the middle of the widest side, which keeps boxes square
+        // and prunes best; at the median where that would cut off fewer
+        // than a sixteenth, which bounds the depth.
+        const auto first = order_.begin() + static_cast<std::ptrdiff_t>(b);
+        const auto last = order_.begin() + static_cast<std::ptrdiff_t>(e);
+        const double middle = lo[axis] + spread * 0.5;
+        std::size_t mid = static_cast<std::size_t>(
+            std::partition(first, last, [&](std::size_t x) { return rows_[x * d_ + axis] < middle; }) - order_.begin());
+        const std::size_t least = (e - b) / 16;
+        if (mid - b < least || e - mid < least || mid == b || mid == e) {
+            mid = b + (e - b) / 2;
+            std::nth_element(first, order_.begin() + static_cast<std::ptrdiff_t>(mid), last,
+                             [&](std::size_t x, std::size_t y) {
+                                 const double vx = rows_[x * d_ + axis], vy = rows_[y * d_ + axis];
+                                 return vx < vy || (vx == vy && x < y);
+                             });
+        }
         const std::uint32_t l = build(b, mid);
         const std::uint32_t r = build(mid, e);
         nodes_[id].left = l;

@@ -167,8 +167,8 @@ def main():
     else:
         for dim in (3, 5):
             assert np.array_equal(qk.ordinal_pattern_sequence(x, dim, 1), nb_codes(x, dim, 1))
-            compare(f"ordinal_pattern_sequence L=1e6 dim={dim} vs Numba", lambda: qk.ordinal_pattern_sequence(x, dim, 1),
-                    lambda: nb_codes(x, dim, 1), target=1)
+            compare(f"ordinal_pattern_sequence L=1e6 dim={dim} vs Numba",
+                    lambda: qk.ordinal_pattern_sequence(x, dim, 1), lambda: nb_codes(x, dim, 1), target=1)
         for dim in (3, 5):
             assert qk.transition_entropy(x, dim, 1) == nb_entropy(x, dim, 1)
             compare(f"transition_entropy L=1e6 dim={dim} vs Numba", lambda: qk.transition_entropy(x, dim, 1),

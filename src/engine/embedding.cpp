@@ -41,6 +41,7 @@ constexpr std::size_t kBlock = 512;
 // kTreeDims coordinates (beyond, it prunes too little to pay).
 constexpr std::size_t kTreeRows = 256;
 constexpr std::size_t kTreeDims = 16;
+constexpr std::size_t kTreeMaxRows = std::size_t{1} << 31;  // node numbers fit 32 bits
 constexpr std::size_t kTreeRowsPerTask = 64;
 
 // Bin codes of the whole signal against its global extremes (NaN passed
@@ -165,7 +166,7 @@ public:
     // Inputs within this magnitude keep every squared distance finite.
     static constexpr double kMaxAbs = 1e100;
 
-    RowTree(const double* rows, std::size_t n, std::size_t d) : rows_(rows), n_(n), d_(d), order_(n) {
+    RowTree(const double* rows, std::size_t n, std::size_t d) : rows_(rows), d_(d), order_(n) {
         for (std::size_t i = 0; i < n; ++i) order_[i] = i;
         build(0, n);
         pts_.resize(n * d);
@@ -361,7 +362,7 @@ private:
     }
 
     const double* rows_;
-    std::size_t n_, d_;
+    std::size_t d_;
     std::vector<std::size_t> order_;  // rows in leaf order
     std::vector<double> pts_;         // their coordinates, per leaf column by column
     std::vector<double> box_;         // per node: d lower, then d upper bounds
@@ -456,7 +457,8 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
         out[i] = {best, best_index};
     };
     std::optional<RowTree> tree;
-    if (n >= kTreeRows && dimension <= kTreeDims && RowTree::usable(embedded.data(), n * dimension))
+    if (n >= kTreeRows && n <= kTreeMaxRows && dimension <= kTreeDims &&
+        RowTree::usable(embedded.data(), n * dimension))
         tree.emplace(embedded.data(), n, dimension);
     auto search = [&](std::size_t rb, std::size_t re) {
         std::array<double, kBlock> s;

@@ -326,10 +326,9 @@ Result<RqaMeasures, PlainError> rqa(std::span<const std::uint8_t> matrix, std::u
     const bool skip = exclude_main_diagonal;
     std::vector<std::uint64_t> hd, hv;
     std::uint64_t n_rec_d = 0, n_rec = 0;
-    if (!scan_bands(t, 2 * t - 1, [&](std::size_t b, std::size_t e, Tally& y) { diagonal_band(cells, t, b, e, skip, y); },
-                    hd, n_rec_d) ||
-        !scan_bands(t, t, [&](std::size_t b, std::size_t e, Tally& y) { column_band(cells, t, b, e, skip, y); }, hv,
-                    n_rec))
+    auto diagonals = [&](std::size_t b, std::size_t e, Tally& y) { diagonal_band(cells, t, b, e, skip, y); };
+    auto columns = [&](std::size_t b, std::size_t e, Tally& y) { column_band(cells, t, b, e, skip, y); };
+    if (!scan_bands(t, 2 * t - 1, diagonals, hd, n_rec_d) || !scan_bands(t, t, columns, hv, n_rec))
         return PlainError::value_error("interrupted");
 
     m.rr = ratio(n_rec, t * t - (exclude_main_diagonal ? t : 0));

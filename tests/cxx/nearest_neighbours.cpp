@@ -73,7 +73,8 @@ int main() {
             for (std::size_t c = 0; c < d; ++c) dup[i * d + c] = x[src * d + c];
         }
         // Differences whose squares lie in or near the subnormal range.
-        for (std::size_t k = 0; k < tiny.size(); ++k) tiny[k] = std::floor(g.uniform() * 50.0) * (k % 2 ? 1e-157 : 1e-130);
+        for (std::size_t k = 0; k < tiny.size(); ++k)
+            tiny[k] = std::floor(g.uniform() * 50.0) * (k % 2 ? 1e-157 : 1e-130);
         check(x, d, "random rows");
         check(grid, d, "rows on a coarse grid");
         check(dup, d, "repeated rows");

@@ -11,6 +11,10 @@
 #include "engine/util/pool.hpp"
 #include "types/format.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qel::recurrence {
 
 namespace {
@@ -203,6 +207,33 @@ struct Tally {
     void cells(const std::uint8_t* cell, std::uint32_t* run, std::size_t n) {
         std::size_t c = 0;
         constexpr std::size_t kBlock = 16;
+#if defined(__SSE2__)
+        // Blocks where no non-empty run ends, sixteen cells in four registers.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one = _mm_set1_epi32(1);
+        for (; c + kBlock <= n; c += kBlock) {
+            const __m128i z8 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cell + c)), zero);
+            const __m128i z16a = _mm_unpacklo_epi8(z8, z8), z16b = _mm_unpackhi_epi8(z8, z8);
+            const __m128i z32[4] = {_mm_unpacklo_epi16(z16a, z16a), _mm_unpackhi_epi16(z16a, z16a),
+                                    _mm_unpacklo_epi16(z16b, z16b), _mm_unpackhi_epi16(z16b, z16b)};
+            __m128i r[4];
+            __m128i ends = zero;
+            for (std::size_t q = 0; q < 4; ++q) {
+                r[q] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + c + 4 * q));
+                ends = _mm_or_si128(ends, _mm_andnot_si128(_mm_cmpeq_epi32(r[q], zero), z32[q]));
+            }
+            if (_mm_movemask_epi8(ends) != 0) {
+                for (std::size_t q = 0; q < kBlock; ++q) one_cell(cell[c + q] != 0, run[c + q]);
+                continue;
+            }
+            for (std::size_t q = 0; q < 4; ++q)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(run + c + 4 * q),
+                                 _mm_andnot_si128(z32[q], _mm_add_epi32(r[q], one)));
+            const auto zeros = static_cast<std::uint64_t>(__builtin_popcount(_mm_movemask_epi8(z8)));
+            empty += zeros;
+            n_rec += kBlock - zeros;
+        }
+#endif
         for (; c + kBlock <= n; c += kBlock) {
             // Blocks where no non-empty run ends are updated without branches.
             std::uint32_t ends = 0, nz = 0;
@@ -220,12 +251,12 @@ struct Tally {
                 empty += kBlock - nz;
                 continue;
             }
-            for (std::size_t q = 0; q < kBlock; ++q) one(cell[c + q] != 0, run[c + q]);
+            for (std::size_t q = 0; q < kBlock; ++q) one_cell(cell[c + q] != 0, run[c + q]);
         }
-        for (; c < n; ++c) one(cell[c] != 0, run[c]);
+        for (; c < n; ++c) one_cell(cell[c] != 0, run[c]);
     }
 
-    void one(bool nz, std::uint32_t& run) {
+    void one_cell(bool nz, std::uint32_t& run) {
         if (nz) {
             ++run;
             ++n_rec;

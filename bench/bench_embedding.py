@@ -110,7 +110,7 @@ def main():
     for name, sig, max_dim in (("noise", rng.normal(size=8000), 5), ("noise", rng.normal(size=8000), 8),
                                ("sine+noise", np.sin(0.05 * np.arange(8000)) + rng.normal(0, 0.05, 8000), 10)):
         assert qk.optimal_dimension_rust(sig, 1, max_dim) == kdtree_dimension(sig, 1, max_dim)
-        compare(f"optimal_dimension_rust {name} T=8000 max_dim={max_dim} vs cKDTree",
+        compare(f"FNN {name} T=8000 max_dim={max_dim} vs cKDTree",
                 lambda: qk.optimal_dimension_rust(sig, 1, max_dim), lambda: kdtree_dimension(sig, 1, max_dim), 1)
 
     t_one, t_all = pinned_time(True, 8000), pinned_time(False, 8000)

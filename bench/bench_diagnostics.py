@@ -8,6 +8,7 @@ mask); peak memory of the large recurrence matrix from a fresh process.
     python3 bench/bench_diagnostics.py parallel   (only the one-worker comparisons)
 """
 import json
+import math
 import os
 import subprocess
 import sys
@@ -16,7 +17,7 @@ import numpy as np
 from scipy.spatial.distance import cdist
 
 import qel_kernel as qk
-from harness import best_time, compare, cores, fmt, header
+from harness import best_time, compare, cores, fmt, header, numba
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from reference import lyapunov as ly_ref  # noqa: E402
@@ -54,6 +55,78 @@ def angular_numpy(a, b, t, d, eps, block=500):
 
 
 # Cases timed both on all CPUs and pinned to one: name -> call.
+def numba_rqa_histograms():
+    """The Numba peer of rqa_rust: prange over bands of 256 diagonals or columns, each band walked row by row
+    with a run counter per line and a histogram of its own, the histograms summed. None without numba."""
+    nb = numba()
+    if nb is None:
+        return None
+    band = 256
+
+    @nb.njit(parallel=True)
+    def histograms(m, t, skip):
+        nd, nc = (2 * t - 1 + band - 1) // band, (t + band - 1) // band
+        hd = np.zeros((nd, t + 1), np.int64)
+        hv = np.zeros((nc, t + 1), np.int64)
+        n_rec = np.zeros(nc, np.int64)
+        for b in nb.prange(nd + nc):
+            if b < nd:
+                q0 = b * band
+                q1 = min(2 * t - 1, q0 + band)
+                run = np.zeros(q1 - q0, np.int64)
+                for i in range(t):
+                    for j in range(max(0, i + q0 - (t - 1)), min(t, i + q1 - (t - 1))):
+                        if skip and j == i:
+                            continue
+                        r = j - i + t - 1 - q0
+                        if m[i * t + j] != 0:
+                            run[r] += 1
+                        else:
+                            hd[b, run[r]] += 1
+                            run[r] = 0
+                for q in range(q0, q1):
+                    if not (skip and q == t - 1):
+                        hd[b, run[q - q0]] += 1
+            else:
+                c = b - nd
+                j0 = c * band
+                j1 = min(t, j0 + band)
+                run = np.zeros(j1 - j0, np.int64)
+                for i in range(t):
+                    for j in range(j0, j1):
+                        if m[i * t + j] != 0 and not (skip and j == i):
+                            run[j - j0] += 1
+                            n_rec[c] += 1
+                        else:
+                            hv[c, run[j - j0]] += 1
+                            run[j - j0] = 0
+                for j in range(j0, j1):
+                    hv[c, run[j - j0]] += 1
+        return hd.sum(0), hv.sum(0), n_rec.sum()
+
+    def rqa(flat, t, l_min=2, v_min=2, exclude=True):
+        hd, hv, n_rec = histograms(flat, t, exclude)
+        n_rec = int(n_rec)
+        rr = n_rec / (t * t - (t if exclude else 0))
+        lens = np.arange(t + 1)
+        out = [rr]
+        for h, lo, entropy in ((hd, l_min, True), (hv, v_min, False)):
+            keep = (lens >= lo) & (h > 0)
+            count, total = int(h[keep].sum()), int((h[keep] * lens[keep]).sum())
+            if count == 0:
+                out += [0.0, 0.0, 0] + ([0.0] if entropy else [])
+                continue
+            out += [total / n_rec if n_rec else 0.0, total / count, int(lens[keep].max())]
+            if entropy:
+                ent = -0.0
+                for c in h[keep].tolist():
+                    ent = ent - math.log(c / count) * (c / count)
+                out.append(float(ent))
+        return tuple(out)
+
+    return rqa
+
+
 def parallel_cases():
     x = trajectory(8000, 3)
     y = trajectory(8000, 3, seed=1)
@@ -120,6 +193,14 @@ def main():
     flat = qk.recurrence_matrix_rust(trajectory(t, 3), t, 3, 0.3)
     assert qk.rqa_rust(flat, t) == rec_ref.rqa(flat, t)
     compare("rqa_rust T=2000 vs NumPy run-lengths", lambda: qk.rqa_rust(flat, t), lambda: rec_ref.rqa(flat, t), 5)
+    nb_rqa = numba_rqa_histograms()
+    if nb_rqa is None:
+        print("rqa_rust T=8000 vs Numba: numba not installed")
+    else:
+        t = 8000
+        flat = qk.recurrence_matrix_rust(trajectory(t, 3), t, 3, 0.3)
+        assert qk.rqa_rust(flat, t) == nb_rqa(flat, t)
+        compare("rqa_rust T=8000 vs Numba bands (prange)", lambda: qk.rqa_rust(flat, t), lambda: nb_rqa(flat, t), 1)
 
     header("transfer entropy")
     series = phases(16, 5000)

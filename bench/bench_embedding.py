@@ -6,6 +6,7 @@ import subprocess
 import sys
 
 import numpy as np
+from scipy.spatial import cKDTree
 from scipy.spatial.distance import cdist
 
 import qel_kernel as qk
@@ -50,6 +51,26 @@ def np_dimension(x, delay, max_dim, rtol=15.0, atol=2.0):
     return max_dim
 
 
+def kdtree_dimension(x, delay, max_dim, rtol=15.0, atol=2.0):
+    """The same false-nearest-neighbour test with SciPy's k-d tree (two neighbours per row, all workers)."""
+    sigma = x.std()
+    for d in range(1, max_dim + 1):
+        if x.size - d * delay < 2:
+            return d
+        emb = np_embed(x, delay, d)
+        dist, idx = cKDTree(emb).query(emb, k=2, workers=-1)
+        i = np.arange(emb.shape[0])
+        first_is_self = idx[:, 0] == i
+        j = np.where(first_is_self, idx[:, 1], idx[:, 0])
+        r = np.where(first_is_self, dist[:, 1], dist[:, 0])
+        ok = (r > 0) & np.isfinite(r) & (i + d * delay < x.size) & (j + d * delay < x.size)
+        diff = x[i[ok] + d * delay] - x[j[ok] + d * delay]
+        false = (np.abs(diff) / r[ok] > rtol) | (np.sqrt(diff * diff + r[ok] ** 2) / sigma > atol)
+        if ok.sum() == 0 or false.mean() < 0.01:
+            return d
+    return max_dim
+
+
 PINNED = """
 import os, sys, numpy as np
 if sys.argv[1] == "1":
@@ -85,6 +106,12 @@ def main():
     assert qk.optimal_dimension_rust(noise, 1, 5) == np_dimension(noise, 1, 5)
     compare("optimal_dimension_rust noise T=2000 max_dim=5", lambda: qk.optimal_dimension_rust(noise, 1, 5),
             lambda: np_dimension(noise, 1, 5), 5)
+
+    for name, sig, max_dim in (("noise", rng.normal(size=8000), 5), ("noise", rng.normal(size=8000), 8),
+                               ("sine+noise", np.sin(0.05 * np.arange(8000)) + rng.normal(0, 0.05, 8000), 10)):
+        assert qk.optimal_dimension_rust(sig, 1, max_dim) == kdtree_dimension(sig, 1, max_dim)
+        compare(f"FNN {name} T=8000 max_dim={max_dim} vs cKDTree",
+                lambda: qk.optimal_dimension_rust(sig, 1, max_dim), lambda: kdtree_dimension(sig, 1, max_dim), 1)
 
     t_one, t_all = pinned_time(True, 8000), pinned_time(False, 8000)
     target = 0.75 * cores()

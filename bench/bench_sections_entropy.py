@@ -14,7 +14,7 @@ import numpy as np
 from scipy.sparse.csgraph import minimum_spanning_tree
 
 import qel_kernel as qk
-from harness import compare, header
+from harness import compare, header, numba
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 from reference import opt_entropy  # noqa: E402
@@ -60,6 +60,70 @@ def numpy_npe(phases):
     return -(p * np.log(p)).sum() / math.log(len(p))
 
 
+def numba_ordinal():
+    """Numba peers (prange over blocks of windows) of the ordinal codes (stable ranks, then Lehmer codes) and of
+    the transition entropy (the codes, then per-block dense tables of (code, next code) pairs summed, the entropy
+    over the cells in ascending order). None without numba."""
+    nb = numba()
+    if nb is None:
+        return None, None
+    block = 8192
+
+    @nb.njit(parallel=True)
+    def codes(x, dim, delay):
+        w = max(0, x.size - (dim - 1) * delay)
+        out = np.empty(w, np.int64)
+        f = np.ones(dim, np.int64)
+        for k in range(1, dim):
+            f[k] = f[k - 1] * k
+        for b in nb.prange((w + block - 1) // block):
+            v = np.empty(dim)
+            perm = np.empty(dim, np.int64)
+            for t in range(b * block, min(w, (b + 1) * block)):
+                for k in range(dim):
+                    v[k] = x[t + k * delay]
+                for k in range(dim):
+                    r = 0
+                    for j in range(dim):
+                        if v[j] < v[k] or (j < k and v[j] == v[k]):
+                            r += 1
+                    perm[r] = k
+                code = 0
+                for i in range(dim):
+                    c = 0
+                    for j in range(i + 1, dim):
+                        if perm[j] < perm[i]:
+                            c += 1
+                    code += c * f[dim - 1 - i]
+                out[t] = code
+        return out
+
+    @nb.njit(parallel=True)
+    def pair_counts(c, cells):
+        n = c.size - 1
+        nblocks = (n + block * 16 - 1) // (block * 16)
+        tables = np.zeros((nblocks, cells * cells), np.int64)
+        for b in nb.prange(nblocks):
+            for t in range(b * block * 16, min(n, (b + 1) * block * 16)):
+                tables[b, c[t] * cells + c[t + 1]] += 1
+        return tables.sum(0)
+
+    def transition_entropy(x, dim, delay):
+        c = codes(x, dim, delay)
+        if c.size < 2:
+            return 0.0
+        counts = pair_counts(c, math.factorial(dim))
+        counts = counts[counts > 0].tolist()
+        if len(counts) < 2:
+            return 0.0
+        n, h = float(c.size - 1), 0.0
+        for k in counts:
+            h -= (k / n) * math.log(k / n)
+        return min(1.0, max(0.0, h / math.log(len(counts))))
+
+    return codes, transition_entropy
+
+
 def rss_peak_mib():
     with open("/proc/self/status") as f:
         for line in f:
@@ -97,6 +161,18 @@ def main():
     x = rng.normal(size=10**6)
     compare("ordinal_pattern_sequence L=1e6 dim=5", lambda: qk.ordinal_pattern_sequence(x, 5, 1),
             lambda: opt_entropy.codes(x, 5, 1), target=4)
+    nb_codes, nb_entropy = numba_ordinal()
+    if nb_codes is None:
+        print("ordinal codes and transition entropy vs Numba: numba not installed")
+    else:
+        for dim in (3, 5):
+            assert np.array_equal(qk.ordinal_pattern_sequence(x, dim, 1), nb_codes(x, dim, 1))
+            compare(f"ordinal_pattern_sequence L=1e6 dim={dim} vs Numba",
+                    lambda: qk.ordinal_pattern_sequence(x, dim, 1), lambda: nb_codes(x, dim, 1), target=1)
+        for dim in (3, 5):
+            assert qk.transition_entropy(x, dim, 1) == nb_entropy(x, dim, 1)
+            compare(f"transition_entropy L=1e6 dim={dim} vs Numba", lambda: qk.transition_entropy(x, dim, 1),
+                    lambda: nb_entropy(x, dim, 1), target=1)
 
     header("phase distances and persistence entropy")
     p2000 = rng.uniform(0.0, TAU, 2000)

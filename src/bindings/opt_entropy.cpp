@@ -21,19 +21,33 @@ Result<double, PlainError> transition_entropy(std::span<const double> series, st
     // dimension!, wrapping like the codes; once a product wraps to 0 it stays 0.
     std::uint64_t f = 1;
     for (std::size_t k = 2; k <= dimension && f != 0; ++k) f *= k;
-    std::vector<std::int64_t> transitions(codes.size() - 1);
-    for (std::size_t t = 0; t + 1 < codes.size(); ++t)
-        transitions[t] = static_cast<std::int64_t>(static_cast<std::uint64_t>(codes[t]) * f +
-                                                   static_cast<std::uint64_t>(codes[t + 1]));
-    const double n = static_cast<double>(transitions.size());
-    const auto runs = code_count::count_values(std::span<std::int64_t>(transitions));
-    if (runs.size() < 2) return 0.0;
+    const std::size_t n_trans = codes.size() - 1;
+    const double n = static_cast<double>(n_trans);
     double h = 0.0;
-    for (const auto& run : runs) {
-        const double p = static_cast<double>(run.count) / n;
+    std::size_t distinct = 0;
+    auto add = [&](std::uint64_t count) {
+        const double p = static_cast<double>(count) / n;
         h -= p * std::log(p);
+        ++distinct;
+    };
+    if (dimension <= 12) {
+        // Codes below 12! pair into keys below 2^63: counting the (code, next
+        // code) pairs, densely when the table is small, visits the same
+        // counts in the same ascending order as sorting the keys.
+        const std::span<const std::uint64_t> c(reinterpret_cast<const std::uint64_t*>(codes.data()), codes.size());
+        const auto cells = code_count::count<2>({c.first(n_trans), c.subspan(1)}, {f, f});
+        if (cells.size() < 2) return 0.0;
+        for (const auto& cell : cells) add(cell.count);
+    } else {
+        std::vector<std::int64_t> transitions(n_trans);
+        for (std::size_t t = 0; t < n_trans; ++t)
+            transitions[t] = static_cast<std::int64_t>(static_cast<std::uint64_t>(codes[t]) * f +
+                                                       static_cast<std::uint64_t>(codes[t + 1]));
+        const auto runs = code_count::count_values(std::span<std::int64_t>(transitions));
+        if (runs.size() < 2) return 0.0;
+        for (const auto& run : runs) add(run.count);
     }
-    const double log_k = std::log(static_cast<double>(runs.size()));
+    const double log_k = std::log(static_cast<double>(distinct));
     if (log_k < 1e-15) return 0.0;
     double e = h / log_k;
     if (e < 0.0) e = 0.0;

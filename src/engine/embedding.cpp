@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "engine/util/checked.hpp"
 #include "engine/util/code_count.hpp"
@@ -14,6 +16,10 @@
 #include "engine/util/saturate.hpp"
 #include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qel::embedding {
 
@@ -31,6 +37,12 @@ constexpr std::size_t kInterleavedCells = std::size_t{1} << 14;
 constexpr std::size_t kRowsPerTask = 8;
 constexpr std::size_t kTasksPerWave = 256;
 constexpr std::size_t kBlock = 512;
+// The tree serves embeddings of at least kTreeRows rows and at most
+// kTreeDims coordinates (beyond, it prunes too little to pay).
+constexpr std::size_t kTreeRows = 256;
+constexpr std::size_t kTreeDims = 16;
+constexpr std::size_t kTreeMaxRows = std::size_t{1} << 31;  // node numbers fit 32 bits
+constexpr std::size_t kTreeRowsPerTask = 64;
 
 // Bin codes of the whole signal against its global extremes (NaN passed
 // over), or an empty vector when every lag's mutual information is 0.0.
@@ -116,6 +128,247 @@ double mutual_information(std::span<const std::uint64_t> codes, std::size_t k, s
         [&](std::uint64_t a) { return lookup(rows, a); }, [&](std::uint64_t b) { return lookup(cols, b); });
 }
 
+// The exhaustive scan's rule, over candidates (squared distance, row) in
+// ascending row order: a row replaces the kept one when its squared distance
+// is strictly below the square of the kept distance.
+struct Candidate {
+    double s;
+    std::size_t j;
+};
+
+std::pair<double, std::size_t> scan_rule(const Candidate* c, std::size_t n) {
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t best_index = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (c[k].s < best * best) {
+            best = std::sqrt(c[k].s);
+            best_index = c[k].j;
+        }
+    }
+    return {best, best_index};
+}
+
+// A k-d tree over the rows, which answers each row with exactly the record of
+// the exhaustive scan. Distances are formed as the scan forms them (squared
+// differences summed over the coordinates in order from 0.0); a node's bound
+// sums the squared gaps to its box the same way, and since rounding is
+// monotone it never exceeds the distance to any row inside. The tree gathers
+// every row whose squared distance s lies within a relative 1e-6 of the
+// least; the scan's rule compares s with the square of a square root, which
+// is within a few units in the last place of the kept s, so a row whose s
+// stands clear of the others by more than that can neither be taken in place
+// of a near row nor stop one from being taken. The rule is then run over the
+// near rows below such a gap, in row order. Where no clear gap exists, or
+// values come near the subnormal range, the row is left to the scan.
+class RowTree {
+public:
+    static constexpr std::size_t kLeafRows = 16;
+    // Inputs within this magnitude keep every squared distance finite.
+    static constexpr double kMaxAbs = 1e100;
+
+    RowTree(const double* rows, std::size_t n, std::size_t d) : rows_(rows), d_(d), order_(n) {
+        for (std::size_t i = 0; i < n; ++i) order_[i] = i;
+        build(0, n);
+        pts_.resize(n * d);
+        for (const Node& nd : nodes_) {
+            if (nd.left != 0) continue;
+            const std::size_t len = nd.end - nd.begin;
+            for (std::size_t k = 0; k < len; ++k)
+                for (std::size_t c = 0; c < d; ++c)
+                    pts_[nd.begin * d + c * len + k] = rows[order_[nd.begin + k] * d + c];
+        }
+    }
+
+    // True when every value is finite and within kMaxAbs.
+    static bool usable(const double* rows, std::size_t len) {
+        for (std::size_t k = 0; k < len; ++k)
+            if (!(std::fabs(rows[k]) <= kMaxAbs)) return false;
+        return true;
+    }
+
+    struct Scratch {
+        std::vector<Candidate> cand;
+        std::vector<std::pair<double, std::uint32_t>> stack;
+    };
+
+    // The record of row i, or false when the scan must decide it.
+    bool nearest(std::size_t i, Scratch& sc, std::pair<double, std::size_t>& out) const {
+        const double* q = rows_ + i * d_;
+        double best = std::numeric_limits<double>::infinity();
+        sc.cand.clear();
+        sc.stack.clear();
+        sc.stack.push_back({0.0, 0});
+        while (!sc.stack.empty()) {
+            const auto [lb, id] = sc.stack.back();
+            sc.stack.pop_back();
+            if (lb > reach(best)) continue;
+            const Node& nd = nodes_[id];
+            if (nd.left == 0) {
+                // The leaf's distances together: its coordinates are stored
+                // column by column.
+                const std::size_t len = nd.end - nd.begin;
+                const double* p = pts_.data() + nd.begin * d_;
+                double s[kLeafRows];
+                for (std::size_t k = 0; k < len; ++k) s[k] = 0.0;
+                for (std::size_t c = 0; c < d_; ++c) {
+                    const double qc = q[c];
+                    const double* col = p + c * len;
+                    for (std::size_t k = 0; k < len; ++k) {
+                        const double diff = qc - col[k];
+                        s[k] += diff * diff;
+                    }
+                }
+                for (std::size_t k = 0; k < len; ++k) {
+                    const std::size_t j = order_[nd.begin + k];
+                    if (j == i) continue;
+                    if (s[k] < best) best = s[k];
+                    if (s[k] <= reach(best)) sc.cand.push_back({s[k], j});
+                }
+                continue;
+            }
+            const double r = reach(best);
+            double bl, br;
+            bounds(nd.left, nd.right, q, bl, br);
+            if (bl <= br) {
+                if (br <= r) sc.stack.push_back({br, nd.right});
+                if (bl <= r) sc.stack.push_back({bl, nd.left});
+            } else {
+                if (bl <= r) sc.stack.push_back({bl, nd.left});
+                if (br <= r) sc.stack.push_back({br, nd.right});
+            }
+        }
+        // Every row with s <= limit is among the candidates.
+        const double limit = reach(best);
+        auto& cand = sc.cand;
+        std::size_t m = 0;
+        for (const Candidate& c : cand)
+            if (c.s <= limit) cand[m++] = c;
+        cand.resize(m);
+        if (m == 0) return false;
+        std::sort(cand.begin(), cand.end(), [](const Candidate& a, const Candidate& b) { return a.s < b.s; });
+        std::size_t near = 0;
+        for (std::size_t k = 0; k < m; ++k) {
+            if (k + 1 < m && cand[k + 1].s == cand[k].s) continue;
+            const double thr = cand[k].s;
+            if (thr != 0.0 && thr < kTiny) return false;
+            const double clear = thr * (1.0 + kGap);
+            if (k + 1 < m ? cand[k + 1].s > clear && cand[k + 1].s >= kTiny : clear <= limit) {
+                near = k + 1;
+                break;
+            }
+        }
+        if (near == 0) return false;
+        std::sort(cand.begin(), cand.begin() + static_cast<std::ptrdiff_t>(near),
+                  [](const Candidate& a, const Candidate& b) { return a.j < b.j; });
+        out = scan_rule(cand.data(), near);
+        return true;
+    }
+
+private:
+    // Squared distances within kReach of the least are gathered; kGap is the
+    // clearance that a gap needs (far above the rule's rounding); below
+    // kTiny squares and roots lose relative precision.
+    static constexpr double kReach = 1e-6;
+    static constexpr double kGap = 1e-12;
+    static constexpr double kTiny = 1e-250;
+
+    struct Node {
+        std::size_t begin, end;
+        std::uint32_t left = 0, right = 0;  // 0: a leaf
+    };
+
+    static double reach(double best) {
+        const double r = best * (1.0 + kReach);
+        return r > kTiny ? r : kTiny;
+    }
+
+    // Lower bounds of the squared distances from q to the rows of nodes a and
+    // b: the gap to the box in each coordinate (as q - bound, or its
+    // negation, which squares the same), squared and summed in order. The
+    // two sums run in the two lanes of one register, without branches.
+    void bounds(std::size_t a, std::size_t b, const double* q, double& sa, double& sb) const {
+        const double* la = box_.data() + 2 * a * d_;
+        const double* ha = la + d_;
+        const double* lb = box_.data() + 2 * b * d_;
+        const double* hb = lb + d_;
+#if defined(__SSE2__)
+        const __m128d zero = _mm_setzero_pd();
+        __m128d acc = zero;
+        for (std::size_t c = 0; c < d_; ++c) {
+            const __m128d qc = _mm_set1_pd(q[c]);
+            const __m128d below = _mm_sub_pd(_mm_set_pd(lb[c], la[c]), qc);
+            const __m128d above = _mm_sub_pd(qc, _mm_set_pd(hb[c], ha[c]));
+            const __m128d gap = _mm_max_pd(_mm_max_pd(below, above), zero);
+            acc = _mm_add_pd(acc, _mm_mul_pd(gap, gap));
+        }
+        sa = _mm_cvtsd_f64(acc);
+        sb = _mm_cvtsd_f64(_mm_unpackhi_pd(acc, acc));
+#else
+        double x = 0.0, y = 0.0;
+        for (std::size_t c = 0; c < d_; ++c) {
+            const double ga = std::max(std::max(la[c] - q[c], q[c] - ha[c]), 0.0);
+            const double gb = std::max(std::max(lb[c] - q[c], q[c] - hb[c]), 0.0);
+            x += ga * ga;
+            y += gb * gb;
+        }
+        sa = x;
+        sb = y;
+#endif
+    }
+
+    std::uint32_t build(std::size_t b, std::size_t e) {
+        const auto id = static_cast<std::uint32_t>(nodes_.size());
+        nodes_.push_back({b, e});
+        box_.resize(box_.size() + 2 * d_);
+        double* lo = box_.data() + 2 * std::size_t{id} * d_;
+        double* hi = lo + d_;
+        for (std::size_t c = 0; c < d_; ++c) {
+            lo[c] = std::numeric_limits<double>::infinity();
+            hi[c] = -std::numeric_limits<double>::infinity();
+        }
+        for (std::size_t k = b; k < e; ++k)
+            for (std::size_t c = 0; c < d_; ++c) {
+                const double v = rows_[order_[k] * d_ + c];
+                lo[c] = std::min(lo[c], v);
+                hi[c] = std::max(hi[c], v);
+            }
+        std::size_t axis = 0;
+        double spread = 0.0;
+        for (std::size_t c = 0; c < d_; ++c)
+            if (hi[c] - lo[c] > spread) spread = hi[c] - lo[c], axis = c;
+        if (e - b <= kLeafRows) return id;
+        // Split at the middle of the widest side, which keeps boxes square
+        // and prunes best; at the median where that would cut off fewer
+        // than a sixteenth, which bounds the depth.
+        const auto first = order_.begin() + static_cast<std::ptrdiff_t>(b);
+        const auto last = order_.begin() + static_cast<std::ptrdiff_t>(e);
+        const double middle = lo[axis] + spread * 0.5;
+        std::size_t mid = static_cast<std::size_t>(
+            std::partition(first, last, [&](std::size_t x) { return rows_[x * d_ + axis] < middle; }) - order_.begin());
+        const std::size_t least = (e - b) / 16;
+        if (mid - b < least || e - mid < least || mid == b || mid == e) {
+            mid = b + (e - b) / 2;
+            std::nth_element(first, order_.begin() + static_cast<std::ptrdiff_t>(mid), last,
+                             [&](std::size_t x, std::size_t y) {
+                                 const double vx = rows_[x * d_ + axis], vy = rows_[y * d_ + axis];
+                                 return vx < vy || (vx == vy && x < y);
+                             });
+        }
+        const std::uint32_t l = build(b, mid);
+        const std::uint32_t r = build(mid, e);
+        nodes_[id].left = l;
+        nodes_[id].right = r;
+        return id;
+    }
+
+    const double* rows_;
+    std::size_t d_;
+    std::vector<std::size_t> order_;  // rows in leaf order
+    std::vector<double> pts_;         // their coordinates, per leaf column by column
+    std::vector<double> box_;         // per node: d lower, then d upper bounds
+    std::vector<Node> nodes_;
+};
+
 }  // namespace
 
 Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay, std::size_t dimension) {
@@ -184,29 +437,37 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
     std::vector<double> cols(n * dimension);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t c = 0; c < dimension; ++c) cols[c * n + i] = embedded[i * dimension + c];
-    auto search = [&](std::size_t rb, std::size_t re) {
-        std::array<double, kBlock> s;
-        for (std::size_t i = rb; i < re; ++i) {
-            double best = std::numeric_limits<double>::infinity();
-            std::size_t best_index = 0;
-            for (std::size_t jb = 0; jb < n; jb += kBlock) {
-                const std::size_t len = std::min(kBlock, n - jb);
-                sq_distances(cols.data(), n, dimension, i, jb, len, s.data());
-                // The row itself never counts; and since best only shrinks,
-                // a block with nothing below best * best changes nothing.
-                if (i >= jb && i < jb + len) s[i - jb] = std::numeric_limits<double>::quiet_NaN();
-                if (count_below(s.data(), len, best * best) == 0) continue;
-                for (std::size_t j = 0; j < len; ++j) {
-                    if (s[j] < best * best) {
-                        best = std::sqrt(s[j]);
-                        best_index = jb + j;
-                    }
+    auto scan_row = [&](std::size_t i, double* s) {
+        double best = std::numeric_limits<double>::infinity();
+        std::size_t best_index = 0;
+        for (std::size_t jb = 0; jb < n; jb += kBlock) {
+            const std::size_t len = std::min(kBlock, n - jb);
+            sq_distances(cols.data(), n, dimension, i, jb, len, s);
+            // The row itself never counts; and since best only shrinks,
+            // a block with nothing below best * best changes nothing.
+            if (i >= jb && i < jb + len) s[i - jb] = std::numeric_limits<double>::quiet_NaN();
+            if (count_below(s, len, best * best) == 0) continue;
+            for (std::size_t j = 0; j < len; ++j) {
+                if (s[j] < best * best) {
+                    best = std::sqrt(s[j]);
+                    best_index = jb + j;
                 }
             }
-            out[i] = {best, best_index};
         }
+        out[i] = {best, best_index};
     };
-    if (!pool::for_chunks_interruptible(n, kRowsPerTask, kTasksPerWave, true, search)) return interrupted_error();
+    std::optional<RowTree> tree;
+    if (n >= kTreeRows && n <= kTreeMaxRows && dimension <= kTreeDims &&
+        RowTree::usable(embedded.data(), n * dimension))
+        tree.emplace(embedded.data(), n, dimension);
+    auto search = [&](std::size_t rb, std::size_t re) {
+        std::array<double, kBlock> s;
+        RowTree::Scratch sc;
+        for (std::size_t i = rb; i < re; ++i)
+            if (!tree || !tree->nearest(i, sc, out[i])) scan_row(i, s.data());
+    };
+    const std::size_t rows_per_task = tree ? kTreeRowsPerTask : kRowsPerTask;
+    if (!pool::for_chunks_interruptible(n, rows_per_task, kTasksPerWave, true, search)) return interrupted_error();
     return out;
 }
 

@@ -33,7 +33,8 @@ Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, st
 
 // Per row of an n x dimension embedding: the Euclidean distance to the
 // nearest other row and its index (lowest index on ties); (+inf, 0) for a
-// single row. Exhaustive; fails only when interrupted.
+// single row. The records of the exhaustive scan over every pair, found
+// through a k-d tree where the values allow; fails only when interrupted.
 Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor_distances(
     std::span<const double> embedded, std::size_t dimension);
 

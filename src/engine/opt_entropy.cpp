@@ -5,13 +5,14 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/pool_waves.hpp"
 
 namespace qel::opt_entropy {
 
 namespace {
 
-// Comparisons between two looks at Ctrl-C.
-constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
+constexpr std::size_t kBlockWork = std::size_t{1} << 16;
+constexpr std::size_t kBlocksPerWave = 64;
 
 // Scratch of one window: values, and the sorting permutation with its helpers.
 struct Scratch {
@@ -71,18 +72,20 @@ std::uint64_t window_code(const double* x, std::size_t delay, std::size_t dim, c
     return code;
 }
 
+// Windows are coded in blocks of about kBlockWork comparisons on the pool,
+// each block with its own scratch writing only its own codes; Ctrl-C is
+// looked at between waves of kBlocksPerWave blocks.
 template <std::size_t D>
 bool fill_codes(std::span<const double> series, std::size_t dim, std::size_t delay, const std::uint64_t* f,
                 std::vector<std::int64_t>& out) {
-    Scratch sc(dim);
-    const std::size_t per_check = dim >= 1024 ? 1 : kCheckEvery / (dim * dim) + 1;
-    for (std::size_t t0 = 0; t0 < out.size(); t0 += per_check) {
-        if (t0 > 0 && interrupted()) return false;
-        const std::size_t t1 = out.size() - t0 > per_check ? t0 + per_check : out.size();
-        for (std::size_t t = t0; t < t1; ++t)
-            out[t] = static_cast<std::int64_t>(window_code<D>(series.data() + t, delay, dim, f, sc));
-    }
-    return true;
+    const std::size_t per_block = dim >= 1024 ? 1 : kBlockWork / (dim * dim) + 1;
+    return pool::for_chunks_interruptible(out.size(), per_block, kBlocksPerWave, true,
+                                          [&](std::size_t b, std::size_t e) {
+                                              Scratch sc(dim);
+                                              for (std::size_t t = b; t < e; ++t)
+                                                  out[t] = static_cast<std::int64_t>(
+                                                      window_code<D>(series.data() + t, delay, dim, f, sc));
+                                          });
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 #include "engine/util/pool.hpp"
 #include "types/format.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qel::recurrence {
 
 namespace {
@@ -150,11 +154,13 @@ Result<void, PlainError> cross_recurrence_matrix(std::span<const double> traj_a,
 // ---------------------------------------------------------------------------
 // Recurrence quantification.
 //
-// One row-major pass over the matrix follows every diagonal and every column
-// at once: a run counter per diagonal (indexed j - i + T - 1) and per column.
-// A zero cell records the run it ends, the end of a line records the run left
-// open. The measures depend only on the histogram of recorded lengths, so the
-// order in which lines end does not matter.
+// The lines are counted on the pool, a band of neighbouring diagonals or of
+// neighbouring columns per task: each task walks its band row by row (the
+// band's cells of one row are contiguous), keeps a run counter per line, and
+// tallies the runs it records into a histogram of its own. A zero cell
+// records the run it ends, the end of a line records the run left open. The
+// measures depend only on the histograms, which are integer counts, so adding
+// the bands' tallies in any order gives the same result.
 
 namespace {
 
@@ -178,82 +184,161 @@ inline double ratio(std::uint64_t num, std::uint64_t den) {
     return den == 0 ? 0.0 : static_cast<double>(num) / static_cast<double>(den);
 }
 
-class RunScan {
-public:
-    explicit RunScan(std::size_t t)
-        : t_(t), diag_(2 * t - 1, 0), vert_(t, 0), hist_d_(t + 1, 0), hist_v_(t + 1, 0) {}
+// Lines per task, and tasks per wave (between looks at Ctrl-C; a wave's
+// histograms are T + 1 counters each).
+constexpr std::size_t kBandLines = 256;
+constexpr std::size_t kBandsPerWave = 64;
 
-    // Cells [b, e) of row i, main-diagonal cell excluded from the range.
-    void cells(const std::uint8_t* row, std::size_t i, std::size_t b, std::size_t e) {
-        std::uint32_t* dr = diag_.data() + (t_ - 1 - i);
-        std::uint32_t* v = vert_.data();
-        std::size_t j = b;
-        constexpr std::size_t kBlock = 16;
-        for (; j + kBlock <= e; j += kBlock) {
-            // Blocks where no non-empty run ends are updated without branches.
-            std::uint32_t ends = 0, nz = 0;
-            for (std::size_t c = 0; c < kBlock; ++c) {
-                const std::uint32_t z = row[j + c] == 0;
-                ends |= z & ((dr[j + c] | v[j + c]) != 0);
-                nz += 1 - z;
-            }
-            if (ends == 0) {
-                for (std::size_t c = 0; c < kBlock; ++c) {
-                    const std::uint32_t keep = row[j + c] != 0 ? 0xffffffffu : 0u;
-                    dr[j + c] = (dr[j + c] + 1) & keep;
-                    v[j + c] = (v[j + c] + 1) & keep;
-                }
-                n_rec_ += nz;
-                empty_d_ += kBlock - nz;
-                empty_v_ += kBlock - nz;
-                continue;
-            }
-            for (std::size_t c = 0; c < kBlock; ++c) cell(row[j + c] != 0, dr[j + c], v[j + c]);
-        }
-        for (; j < e; ++j) cell(row[j] != 0, dr[j], v[j]);
-    }
+// The runs recorded by one band: hist[len] lines of length len >= 1, `empty`
+// runs of length 0, and the non-zero cells seen.
+struct Tally {
+    std::vector<std::uint64_t> hist;
+    std::uint64_t empty = 0, n_rec = 0;
 
-    // The main-diagonal cell of row i when it is excluded: a zero for its
-    // column, nothing for the diagonal, which is not scanned.
-    void excluded_cell(std::size_t i) { end_run(vert_[i], hist_v_, empty_v_); }
-
-    // Records the runs left open at the ends of the lines.
-    void finish(bool skip_main) {
-        for (std::size_t q = 0; q < diag_.size(); ++q)
-            if (!(skip_main && q == t_ - 1)) end_run(diag_[q], hist_d_, empty_d_);
-        for (std::uint32_t& r : vert_) end_run(r, hist_v_, empty_v_);
-        hist_d_[0] += empty_d_;
-        hist_v_[0] += empty_v_;
-    }
-
-    std::uint64_t n_rec() const { return n_rec_; }
-    const std::vector<std::uint64_t>& hist_d() const { return hist_d_; }
-    const std::vector<std::uint64_t>& hist_v() const { return hist_v_; }
-
-private:
-    static void end_run(std::uint32_t& run, std::vector<std::uint64_t>& hist, std::uint64_t& empty) {
+    void end_run(std::uint32_t& run) {
         if (run == 0)
             ++empty;
         else
             ++hist[run];
         run = 0;
     }
-    void cell(bool nz, std::uint32_t& d, std::uint32_t& v) {
-        if (nz) {
-            ++d;
-            ++v;
-            ++n_rec_;
-        } else {
-            end_run(d, hist_d_, empty_d_);
-            end_run(v, hist_v_, empty_v_);
+
+    // One cell on each of n lines: run[c] follows cell[c].
+    void cells(const std::uint8_t* cell, std::uint32_t* run, std::size_t n) {
+        std::size_t c = 0;
+        constexpr std::size_t kBlock = 16;
+#if defined(__SSE2__)
+        // Blocks where no non-empty run ends, sixteen cells in four registers.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one = _mm_set1_epi32(1);
+        for (; c + kBlock <= n; c += kBlock) {
+            const __m128i z8 = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cell + c)), zero);
+            const __m128i z16a = _mm_unpacklo_epi8(z8, z8), z16b = _mm_unpackhi_epi8(z8, z8);
+            const __m128i z32[4] = {_mm_unpacklo_epi16(z16a, z16a), _mm_unpackhi_epi16(z16a, z16a),
+                                    _mm_unpacklo_epi16(z16b, z16b), _mm_unpackhi_epi16(z16b, z16b)};
+            __m128i r[4];
+            __m128i ends = zero;
+            for (std::size_t q = 0; q < 4; ++q) {
+                r[q] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + c + 4 * q));
+                ends = _mm_or_si128(ends, _mm_andnot_si128(_mm_cmpeq_epi32(r[q], zero), z32[q]));
+            }
+            if (_mm_movemask_epi8(ends) != 0) {
+                for (std::size_t q = 0; q < kBlock; ++q) one_cell(cell[c + q] != 0, run[c + q]);
+                continue;
+            }
+            for (std::size_t q = 0; q < 4; ++q)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(run + c + 4 * q),
+                                 _mm_andnot_si128(z32[q], _mm_add_epi32(r[q], one)));
+            const auto zeros = static_cast<std::uint64_t>(__builtin_popcount(_mm_movemask_epi8(z8)));
+            empty += zeros;
+            n_rec += kBlock - zeros;
         }
+#endif
+        for (; c + kBlock <= n; c += kBlock) {
+            // Blocks where no non-empty run ends are updated without branches.
+            std::uint32_t ends = 0, nz = 0;
+            for (std::size_t q = 0; q < kBlock; ++q) {
+                const std::uint32_t z = cell[c + q] == 0;
+                ends |= z & (run[c + q] != 0);
+                nz += 1 - z;
+            }
+            if (ends == 0) {
+                for (std::size_t q = 0; q < kBlock; ++q) {
+                    const std::uint32_t keep = cell[c + q] != 0 ? 0xffffffffu : 0u;
+                    run[c + q] = (run[c + q] + 1) & keep;
+                }
+                n_rec += nz;
+                empty += kBlock - nz;
+                continue;
+            }
+            for (std::size_t q = 0; q < kBlock; ++q) one_cell(cell[c + q] != 0, run[c + q]);
+        }
+        for (; c < n; ++c) one_cell(cell[c] != 0, run[c]);
     }
 
-    std::size_t t_;
-    std::vector<std::uint32_t> diag_, vert_;  // run lengths never exceed T < 2^32
-    std::vector<std::uint64_t> hist_d_, hist_v_;
-    std::uint64_t n_rec_ = 0, empty_d_ = 0, empty_v_ = 0;
+    void one_cell(bool nz, std::uint32_t& run) {
+        if (nz) {
+            ++run;
+            ++n_rec;
+        } else {
+            end_run(run);
+        }
+    }
 };
+
+// Diagonals q = j - i + T - 1 in [q0, q1) (run lengths never exceed T < 2^32).
+// The excluded main diagonal is neither scanned nor closed.
+void diagonal_band(const std::uint8_t* m, std::size_t t, std::size_t q0, std::size_t q1, bool skip_main,
+                   Tally& tally) {
+    std::vector<std::uint32_t> run(q1 - q0, 0);
+    for (std::size_t i = 0; i < t; ++i) {
+        // Columns i + q - (T - 1) for q in [q0, q1), clipped to [0, T).
+        const std::size_t jb = i + q0 >= t - 1 ? i + q0 - (t - 1) : 0;
+        const std::size_t je = std::min(t, i + q1 >= t - 1 ? i + q1 - (t - 1) : 0);
+        if (jb >= je) continue;
+        const std::uint8_t* row = m + i * t;
+        // The run of cell (i, j), for j >= jb.
+        auto r = [&](std::size_t j) { return run.data() + (j + (t - 1 - i) - q0); };
+        if (skip_main && i >= jb && i < je) {
+            tally.cells(row + jb, r(jb), i - jb);
+            tally.cells(row + i + 1, r(i + 1), je - i - 1);
+        } else {
+            tally.cells(row + jb, r(jb), je - jb);
+        }
+    }
+    for (std::size_t q = q0; q < q1; ++q)
+        if (!(skip_main && q == t - 1)) tally.end_run(run[q - q0]);
+}
+
+// Columns [j0, j1); an excluded main-diagonal cell ends its column's run
+// like a zero.
+void column_band(const std::uint8_t* m, std::size_t t, std::size_t j0, std::size_t j1, bool skip_main,
+                 Tally& tally) {
+    std::vector<std::uint32_t> run(j1 - j0, 0);
+    std::uint32_t* r = run.data();
+    for (std::size_t i = 0; i < t; ++i) {
+        const std::uint8_t* row = m + i * t;
+        if (skip_main && i >= j0 && i < j1) {
+            tally.cells(row + j0, r, i - j0);
+            tally.end_run(r[i - j0]);
+            tally.cells(row + i + 1, r + (i + 1 - j0), j1 - i - 1);
+        } else {
+            tally.cells(row + j0, r, j1 - j0);
+        }
+    }
+    for (std::uint32_t& v : run) tally.end_run(v);
+}
+
+// The tallies of `lines` scan lines cut into bands, summed: the histogram
+// with the empty runs at length 0, and the non-zero cells. False when
+// interrupted.
+template <class Band>
+bool scan_bands(std::size_t t, std::size_t lines, Band band, std::vector<std::uint64_t>& hist,
+                std::uint64_t& n_rec) {
+    hist.assign(t + 1, 0);
+    n_rec = 0;
+    std::uint64_t empty = 0;
+    const std::size_t n_bands = (lines + kBandLines - 1) / kBandLines;
+    std::vector<Tally> tallies(std::min(n_bands, kBandsPerWave));
+    for (std::size_t w0 = 0; w0 < n_bands; w0 += kBandsPerWave) {
+        if (w0 > 0 && interrupted()) return false;
+        const std::size_t w1 = std::min(n_bands, w0 + kBandsPerWave);
+        pool::for_each_index(w1 - w0, [&](std::size_t k) {
+            Tally& tally = tallies[k];
+            tally.hist.assign(t + 1, 0);
+            tally.empty = tally.n_rec = 0;
+            const std::size_t b = (w0 + k) * kBandLines;
+            band(b, std::min(lines, b + kBandLines), tally);
+        });
+        for (std::size_t k = 0; k < w1 - w0; ++k) {
+            for (std::size_t len = 0; len <= t; ++len) hist[len] += tallies[k].hist[len];
+            empty += tallies[k].empty;
+            n_rec += tallies[k].n_rec;
+        }
+    }
+    hist[0] += empty;
+    return true;
+}
 
 }  // namespace
 
@@ -268,24 +353,17 @@ Result<RqaMeasures, PlainError> rqa(std::span<const std::uint8_t> matrix, std::u
 
     // The caller's matrix is only read: the excluded diagonal is skipped in
     // place rather than zeroed in a copy.
-    RunScan scan(t);
-    for (std::size_t i = 0; i < t; ++i) {
-        if (i % 64 == 0 && interrupted()) return PlainError::value_error("interrupted");
-        const std::uint8_t* row = matrix.data() + i * t;
-        if (exclude_main_diagonal) {
-            scan.cells(row, i, 0, i);
-            scan.excluded_cell(i);
-            scan.cells(row, i, i + 1, t);
-        } else {
-            scan.cells(row, i, 0, t);
-        }
-    }
-    scan.finish(exclude_main_diagonal);
+    const std::uint8_t* cells = matrix.data();
+    const bool skip = exclude_main_diagonal;
+    std::vector<std::uint64_t> hd, hv;
+    std::uint64_t n_rec_d = 0, n_rec = 0;
+    auto diagonals = [&](std::size_t b, std::size_t e, Tally& y) { diagonal_band(cells, t, b, e, skip, y); };
+    auto columns = [&](std::size_t b, std::size_t e, Tally& y) { column_band(cells, t, b, e, skip, y); };
+    if (!scan_bands(t, 2 * t - 1, diagonals, hd, n_rec_d) || !scan_bands(t, t, columns, hv, n_rec))
+        return PlainError::value_error("interrupted");
 
-    const std::uint64_t n_rec = scan.n_rec();
     m.rr = ratio(n_rec, t * t - (exclude_main_diagonal ? t : 0));
 
-    const std::vector<std::uint64_t>& hd = scan.hist_d();
     const LineStats diag = select(hd, l_min);
     if (diag.count != 0) {
         m.det = ratio(diag.sum, n_rec);
@@ -303,7 +381,7 @@ Result<RqaMeasures, PlainError> rqa(std::span<const std::uint8_t> matrix, std::u
         }
         m.ent_diag = ent;
     }
-    const LineStats vert = select(scan.hist_v(), v_min);
+    const LineStats vert = select(hv, v_min);
     if (vert.count != 0) {
         m.lam = ratio(vert.sum, n_rec);
         m.trap_time = ratio(vert.sum, vert.count);

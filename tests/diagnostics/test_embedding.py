@@ -4,7 +4,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import embedding as ref
-from support import internal_error
+from support import internal_error, same_on_one_cpu
 
 
 @pytest.mark.parametrize("t, delay, dim, msg", [
@@ -82,3 +82,20 @@ def test_dimension_tolerances_and_repeated_points():
         [ref.optimal_dimension(x, 1, 6, r, a) for r, a in [(1e9, 1e9), (0.0, 0.0), (15.0, 1.0)]]
     # Every point repeated: every nearest neighbour is at 0.0, nothing is counted.
     assert qk.optimal_dimension_rust(np.repeat([1.0, 2.0], 20), 1, 5) == 1
+
+
+@pytest.mark.parametrize("name", ["rounded", "repeated", "sine"])
+def test_dimension_with_ties_matches_cdist(name):
+    # Large enough for the neighbour tree: equal coordinates, equal distances and repeated points.
+    rng = np.random.default_rng(4)
+    x = {"rounded": np.round(rng.normal(size=1500), 1),
+         "repeated": np.tile(rng.normal(size=300), 5),
+         "sine": np.sin(0.05 * np.arange(1500)) + np.round(rng.normal(0, 0.05, 1500), 2)}[name]
+    assert qk.optimal_dimension_rust(x, 1, 8, 10.0, 2.0) == ref.optimal_dimension(x, 1, 8, 10.0, 2.0)
+
+
+def test_dimension_on_one_cpu():
+    same_on_one_cpu(
+        "import numpy as np, qel_kernel as qk\n"
+        f"x = np.round(np.random.default_rng(9).normal(size=1200), 1)\n"
+        "out = np.array([qk.optimal_dimension_rust(x, k, 8, r, 2.0) for k in (1, 3) for r in (2.0, 10.0)]).tobytes()\n")

@@ -1,9 +1,12 @@
 """Ordinal pattern codes and the entropy of their transitions."""
+import math
+
 import numpy as np
 import pytest
 
 import qel_kernel as qk
 from reference import opt_entropy as ref
+from support import bits, same_on_one_cpu
 
 A = np.array
 
@@ -49,3 +52,31 @@ def test_transition_entropy_cases(series, dim, delay, entropy):
 def test_transition_entropy_matches_numpy(dim, delay):
     x = np.cumsum(np.random.default_rng(delay).normal(size=5000))
     assert qk.transition_entropy(x, dim, delay) == pytest.approx(ref.transition_entropy(x, dim, delay), abs=1e-14)
+
+
+def exact_transition_entropy(x, dim, delay):
+    """The entropy with our arithmetic: terms p ln p subtracted one by one in ascending transition order."""
+    c = ref.codes(x, dim, delay)
+    if len(c) < 2:
+        return 0.0
+    _, counts = np.unique(c[:-1] * math.factorial(dim) + c[1:], return_counts=True)
+    if len(counts) < 2:
+        return 0.0
+    n, h = float(len(c) - 1), 0.0
+    for k in counts.tolist():
+        h -= (k / n) * math.log(k / n)
+    return min(1.0, max(0.0, h / math.log(len(counts))))
+
+
+# Dimensions 3 and 5 count in a dense table, 7 (more cells than transitions) sorts, 13 pairs beyond 64 bits.
+@pytest.mark.parametrize("dim, delay, n", [(3, 1, 60000), (5, 2, 60000), (7, 1, 20000), (13, 1, 3000)])
+def test_transition_entropy_bits_and_codes_on_one_cpu(dim, delay, n):
+    x = np.round(np.cumsum(np.random.default_rng(dim).normal(size=n)), 1)  # ties too
+    if dim <= 12:
+        assert bits([qk.transition_entropy(x, dim, delay)]) == bits([exact_transition_entropy(x, dim, delay)])
+    assert qk.ordinal_pattern_sequence(x, dim, delay).tolist() == ref.codes(x, dim, delay).tolist()
+    same_on_one_cpu(
+        "import numpy as np, qel_kernel as qk\n"
+        f"x = np.round(np.cumsum(np.random.default_rng({dim}).normal(size={n})), 1)\n"
+        f"out = qk.ordinal_pattern_sequence(x, {dim}, {delay}).tobytes()"
+        f" + np.float64(qk.transition_entropy(x, {dim}, {delay})).tobytes()\n")

@@ -7,6 +7,7 @@ from scipy.spatial.distance import cdist
 
 import qel_kernel as qk
 from reference import recurrence as ref
+from support import same_on_one_cpu
 
 PANIC = BaseException  # the module's internal-error type derives from it, not from Exception
 
@@ -134,3 +135,20 @@ def test_rqa_against_run_lengths(t, symmetric, mins, exclude):
     before = flat.copy()
     assert qk.rqa_rust(flat, t, *mins, exclude) == ref.rqa(flat, t, *mins, exclude)
     assert np.array_equal(flat, before)
+
+
+@pytest.mark.parametrize("exclude, mins", [(True, (2, 2)), (False, (0, 1))])
+def test_rqa_across_many_bands_and_on_one_cpu(exclude, mins):
+    # Lines long enough to cross the boundaries between the pool's bands of diagonals and of columns.
+    t = 700
+    rng = np.random.default_rng(5)
+    m = rng.random((t, t)) < 0.9
+    m[:, 250:260] = True
+    m[300:320, :] = True
+    flat = m.astype(np.uint8).ravel()
+    assert qk.rqa_rust(flat, t, *mins, exclude) == ref.rqa(flat, t, *mins, exclude)
+    same_on_one_cpu(
+        "import numpy as np, qel_kernel as qk\n"
+        f"t = 700; m = np.random.default_rng(5).random((t, t)) < 0.9; m[:, 250:260] = True; m[300:320, :] = True\n"
+        f"out = np.array(qk.rqa_rust(m.astype(np.uint8).ravel(), t, {mins[0]}, {mins[1]}, {exclude}),"
+        " dtype=float).tobytes()\n")

@@ -115,6 +115,43 @@ def test_extreme_sizes_end_in_an_error_or_a_result(name, at):
             assert refused(error), (value, error)
 
 
+# Sizes taken by the classes: constructors, and the methods that take a size.
+CLASS_SIZED = {
+    "PyUPDEStepper(n)": lambda v: qk.PyUPDEStepper(v, 0.01),
+    "PyUPDEStepper(n_substeps)": lambda v: qk.PyUPDEStepper(N, 0.01, "euler", v),
+    "PySheafUPDEStepper(n)": lambda v: qk.PySheafUPDEStepper(v, 2, 0.01),
+    "PySheafUPDEStepper(d)": lambda v: qk.PySheafUPDEStepper(N, v, 0.01),
+    "PyInertialStepper(n)": lambda v: qk.PyInertialStepper(v, 0.01),
+    "PyHypergraphStepper(n)": lambda v: qk.PyHypergraphStepper(v, 0.01),
+    "PySplittingStepper(n)": lambda v: qk.PySplittingStepper(v, 0.01),
+    "PySwarmalatorStepper(n)": lambda v: qk.PySwarmalatorStepper(v, 2, 0.01),
+    "PySwarmalatorStepper(dim)": lambda v: qk.PySwarmalatorStepper(N, v, 0.01),
+    "PySimplicialStepper(n)": lambda v: qk.PySimplicialStepper(v, 0.01),
+    "PySparseUPDEStepper(n)": lambda v: qk.PySparseUPDEStepper(v, 0.01),
+    "PyStuartLandauStepper(n)": lambda v: qk.PyStuartLandauStepper(v, 0.01),
+    "PyImprintModel(n)": lambda v: qk.PyImprintModel(v, 0.1, 1.0),
+    "PyLagModel.zeros(n)": lambda v: qk.PyLagModel.zeros(v),
+    "PyLagModel.estimate(n)": lambda v: qk.PyLagModel.estimate(np.zeros(9), v, 1.0),
+    "PyCouplingBuilder.build(n)": lambda v: qk.PyCouplingBuilder().build(v, 1.0, 0.5),
+    "PyCouplingBuilder.project(n)": lambda v: qk.PyCouplingBuilder.project(knm(), v),
+    "PyLIFEnsemble(n_layers)": lambda v: qk.PyLIFEnsemble(v, 2),
+    "PyLIFEnsemble(neurons_per_layer)": lambda v: qk.PyLIFEnsemble(2, v),
+    "PyRegimeManager(cooldown_steps)": lambda v: qk.PyRegimeManager(0.05, v, 0),
+    "PyRegimeManager(hysteresis_hold_steps)": lambda v: qk.PyRegimeManager(0.05, 10, v),
+    "PySupervisorPolicy(cooldown_steps)": lambda v: qk.PySupervisorPolicy(0.05, v),
+    "PyActiveInferenceAgent(n_hidden)": lambda v: qk.PyActiveInferenceAgent(v, 0.5, 1.0),
+}
+
+
+@pytest.mark.parametrize("name", CLASS_SIZED)
+def test_extreme_class_sizes_end_in_an_error_or_an_object(name):
+    for value in EXTREMES:
+        try:
+            CLASS_SIZED[name](value)
+        except BaseException as error:  # noqa: B036
+            assert refused(error), (value, error)
+
+
 REPRODUCERS = """
 import numpy as np, qel_kernel as qk
 try:

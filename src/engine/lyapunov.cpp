@@ -320,7 +320,8 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
             gram_schmidt(q, n, weights.data(), norms);
             for (std::size_t k = 0; k < n; ++k) {
                 const double a = std::fabs(norms[k]);
-                sums[k] = sums[k] + std::log(a > 1e-300 ? a : 1e-300);  // NaN counts as 1e-300
+                // A vanishing norm is floored; a NaN one stays NaN.
+                sums[k] = sums[k] + std::log(a > 1e-300 || std::isnan(a) ? a : 1e-300);
             }
             ++n_qr;
         }

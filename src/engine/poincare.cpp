@@ -119,12 +119,13 @@ inline double short_arc(double d) { return d - round_half_away(d / kTwoPi) * kTw
 
 // fmod(fmod(v, 2pi) + 2pi, 2pi). The inner remainder lies in (-2pi, 2pi), so
 // the sum x lies in [0, 4pi] (rounding may reach either end) and the outer
-// remainder is x, x - 2pi (exact, by Sterbenz) or, for x = 4pi, 0.
+// remainder is x, x - 2pi (exact, by Sterbenz) or, for x = 4pi, 0. A NaN
+// stays NaN, so it never crosses.
 inline double relative_phase(double v) {
     const double x = std::fmod(v, kTwoPi) + kTwoPi;
     if (x < kTwoPi) return x;
     const double y = x - kTwoPi;
-    return y < kTwoPi ? y : 0.0;
+    return y >= kTwoPi ? 0.0 : y;
 }
 
 }  // namespace

@@ -8,9 +8,13 @@ namespace qel::te_adaptive {
 namespace {
 
 // The first off-diagonal position p >= len of an n x n matrix (p = i*n + j,
-// j != i), for a len below n*n - 1 so that one exists.
+// j != i), for a len below n*n - 1 so that one exists. Diagonal positions
+// are the multiples of n + 1; for the largest n that step wraps to 0 and only
+// position 0 is diagonal.
 std::size_t first_offdiagonal_from(std::size_t len, std::size_t n) {
-    return len % (n + 1) == 0 ? len + 1 : len;
+    const auto step = checked_add(n, 1);
+    const bool diagonal = step ? len % *step == 0 : len == 0;
+    return diagonal ? len + 1 : len;
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ def spectrum(phases, omegas, knm, alpha, dt, n_steps, qr_interval, zeta=0.0, psi
         if step % qr_interval == 0:
             for k, r in enumerate(gram_schmidt(q, n)):
                 a = abs(r)
-                sums[k] = sums[k] + math.log(a if a > 1e-300 else 1e-300)
+                sums[k] = sums[k] + math.log(a if a > 1e-300 or math.isnan(a) else 1e-300)
             count += 1
         t = t + dt
     if count:

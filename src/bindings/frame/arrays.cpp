@@ -173,7 +173,12 @@ void ArrayHolder::copy_elements(void* out) const {
 }
 
 void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
-    capture();
+    try {
+        capture();
+    } catch (PyErrSet&) {
+        add_param_note(name);  // as for a failure of the conversion itself
+        throw;
+    }
     if (len_ > 0 && !contiguous()) raise_value_error(contiguity_msg);
     if (write && !writeable_) raise_value_error(text::cat("array '", name, "' is read-only"));
     if (len_ > 0) borrow_.acquire(data_, len_ * itemsize_, write, name);

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import qel_kernel as qk
+from support import same_on_one_cpu
 
 N = 32
 RNG = np.random.default_rng(3)
@@ -65,7 +66,7 @@ def _correlation():
 
 
 def _transfer_entropy():
-    n, t = 200, 10**5
+    n, t = 150, 10**5
     series = np.random.default_rng(7).uniform(0, 6, n * t)
     return (series,), lambda: qk.transfer_entropy_matrix_rust(series, n, t, 8)
 
@@ -107,3 +108,17 @@ def test_sindy_refits_stop_when_the_active_set_repeats():
     for threshold in (0.0, 0.05, 0.5):
         assert qk.sindy_fit_rust(p, 6, 300, 0.1, threshold, 2**62).tobytes() == \
             qk.sindy_fit_rust(p, 6, 300, 0.1, threshold, 7).tobytes()
+
+
+def test_stoppable_loops_do_not_depend_on_worker_count():
+    same_on_one_cpu("""import numpy as np, qel_kernel as qk
+rng = np.random.default_rng(9)
+p = np.cumsum(rng.normal(0, 0.1, (200, 12)), axis=0).ravel()
+x = rng.normal(size=3000)
+parts = [qk.sindy_fit_rust(p, 12, 200, 0.1, 0.03, 20),
+         qk.correlation_integral_rust(x, 1000, 3, np.array([0.2, 0.7, 1.5]), 10**9, 1),
+         qk.transfer_entropy_matrix_rust(rng.uniform(0, 6, 30 * 400), 30, 400, 5),
+         qk.estimate_coupling_rust(p.reshape(200, 12).T.ravel().copy(), np.zeros(12), 12, 200, 0.1),
+         qk.recurrence_matrix_rust(x, 1000, 3, 0.8).astype(float),
+         qk.cross_recurrence_matrix_rust(x, x[::-1].copy(), 1000, 3, 0.8).astype(float)]
+out = np.concatenate([np.ravel(a) for a in parts]).tobytes()""")

@@ -25,6 +25,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSearchTop = 20.0;
 constexpr int kMaxHalvings = 30;
 
+// Rows per pool task of one derivative, and the size from which a step's rows
+// go on the pool at all: below it a dispatch costs more than the rows.
+constexpr std::size_t kRowChunk = 8;
+constexpr std::size_t kParallelRowsFrom = 32;
+
+// Whether a run splits its steps' rows over the pool: when it is large enough
+// and `runs` runs at once (sweep points, basin samples) leave workers idle;
+// otherwise the nested splits only cost.
+bool split_rows(std::size_t n, std::size_t runs) { return n >= kParallelRowsFrom && runs < pool::worker_count(); }
+
 // Read-only inputs of every run of one call; lengths already checked.
 struct Network {
     const double* omegas;
@@ -34,11 +44,12 @@ struct Network {
     double dt;
     std::uint64_t n_transient;
     std::uint64_t n_measure;
+    bool split_rows = false;
 };
 
 Network network_of(std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
                    std::size_t n, double dt, std::uint64_t n_transient, std::uint64_t n_measure) {
-    return {omegas.data(), knm.data(), alpha.data(), n, dt, n_transient, n_measure};
+    return {omegas.data(), knm.data(), alpha.data(), n, dt, n_transient, n_measure, split_rows(n, 1)};
 }
 
 inline bool skipped(double k) { return std::fabs(k) < kSkipBelow; }
@@ -109,10 +120,6 @@ private:
     std::vector<std::uint64_t> bits_;
 };
 
-// Rows per pool task of one derivative, and the size from which a step's rows
-// go on the pool at all: below it a dispatch costs more than the rows.
-constexpr std::size_t kRowChunk = 8;
-constexpr std::size_t kParallelRowsFrom = 96;
 
 // dtheta_i/dt for the rows [b, e) at the phases y (y holds at least n entries).
 void derivative_rows(std::span<const double> y, std::span<double> out, const Network& net,
@@ -135,7 +142,7 @@ void derivative_rows(std::span<const double> y, std::span<double> out, const Net
 void derivative(std::span<const double> y, std::span<double> out, const Network& net, const CoupledPairs& pairs,
                 double k_scale) {
     const std::size_t n = net.n;
-    if (n < kParallelRowsFrom) return derivative_rows(y, out, net, pairs, k_scale, 0, n);
+    if (!net.split_rows) return derivative_rows(y, out, net, pairs, k_scale, 0, n);
     pool::for_chunks(n, kRowChunk,
                      [&](std::size_t b, std::size_t e) { derivative_rows(y, out, net, pairs, k_scale, b, e); });
 }
@@ -255,7 +262,8 @@ Result<Transition, PlainError> trace_sync_transition(std::span<const double> pha
         }
     }
     out.r_values.assign(n_points, 0.0);
-    const Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    net.split_rows = split_rows(n, n_points);
     const bool done = pool::for_each_index_stoppable(n_points, [&](std::size_t i, const pool::Stop& stop) {
         if (auto r = relax(phases_init, net, out.grid[i], stop)) out.r_values[i] = *r;
     });
@@ -300,7 +308,8 @@ Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::s
     }
     Basin out;
     out.r_values.assign(n_samples, 0.0);
-    const Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    net.split_rows = split_rows(n, n_samples);
     // Sample s draws the n values at stream positions s*n + 1 ... s*n + n (the
     // order of drawing every sample's phases one sample after another), so
     // each sample starts its own generator that far along the stream.

@@ -41,8 +41,8 @@ def test_ctrl_c_stops_a_long_call(name):
         assert np.array_equal(a, b)
 
 
-# Loops on the worker pool: the workers never ask, the calling thread asks for them. Each entry builds its inputs
-# and a call that runs for several seconds (most for minutes) when nothing stops it.
+# Loops on the worker pool (the workers never ask, the calling thread asks for them) and the EDMD elimination. Each
+# entry builds its inputs and a call that runs for several seconds (most for minutes) when nothing stops it.
 def _sweep():
     return (OMEGAS, KNM, ALPHA, PHASES), lambda: qk.trace_sync_transition_rust(OMEGAS, KNM, ALPHA, N, PHASES, 0.0, 2.0,
                                                                                 8, 0.01, 10**8, 10)
@@ -71,7 +71,16 @@ def _transfer_entropy():
     return (series,), lambda: qk.transfer_entropy_matrix_rust(series, n, t, 8)
 
 
+def _koopman():
+    # One sample: the Gram sums are nothing, the elimination of the 1501 x 3001 system is all the work.
+    n_lift = 1500
+    rng = np.random.default_rng(10)
+    x, u, y, st = (rng.normal(size=s) for s in (n_lift, 1, n_lift, 2))
+    return (x, u, y, st), lambda: qk.koopman_edmd_solve_rust(x, u, y, st, 1, n_lift, 1, 2, 1e-3)
+
+
 POOL_CALLS = {
+    "koopman_edmd_solve_rust": _koopman,
     "trace_sync_transition_rust": _sweep,
     "basin_stability_rust": _basin,
     "sindy_fit_rust": _sindy,

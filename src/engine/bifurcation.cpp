@@ -120,7 +120,6 @@ private:
     std::vector<std::uint64_t> bits_;
 };
 
-
 // dtheta_i/dt for the rows [b, e) at the phases y (y holds at least n entries).
 void derivative_rows(std::span<const double> y, std::span<double> out, const Network& net,
                      const CoupledPairs& pairs, double k_scale, std::size_t b, std::size_t e) {

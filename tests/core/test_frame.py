@@ -229,6 +229,18 @@ def test_array_changed_by_a_later_conversion():
         qk.detect_regimes_rust(retyped, Retype())
     assert info.value.__notes__ == ["while processing 'r'"]
 
+    # An array that is copied element by element is checked again as well.
+    copied = np.zeros(4)
+
+    class ReshapeCopied:
+        def __float__(self):
+            copied.shape = (2, 2)
+            return 0.5
+
+    with pytest.raises(TypeError, match="changed during argument conversion") as info:
+        qk.PyActiveInferenceAgent().control(copied, ReshapeCopied())
+    assert info.value.__notes__ == ["while processing 'phases'"]
+
 
 def test_float_sequence_from_arrays():
     # A float sequence takes lists, tuples and NumPy arrays of any layout,

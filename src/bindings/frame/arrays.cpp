@@ -172,13 +172,17 @@ void ArrayHolder::copy_elements(void* out) const {
         std::memcpy(dst + i * itemsize_, data_ + static_cast<Py_ssize_t>(i) * stride_, itemsize_);
 }
 
-void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
+void ArrayHolder::capture(std::string_view name) {
     try {
         capture();
     } catch (PyErrSet&) {
         add_param_note(name);  // as for a failure of the conversion itself
         throw;
     }
+}
+
+void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
+    capture(name);
     if (len_ > 0 && !contiguous()) raise_value_error(contiguity_msg);
     if (write && !writeable_) raise_value_error(text::cat("array '", name, "' is read-only"));
     if (len_ > 0) borrow_.acquire(data_, len_ * itemsize_, write, name);

@@ -1,5 +1,7 @@
 """Steady-state order parameter against a NumPy-vectorised Euler step of the
-same model, and the parallel speed-up of the coupling sweep over one worker.
+same model, the parallel speed-up of the coupling sweep over one worker, and
+steady_state_r, the critical-coupling bisection and basin stability against a
+parallel Numba loop of the same formula (rows, or samples, over prange).
 
 `python bench_bifurcation.py` prints both; `--one-worker POINTS` is the
 pinned subprocess that times the sweep on one CPU.
@@ -16,6 +18,11 @@ import numpy as np  # noqa: E402
 
 import qel_kernel as qk  # noqa: E402
 from harness import best_time, compare, cores, fmt, header  # noqa: E402
+
+try:
+    import numba
+except ImportError:  # the Numba rows are skipped
+    numba = None
 
 DT, N_TRANSIENT, N_MEASURE = 0.01, 20, 20
 
@@ -46,6 +53,113 @@ def numpy_steady_state_r(phases, omegas, knm, alpha, n, k_scale, dt, n_transient
     return total / n_measure
 
 
+if numba is not None:
+    @numba.njit(cache=True)
+    def _nb_row(theta, omegas, k, lag, n, i):
+        s = 0.0
+        yi = theta[i]
+        for j in range(n):
+            s += k[i * n + j] * math.sin((theta[j] - yi) - lag[i * n + j])
+        return s + omegas[i]
+
+    @numba.njit(cache=True)
+    def _nb_order(theta):
+        c = 0.0
+        s = 0.0
+        for x in theta:
+            c += math.cos(x)
+            s += math.sin(x)
+        return math.hypot(c, s) / theta.size
+
+    @numba.njit(parallel=True, cache=True)
+    def nb_relax_rows(phases, omegas, knm, lag, n, k_scale, dt, n_transient, n_measure):
+        """Euler relaxation with each step's rows over prange."""
+        k = knm * k_scale
+        theta = phases.copy()
+        d = np.empty(n)
+        total = 0.0
+        for t in range(n_transient + n_measure):
+            for i in numba.prange(n):
+                d[i] = _nb_row(theta, omegas, k, lag, n, i)
+            for i in range(n):
+                theta[i] = theta[i] + d[i] * dt
+            if t >= n_transient:
+                total += _nb_order(theta)
+        return total / n_measure
+
+    @numba.njit(cache=True)
+    def _nb_relax_serial(phases, omegas, k, lag, n, dt, n_transient, n_measure):
+        theta = phases.copy()
+        d = np.empty(n)
+        total = 0.0
+        for t in range(n_transient + n_measure):
+            for i in range(n):
+                d[i] = _nb_row(theta, omegas, k, lag, n, i)
+            for i in range(n):
+                theta[i] = theta[i] + d[i] * dt
+            if t >= n_transient:
+                total += _nb_order(theta)
+        return total / n_measure
+
+    @numba.njit(parallel=True, cache=True)
+    def nb_basin(omegas, knm, lag, n, dt, n_transient, n_measure, n_samples, threshold, seed):
+        """Phases from the same 64-bit LCG stream, then the samples over prange."""
+        phases = np.empty((n_samples, n))
+        state = np.uint64(seed)
+        for s in range(n_samples):
+            for i in range(n):
+                state = state * np.uint64(6364136223846793005) + np.uint64(1442695040888963407)
+                phases[s, i] = float(state >> np.uint64(33)) * 2.0**-31 * 2 * math.pi
+        r = np.empty(n_samples)
+        for s in numba.prange(n_samples):
+            r[s] = _nb_relax_serial(phases[s], omegas, knm, lag, n, dt, n_transient, n_measure)
+        return (r >= threshold).mean(), r
+
+
+def nb_bisection(phases, omegas, knm, lag, n, dt, n_transient, n_measure, tol):
+    """The same bisection on [0, 20], each run a prange-row relaxation."""
+    def r_at(k):
+        return nb_relax_rows(phases, omegas, knm, lag, n, k, dt, n_transient, n_measure)
+    if r_at(20.0) < 0.1:
+        return math.nan
+    lo, hi = 0.0, 20.0
+    for _ in range(30):
+        mid = (hi + lo) * 0.5
+        if r_at(mid) < 0.1:
+            lo = mid
+        else:
+            hi = mid
+        if tol > hi - lo:
+            break
+    return (lo + hi) * 0.5
+
+
+def numba_cases():
+    if numba is None:
+        print("numba not installed: rows skipped")
+        return
+    header("against a parallel Numba loop of the same formula")
+    n = 512
+    args = (*network(n, 1.0), n, 1.5, DT, N_TRANSIENT, N_MEASURE)
+    assert math.isclose(qk.steady_state_r_rust(*args), nb_relax_rows(*args), rel_tol=1e-9)
+    compare(f"steady_state_r_rust n = {n}, rows over the pool", lambda: qk.steady_state_r_rust(*args),
+            lambda: nb_relax_rows(*args), 1.0)
+    n = 256
+    phases, omegas, knm, alpha = network(n, 1.0, seed=2)
+    bis = (omegas, knm, alpha, n, phases, DT, N_TRANSIENT, N_MEASURE, 1e-3)
+    nb_args = (phases, omegas, knm, alpha, n, DT, N_TRANSIENT, N_MEASURE, 1e-3)
+    assert math.isclose(qk.find_critical_coupling_bif_rust(*bis), nb_bisection(*nb_args), rel_tol=1e-6)
+    compare(f"find_critical_coupling_bif_rust n = {n}", lambda: qk.find_critical_coupling_bif_rust(*bis),
+            lambda: nb_bisection(*nb_args), 1.0)
+    n, samples = 64, 256
+    _, omegas, knm, alpha = network(n, 1.0, seed=3)
+    basin = (omegas, knm, alpha, n, DT, 100, 20, samples, 0.5, 9)
+    ours, theirs = qk.basin_stability_rust(*basin), nb_basin(*basin)
+    assert np.allclose(ours[1], theirs[1], rtol=1e-9)
+    compare(f"basin_stability_rust n = {n}, {samples} samples, 100 + 20 steps", lambda: qk.basin_stability_rust(*basin),
+            lambda: nb_basin(*basin), 1.0)
+
+
 def sweep_case(points, n=128):
     phases, omegas, knm, alpha = network(n, 1.0, seed=1)
     return lambda: qk.trace_sync_transition_rust(omegas, knm, alpha, n, phases, 0.0, 3.0, points, DT, 10, 10)
@@ -62,6 +176,8 @@ def main():
         args = (*network(n, density), n, 1.5, DT, N_TRANSIENT, N_MEASURE)
         compare(f"n = {n}, {density:.0%} non-zero couplings", lambda: qk.steady_state_r_rust(*args),
                 lambda: numpy_steady_state_r(*args), target)
+
+    numba_cases()
 
     header("trace_sync_transition_rust, n = 128, 4 x cores grid points: all workers vs one")
     points = 4 * cores()

@@ -12,6 +12,7 @@
 #include "engine/util/interrupt.hpp"
 #include "engine/util/mmix_lcg.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -24,6 +25,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSearchTop = 20.0;
 constexpr int kMaxHalvings = 30;
 
+// Rows per pool task of one derivative, and the size from which a step's rows
+// go on the pool at all: below it a dispatch costs more than the rows.
+constexpr std::size_t kRowChunk = 8;
+constexpr std::size_t kParallelRowsFrom = 32;
+
+// Whether a run splits its steps' rows over the pool: when it is large enough
+// and `runs` runs at once (sweep points, basin samples) leave workers idle;
+// otherwise the nested splits only cost.
+bool split_rows(std::size_t n, std::size_t runs) { return n >= kParallelRowsFrom && runs < pool::worker_count(); }
+
 // Read-only inputs of every run of one call; lengths already checked.
 struct Network {
     const double* omegas;
@@ -33,11 +44,12 @@ struct Network {
     double dt;
     std::uint64_t n_transient;
     std::uint64_t n_measure;
+    bool split_rows = false;
 };
 
 Network network_of(std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
                    std::size_t n, double dt, std::uint64_t n_transient, std::uint64_t n_measure) {
-    return {omegas.data(), knm.data(), alpha.data(), n, dt, n_transient, n_measure};
+    return {omegas.data(), knm.data(), alpha.data(), n, dt, n_transient, n_measure, split_rows(n, 1)};
 }
 
 inline bool skipped(double k) { return std::fabs(k) < kSkipBelow; }
@@ -108,11 +120,11 @@ private:
     std::vector<std::uint64_t> bits_;
 };
 
-// dtheta_i/dt for i < n at the phases y (y holds at least n entries).
-void derivative(std::span<const double> y, std::span<double> out, const Network& net, const CoupledPairs& pairs,
-                double k_scale) {
+// dtheta_i/dt for the rows [b, e) at the phases y (y holds at least n entries).
+void derivative_rows(std::span<const double> y, std::span<double> out, const Network& net,
+                     const CoupledPairs& pairs, double k_scale, std::size_t b, std::size_t e) {
     const std::size_t n = net.n;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = b; i < e; ++i) {
         const std::size_t row = i * n;
         const double yi = y[i];
         double s = 0.0;
@@ -124,6 +136,16 @@ void derivative(std::span<const double> y, std::span<double> out, const Network&
     }
 }
 
+// dtheta_i/dt for i < n; every row is its own sum, so splitting the rows over
+// the pool changes no bit.
+void derivative(std::span<const double> y, std::span<double> out, const Network& net, const CoupledPairs& pairs,
+                double k_scale) {
+    const std::size_t n = net.n;
+    if (!net.split_rows) return derivative_rows(y, out, net, pairs, k_scale, 0, n);
+    pool::for_chunks(n, kRowChunk,
+                     [&](std::size_t b, std::size_t e) { derivative_rows(y, out, net, pairs, k_scale, b, e); });
+}
+
 // One Euler step of the first n phases: every coupling term reads the phases
 // before the step (the derivative is complete before any phase moves).
 void euler_step(std::span<double> phases, std::span<double> deriv, const Network& net, const CoupledPairs& pairs,
@@ -133,21 +155,21 @@ void euler_step(std::span<double> phases, std::span<double> deriv, const Network
         phases.first(net.n), deriv, net.dt);
 }
 
-enum class Poll : bool { Never, Caller };
-
-// The relaxation and the averaged order parameter; nullopt when interrupted.
-std::optional<double> relax(std::span<const double> init, const Network& net, double k_scale, Poll poll) {
+// The relaxation and the averaged order parameter; nullopt when stopped()
+// said yes (asked before every step).
+template <class Stopped>
+std::optional<double> relax(std::span<const double> init, const Network& net, double k_scale, Stopped&& stopped) {
     std::vector<double> phases(init.begin(), init.end());
     std::vector<double> deriv(net.n);
     const bool steps = net.n_transient > 0 || net.n_measure > 0;
     const CoupledPairs pairs = steps ? CoupledPairs(net, k_scale) : CoupledPairs();
     for (std::uint64_t t = 0; t < net.n_transient; ++t) {
-        if (poll == Poll::Caller && interrupted()) return std::nullopt;
+        if (stopped()) return std::nullopt;
         euler_step(phases, deriv, net, pairs, k_scale);
     }
     double total = 0.0;
     for (std::uint64_t t = 0; t < net.n_measure; ++t) {
-        if (poll == Poll::Caller && interrupted()) return std::nullopt;
+        if (stopped()) return std::nullopt;
         euler_step(phases, deriv, net, pairs, k_scale);
         if (phases.empty()) continue;
         order_params::Accumulator acc;
@@ -157,6 +179,10 @@ std::optional<double> relax(std::span<const double> init, const Network& net, do
     return total / static_cast<double>(net.n_measure);
 }
 
+// On the calling thread: the module's hook.
+std::optional<double> relax_on_caller(std::span<const double> init, const Network& net, double k_scale) {
+    return relax(init, net, k_scale, [] { return interrupted(); });
+}
 
 std::vector<double> coupling_grid(double k_min, double k_max, std::uint64_t n_points) {
     std::vector<double> grid(n_points);
@@ -210,8 +236,7 @@ Result<double, PlainError> steady_state_r(std::span<const double> phases_init, s
         if (auto ok = check_reads(phases_init.size(), omegas, knm, alpha, n, k_scale); !ok)
             return std::move(ok).error();
     }
-    auto r = relax(phases_init, network_of(omegas, knm, alpha, n, dt, n_transient, n_measure), k_scale,
-                   Poll::Caller);
+    auto r = relax_on_caller(phases_init, network_of(omegas, knm, alpha, n, dt, n_transient, n_measure), k_scale);
     if (!r) return interrupted_error();
     return *r;
 }
@@ -236,10 +261,12 @@ Result<Transition, PlainError> trace_sync_transition(std::span<const double> pha
         }
     }
     out.r_values.assign(n_points, 0.0);
-    const Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
-    pool::for_each_index(n_points, [&](std::size_t i) {
-        out.r_values[i] = *relax(phases_init, net, out.grid[i], Poll::Never);
+    Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    net.split_rows = split_rows(n, n_points);
+    const bool done = pool::for_each_index_stoppable(n_points, [&](std::size_t i, const pool::Stop& stop) {
+        if (auto r = relax(phases_init, net, out.grid[i], stop)) out.r_values[i] = *r;
     });
+    if (!done) return interrupted_error();
     out.k_c = first_upward_crossing(out.grid, out.r_values);
     return out;
 }
@@ -279,18 +306,22 @@ Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::s
         if (auto ok = check_reads(n, omegas, knm, alpha, n, kUnscaled); !ok) return std::move(ok).error();
     }
     Basin out;
-    out.r_values.reserve(n_samples);
-    const Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
-    MmixLcg rng(seed);
-    std::vector<double> phases(n_samples > 0 ? n : 0);
-    for (std::uint64_t s = 0; s < n_samples; ++s) {
-        if (interrupted()) return interrupted_error();
+    out.r_values.assign(n_samples, 0.0);
+    Network net = network_of(omegas, knm, alpha, n, dt, n_transient, n_measure);
+    net.split_rows = split_rows(n, n_samples);
+    // Sample s draws the n values at stream positions s*n + 1 ... s*n + n (the
+    // order of drawing every sample's phases one sample after another), so
+    // each sample starts its own generator that far along the stream.
+    const bool done = pool::for_each_index_stoppable(n_samples, [&](std::size_t s, const pool::Stop& stop) {
+        MmixLcg rng(seed);
+        rng.advance(static_cast<std::uint64_t>(s) * n);
+        std::vector<double> phases(n);
         for (double& p : phases) p = rng.uniform31() * kTwoPi;
-        auto r = relax(phases, net, kUnscaled, Poll::Caller);
-        if (!r) return interrupted_error();
-        if (*r >= r_threshold) ++out.count;
-        out.r_values.push_back(*r);
-    }
+        if (auto r = relax(phases, net, kUnscaled, stop)) out.r_values[s] = *r;
+    });
+    if (!done) return interrupted_error();
+    for (double r : out.r_values)
+        if (r >= r_threshold) ++out.count;
     out.fraction = n_samples == 0 ? 0.0 : static_cast<double>(out.count) / static_cast<double>(n_samples);
     return out;
 }

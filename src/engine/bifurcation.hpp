@@ -41,7 +41,8 @@ Result<void, PlainError> kuramoto_step(std::span<double> phases, std::span<const
 // A copy of phases_init relaxed for n_transient steps, then the unclamped
 // order parameter over all its entries after each of n_measure more steps,
 // averaged (NaN for n_measure = 0). Asks for interrupts between steps, so it
-// runs on the calling thread only.
+// runs on the calling thread only; a large n splits each step's rows over the
+// pool (every row its own sum: the same bits).
 Result<double, PlainError> steady_state_r(std::span<const double> phases_init, std::span<const double> omegas,
                                           std::span<const double> knm, std::span<const double> alpha,
                                           std::size_t n, double k_scale, double dt, std::uint64_t n_transient,
@@ -76,8 +77,9 @@ struct Basin {
 };
 
 // steady_state_r at scale 1 from n_samples initial conditions drawn uniformly
-// on [0, 2pi)^n from one MmixLcg stream seeded with `seed`; the share whose R
-// reaches r_threshold.
+// on [0, 2pi)^n from one MmixLcg stream seeded with `seed` (sample s takes the
+// draws s*n + 1 ... s*n + n), the samples on the worker pool; the share whose
+// R reaches r_threshold.
 Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::span<const double> knm,
                                           std::span<const double> alpha, std::size_t n, double dt,
                                           std::uint64_t n_transient, std::uint64_t n_measure,

@@ -24,8 +24,6 @@ constexpr double kPivotFloor = 1e-14;
 // where the stepwise loop would run for hours or, from about 2^53, forever,
 // first take the exact floating remainder; an infinite one becomes NaN.
 constexpr double kStepwiseLimit = 16.0 * kTwoPi;
-// Nodes per pool dispatch between two looks at Ctrl-C.
-constexpr std::size_t kNodesPerWave = 64;
 // Derivative entries between two looks at Ctrl-C.
 constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 
@@ -106,7 +104,7 @@ void gram_rows(double* g, const double* tab, std::size_t n, std::size_t kb, std:
 
 }  // namespace
 
-void solve_node(const Series& s, std::size_t i, std::span<double> row) {
+void solve_node(const Series& s, std::size_t i, std::span<double> row, const pool::Stop* stop) {
     const std::size_t n = s.n, m = s.t - 1, blk = block_len(n);
     std::vector<double> y(m);
     const double* di = s.deriv + i * m;
@@ -117,6 +115,7 @@ void solve_node(const Series& s, std::size_t i, std::span<double> row) {
     std::vector<double> by_osc(n * blk), by_sample(n * blk);
     const double* theta_i = s.phases + i * s.t;
     for (std::size_t k0 = 0; k0 < m; k0 += blk) {
+        if (stop && (*stop)()) return;
         const std::size_t kb = m - k0 < blk ? m - k0 : blk;
         // Entries of r, one oscillator each; every sum continues in ascending k.
         pool::for_each_index(n, [&](std::size_t a) {
@@ -172,16 +171,13 @@ Result<std::vector<double>, PlainError> estimate_coupling(std::span<const double
     const Series series{phases.data(), deriv.data(), omegas.data(), n, t};
     // A node that cannot get its working storage is reported after the loop.
     std::atomic<bool> out_of_memory{false};
-    const bool complete =
-        pool::for_chunks_interruptible(n, 1, kNodesPerWave, true, [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i) {
-                try {
-                    pool::isolated([&] { solve_node(series, i, std::span<double>(out).subspan(i * n, n)); });
-                } catch (const std::bad_alloc&) {
-                    out_of_memory.store(true, std::memory_order_relaxed);
-                }
-            }
-        });
+    const bool complete = pool::for_each_index_stoppable(n, [&](std::size_t i, const pool::Stop& stop) {
+        try {
+            pool::isolated([&] { solve_node(series, i, std::span<double>(out).subspan(i * n, n), &stop); });
+        } catch (const std::bad_alloc&) {
+            out_of_memory.store(true, std::memory_order_relaxed);
+        }
+    });
     if (out_of_memory.load()) throw std::bad_alloc();
     if (!complete) return interrupted_error();
     return out;

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/util/pool_stop.hpp"
 #include "types/error.hpp"
 
 namespace qel::coupling_est {
@@ -22,8 +23,9 @@ struct Series {
 // Couplings into oscillator i (row i of the estimate, n values, zero at i):
 // normal equations of the regressors sin(theta_a - theta_i) against the
 // residual rates, Gaussian elimination with partial pivoting. Its inner
-// loops run on the pool; may throw std::bad_alloc.
-void solve_node(const Series& s, std::size_t i, std::span<double> row);
+// loops run on the pool; may throw std::bad_alloc. With a stop, asks it
+// between blocks of samples and leaves row unwritten once it says yes.
+void solve_node(const Series& s, std::size_t i, std::span<double> row, const pool::Stop* stop = nullptr);
 
 // The n x n estimate, row-major. Unusable input (n = 0, t < 3, lengths other
 // than n*t and n, dt not positive and finite, a non-finite phase or

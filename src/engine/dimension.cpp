@@ -10,7 +10,8 @@
 #include "engine/util/float_sort.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/mmix_lcg.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
 
@@ -21,10 +22,8 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr std::uint64_t kChunkSeedStep = 0x9E3779B97F4A7C15ULL;
-// Points per pool task (at least) and tasks per interruptible wave of the
-// exhaustive path.
+// Points per pool task (at least) of the exhaustive path.
 constexpr std::size_t kPointsPerTask = 16;
-constexpr std::size_t kTasksPerWave = 512;
 // Sampled distances counted together, and pairs per chunk between interrupt checks.
 constexpr std::size_t kSampleBlock = 256;
 constexpr std::size_t kDrawsPerWave = std::size_t{1} << 20;
@@ -133,16 +132,17 @@ Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t
     for (std::size_t i = 0; i < t; ++i)
         for (std::size_t c = 0; c < d; ++c) cols[c * t + i] = x[i * d + c];
     std::vector<std::uint64_t> counts(*n_counts, 0);
-    auto rows = [&](std::size_t b, std::size_t e) {
+    auto rows = [&](std::size_t b, std::size_t e, const pool::Stop& stop) {
         std::uint64_t* h = counts.data() + (b / per_task) * n_slots;
         std::vector<double> s(t - b - 1);
         for (std::size_t i = b; i < e; ++i) {
+            if (stop()) return;
             const std::size_t len = t - i - 1;
             sq_distances(cols.data(), t, d, i, i + 1, len, s.data());
             counters.add(h, s.data(), len);
         }
     };
-    if (!pool::for_chunks_interruptible(t, per_task, kTasksPerWave, true, rows)) return interrupted_error();
+    if (!pool::for_chunks_stoppable(t, per_task, true, rows)) return interrupted_error();
     return counters.shares(counts, pairs);
 }
 

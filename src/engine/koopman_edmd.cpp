@@ -39,6 +39,9 @@ Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<con
         for (std::size_t j = 0; j < nrhs; ++j) mat[i * w + p + j] = b[i * nrhs + j];
     }
     for (std::size_t c = 0; c < p; ++c) {
+        // A pivot step costs p * (p + nrhs) operations: at the largest sizes a
+        // few milliseconds, so Ctrl-C is seen well within a second.
+        if (c > 0 && interrupted()) return interrupted_error();
         std::size_t piv = c;
         double best = std::fabs(mat[c * w + c]);
         for (std::size_t r = c + 1; r < p; ++r) {

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "engine/util/checked.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "types/format.hpp"
 
 #if defined(__SSE2__)
@@ -97,7 +99,7 @@ Result<void, PlainError> recurrence_matrix(std::span<const double> trajectory, s
     std::vector<std::size_t> first_pair(n_blocks);
     for (std::size_t bi = 0, p = 0; bi < n_blocks; p += n_blocks - bi, ++bi) first_pair[bi] = p;
     std::uint8_t* o = out.data();
-    pool::for_each_index(n_pairs, [&](std::size_t p) {
+    const bool done = pool::for_each_index_stoppable(n_pairs, [&](std::size_t p, const pool::Stop&) {
         const std::size_t bi =
             static_cast<std::size_t>(std::upper_bound(first_pair.begin(), first_pair.end(), p) - first_pair.begin()) - 1;
         std::size_t bj = bi + (p - first_pair[bi]);
@@ -122,6 +124,7 @@ Result<void, PlainError> recurrence_matrix(std::span<const double> trajectory, s
             for (std::size_t r = 0; r < ni; ++r) row[r] = tile[r * kTile + c];
         }
     });
+    if (!done) return interrupted_error();
     return {};
 }
 
@@ -141,13 +144,14 @@ Result<void, PlainError> cross_recurrence_matrix(std::span<const double> traj_a,
     const Measure m{xa.data(), xb.data(), t, d, epsilon * epsilon, angular};
     const std::size_t n_blocks = (t + kTile - 1) / kTile;
     std::uint8_t* o = out.data();
-    pool::for_each_index(n_blocks * n_blocks, [&](std::size_t p) {
+    const bool done = pool::for_each_index_stoppable(n_blocks * n_blocks, [&](std::size_t p, const pool::Stop&) {
         const std::size_t i0 = (p / n_blocks) * kTile, ni = std::min(kTile, t - i0);
         const std::size_t j0 = (p % n_blocks) * kTile, nj = std::min(kTile, t - j0);
         std::uint8_t tile[kTile * kTile];
         m.tile(i0, ni, j0, nj, tile);
         for (std::size_t r = 0; r < ni; ++r) std::memcpy(o + (i0 + r) * t + j0, tile + r * kTile, nj);
     });
+    if (!done) return interrupted_error();
     return {};
 }
 

@@ -10,7 +10,8 @@
 #include "engine/util/finite.hpp"
 #include "engine/util/gram.hpp"
 #include "engine/util/internal_errors.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -19,7 +20,6 @@ namespace qel::sindy {
 namespace {
 
 constexpr double kTiny = 1e-14;
-constexpr std::size_t kOscillatorsPerWave = 64;
 
 // Least squares theta x ~ b runs on the normal equations: normal_equations
 // forms them, solve_normal solves them.
@@ -27,9 +27,10 @@ constexpr std::size_t kOscillatorsPerWave = 64;
 // G = theta^T theta (every entry a sum over the rows in order, row tiles in
 // parallel) and r = theta^T b.
 void normal_equations(const double* theta, const double* b, std::size_t rows, std::size_t cols, double* g,
-                      double* r) {
+                      double* r, const pool::Stop& stop) {
     const std::size_t tiles = (cols + 3) / 4;
     pool::for_each_index(tiles, [&](std::size_t tile) {
+        if (stop()) return;  // the caller discards g and r
         const std::size_t a0 = tile * 4, a1 = std::min(a0 + 4, cols);
         gram::gram_rows(theta, cols, rows, cols, a0, a1, g, cols);
         gram::cross(theta, cols, b, 1, rows, a0, a1, 0, 1, r, 1);
@@ -73,8 +74,11 @@ std::vector<double> velocities(std::span<const double> phases, std::size_t n, st
 // Sequentially thresholded least squares for oscillator i; row i of the
 // result. The refits on the active columns reuse the full Gram matrix: its
 // entries are the same sums that the active columns' own Gram would hold.
-void fit_oscillator(std::span<const double> phases, std::span<const double> vel, std::size_t n, std::size_t steps,
-                    std::size_t i, double threshold, std::size_t max_iter, double* out) {
+// A round whose active set is the previous round's would refit the same
+// system to the same bits, and so would every later one: the rounds stop
+// there. Returns false when stop() said yes (asked between stages).
+bool fit_oscillator(std::span<const double> phases, std::span<const double> vel, std::size_t n, std::size_t steps,
+                    std::size_t i, double threshold, std::size_t max_iter, double* out, const pool::Stop& stop) {
     std::vector<double> theta(steps * n), b(steps);
     for (std::size_t t = 0; t < steps; ++t) {
         const double* p = phases.data() + t * n;
@@ -83,12 +87,15 @@ void fit_oscillator(std::span<const double> phases, std::span<const double> vel,
         b[t] = vel[t * n + i];
     }
     std::vector<double> g(n * n), r(n);
-    normal_equations(theta.data(), b.data(), steps, n, g.data(), r.data());
+    normal_equations(theta.data(), b.data(), steps, n, g.data(), r.data(), stop);
+    if (stop()) return false;
     theta = std::vector<double>{};
     std::vector<double> gw = g, rw = r;
     std::vector<double> xi = solve_normal(gw, rw, n);
-    std::vector<std::size_t> active;
+    std::vector<std::size_t> active, previous;
     for (std::size_t it = 0; it < max_iter; ++it) {
+        if (stop()) return false;
+        previous.swap(active);
         active.clear();
         for (std::size_t j = 0; j < n; ++j) {
             const double a = std::fabs(xi[j]);
@@ -96,6 +103,8 @@ void fit_oscillator(std::span<const double> phases, std::span<const double> vel,
             if (a >= threshold) active.push_back(j);
         }
         if (active.empty()) break;
+        // Every column outside the last set is already 0.0 and every one inside it is kept, so xi is the refit's.
+        if (it > 0 && active == previous) break;
         const std::size_t na = active.size();
         gw.resize(na * na);
         rw.resize(na);
@@ -108,6 +117,7 @@ void fit_oscillator(std::span<const double> phases, std::span<const double> vel,
         for (std::size_t p = 0; p < na; ++p) xi[active[p]] = xa[p];
     }
     std::copy(xi.begin(), xi.end(), out);
+    return true;
 }
 
 }  // namespace
@@ -141,11 +151,9 @@ Result<std::vector<double>, PlainError> sindy_fit(std::span<const double> phases
     const std::size_t steps = n_time - 1;
     const std::vector<double> vel = velocities(phases, n_osc, steps, dt);
     std::vector<double> coef(n_osc * n_osc);
-    const bool done =
-        pool::for_chunks_interruptible(n_osc, 1, kOscillatorsPerWave, true, [&](std::size_t b, std::size_t e) {
-            for (std::size_t i = b; i < e; ++i)
-                fit_oscillator(phases, vel, n_osc, steps, i, threshold, max_iter, coef.data() + i * n_osc);
-        });
+    const bool done = pool::for_each_index_stoppable(n_osc, [&](std::size_t i, const pool::Stop& stop) {
+        fit_oscillator(phases, vel, n_osc, steps, i, threshold, max_iter, coef.data() + i * n_osc, stop);
+    });
     if (!done) return interrupted_error();
     if (!all_finite(coef)) return PlainError::value_error("Phase-SINDy produced non-finite coefficients");
     return coef;

@@ -6,7 +6,9 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/code_count.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -123,20 +125,23 @@ Result<std::vector<double>, PlainError> transfer_entropy_matrix(std::span<const 
     std::vector<double> h1(n_osc);
     std::vector<std::uint64_t> k(n_osc);
     auto series_codes = [&](std::size_t i) { return Codes(codes).subspan(i * t, t); };
-    pool::for_each_index(n_osc, [&](std::size_t i) {
+    const bool coded = pool::for_each_index_stoppable(n_osc, [&](std::size_t i, const pool::Stop&) {
         fill_codes(phase_series.subspan(i * t, t), n_bins, std::span(codes).subspan(i * t, t));
         const Codes c = series_codes(i);
         k[i] = target_range(c.subspan(1));
         h1[i] = h_next_given_present(c.subspan(1), c.first(n), n_bins, k[i]);
     });
-    pool::for_each_index(n_osc, [&](std::size_t i) {
+    if (!coded) return interrupted_error();
+    const bool done = pool::for_each_index_stoppable(n_osc, [&](std::size_t i, const pool::Stop& stop) {
         const Codes s = series_codes(i).first(n);
         for (std::size_t j = 0; j < n_osc; ++j) {
             if (j == i) continue;
+            if (stop()) return;
             const Codes c = series_codes(j);
             te[i * n_osc + j] = clamp_positive(h1[j] - h_next_given_both(c.subspan(1), c.first(n), s, n_bins, k[j]));
         }
     });
+    if (!done) return interrupted_error();
     return te;
 }
 

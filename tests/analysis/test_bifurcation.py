@@ -126,6 +126,18 @@ _, r, k_c = qk.trace_sync_transition_rust(omegas, knm * 0.1, alpha, 24, phases, 
 out = np.append(r, k_c).tobytes()""")
 
 
+# n = 150 splits each step's rows over the pool; the basin samples run on it at any n.
+def test_rows_and_samples_do_not_depend_on_worker_count():
+    same_on_one_cpu("""import test_bifurcation as t, numpy as np, qel_kernel as qk
+phases, omegas, knm, alpha = t.network(150, 12, extra=2, density=0.7)
+knm *= 0.02
+r = [qk.steady_state_r_rust(phases, omegas, knm, alpha, 150, 1.7, 0.02, 6, 4),
+     qk.find_critical_coupling_bif_rust(omegas, knm, alpha, 150, phases, 0.02, 3, 2, 0.5)]
+_, rs, k_c = qk.trace_sync_transition_rust(omegas, knm, alpha, 150, phases, 0.0, 2.0, 5, 0.02, 3, 2)
+basins = [qk.basin_stability_rust(omegas, knm, alpha, n, 0.02, 4, 3, 40, 0.3, 2**63 + 5)[1] for n in (150, 5)]
+out = np.concatenate([r, rs, [k_c], *basins]).tobytes()""")
+
+
 @pytest.mark.parametrize("tol", [0.5, 1e-12, -1.0, math.nan])
 def test_bisection_matches_python_bisection(tol):
     phases, omegas, knm, alpha = network(4, 21)

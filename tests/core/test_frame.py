@@ -203,8 +203,9 @@ def test_array_changed_by_a_later_conversion():
             r.shape = (2, 2)
             return 0.5
 
-    with pytest.raises(TypeError, match="changed during argument conversion"):
+    with pytest.raises(TypeError, match="changed during argument conversion") as info:
         qk.detect_regimes_rust(r, Reshape())
+    assert info.value.__notes__ == ["while processing 'r'"]
 
     grown = np.zeros(4)
 
@@ -224,8 +225,21 @@ def test_array_changed_by_a_later_conversion():
             retyped.dtype = np.int32
             return 0.5
 
-    with pytest.raises(TypeError, match="changed during argument conversion"):
+    with pytest.raises(TypeError, match="changed during argument conversion") as info:
         qk.detect_regimes_rust(retyped, Retype())
+    assert info.value.__notes__ == ["while processing 'r'"]
+
+    # An array that is copied element by element is checked again as well.
+    copied = np.zeros(4)
+
+    class ReshapeCopied:
+        def __float__(self):
+            copied.shape = (2, 2)
+            return 0.5
+
+    with pytest.raises(TypeError, match="changed during argument conversion") as info:
+        qk.PyActiveInferenceAgent().control(copied, ReshapeCopied())
+    assert info.value.__notes__ == ["while processing 'phases'"]
 
 
 def test_float_sequence_from_arrays():
@@ -338,3 +352,18 @@ def test_memory_error_says_what_failed():
     with pytest.raises(MemoryError) as e:
         qk.PyUPDEStepper(10**12)
     assert "PyUPDEStepper" in str(e.value)
+
+
+# The failure report on stderr names the engine code that found the short input, not the helper that built the error.
+@pytest.mark.parametrize("call, where", [
+    ("qk.detect_chimera_rust(np.zeros(2), np.ones(9), 3)", "src/engine/chimera.cpp:"),
+    ("qk.compute_ei_balance_rust(np.zeros(4), 3, np.array([0]), np.array([1]))", "src/engine/ei_balance.cpp:"),
+    ("qk.te_adapt_coupling_rust(np.zeros(4), np.zeros(4), 3, 0.1, 0.1)", "src/engine/te_adaptive.cpp:"),
+])
+def test_internal_error_report_names_the_failing_code(call, where):
+    code = f"import numpy as np, qel_kernel as qk\ntry:\n    {call}\nexcept BaseException as e:\n    print(type(e).__name__)"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+    assert out.stdout.strip() == "PanicException"
+    lines = [ln for ln in out.stderr.splitlines() if ln.startswith("qel_kernel: internal error")]
+    assert len(lines) == 1 and f" at {where}" in lines[0] and "internal_errors.hpp" not in lines[0]

@@ -80,8 +80,8 @@ struct Arg<F64Elements> {
     ArrayHolder h;
     std::vector<double> copy;
     void convert(PyObject* o) { convert_array<double>(h, o); }
-    void finish(std::string_view) {
-        h.capture();
+    void finish(std::string_view name) {
+        h.capture(name);
         copy.resize(h.len());
         h.copy_elements(copy.data());
     }

@@ -192,8 +192,17 @@ namespace {
 
 }  // namespace
 
+void ArrayHolder::capture(std::string_view name) {
+    try {
+        capture();
+    } catch (PyErrSet&) {
+        add_param_note(name);  // as for a failure of the conversion itself
+        throw;
+    }
+}
+
 void ArrayHolder::finish(std::string_view name, const char* contiguity_msg, bool write) {
-    capture();
+    capture(name);
     if (len_ > 0 && !contiguous())
         refuse_layout(contiguity_msg, name, len_ > 1 && static_cast<std::size_t>(stride_) != itemsize_);
     if (write && !writeable_) raise_value_error(text::cat("array '", name, "' is read-only"));

@@ -103,6 +103,8 @@ public:
     void convert(PyObject* obj, const char* types, std::size_t itemsize, const char* what);
     // Checks the array again and reads its data pointer, length and stride.
     void capture();
+    // capture() for the parameter `name`: a failure carries its note.
+    void capture(std::string_view name);
     bool contiguous() const;
     // Copies the elements in index order whatever the strides and alignment.
     void copy_elements(void* out) const;

@@ -19,6 +19,21 @@ public:
     // (state >> 33) mod range; range must be non-zero.
     std::uint64_t index(std::uint64_t range) { return (next() >> 33) % range; }
     std::uint64_t state() const { return state_; }
+    // Moves the stream k steps ahead (k taken mod 2^64, the period), in
+    // O(log k): the state k next() calls would leave.
+    void advance(std::uint64_t k) {
+        std::uint64_t mul = 1, add = 0;
+        std::uint64_t step_mul = 6364136223846793005ULL, step_add = 1442695040888963407ULL;
+        for (; k != 0; k >>= 1) {
+            if (k & 1) {
+                mul *= step_mul;
+                add = add * step_mul + step_add;
+            }
+            step_add = (step_mul + 1) * step_add;
+            step_mul *= step_mul;
+        }
+        state_ = state_ * mul + add;
+    }
 
 private:
     std::uint64_t state_;

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -13,6 +14,9 @@
 #include <tbb/info.h>
 #include <tbb/parallel_for.h>
 #include <tbb/partitioner.h>
+#include <tbb/task_group.h>
+
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::pool::detail {
 
@@ -84,11 +88,15 @@ bool probe_workers() {
     }
 }
 
+bool workers_usable() {
+    static const bool probed = probe_workers();
+    return probed && !g_failed.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 bool run_on_workers(std::size_t n_chunks, ChunkBody body, void* ctx) {
-    static const bool probed = probe_workers();
-    if (!probed || g_failed.load(std::memory_order_relaxed)) return false;
+    if (!workers_usable()) return false;
     try {
         tbb::parallel_for(
             tbb::blocked_range<std::size_t>(0, n_chunks, 1),
@@ -99,6 +107,102 @@ bool run_on_workers(std::size_t n_chunks, ChunkBody body, void* ctx) {
         g_failed.store(true, std::memory_order_relaxed);
         return false;
     }
+}
+
+namespace {
+
+// What the calling thread and the worker drains of one stoppable loop share.
+struct StopLoop {
+    std::size_t n_chunks;
+    StopBody body;
+    void* ctx;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::atomic<int> active{0};  // worker drains inside their loop
+    std::mutex m;
+    std::condition_variable cv;
+
+    // Takes chunks until none is left or the loop is stopped. Each body runs
+    // isolated: a worker waiting inside it for a nested loop takes no other
+    // chunk of this one.
+    void drain(const Stop& s, detail::CallerPoll* caller) {
+        for (;;) {
+            if (caller ? caller->poll() : stop.load(std::memory_order_relaxed)) return;
+            const std::size_t c = next.fetch_add(1, std::memory_order_relaxed);
+            if (c >= n_chunks) return;
+            tbb::this_task_arena::isolate([&] { body(ctx, c, s); });
+        }
+    }
+
+    void worker() {
+        // Leaves even when a body throws, so that the calling thread's wait ends.
+        struct Active {
+            StopLoop& l;
+            explicit Active(StopLoop& loop) : l(loop) { l.active.fetch_add(1, std::memory_order_acq_rel); }
+            ~Active() {
+                if (l.active.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+                    std::lock_guard<std::mutex> lock(l.m);
+                    l.cv.notify_all();
+                }
+            }
+        } in(*this);
+        drain(Stop(stop, nullptr), nullptr);
+    }
+};
+
+}  // namespace
+
+bool run_stoppable(std::size_t n_chunks, bool parallel, StopBody body, void* ctx) {
+    StopLoop loop{n_chunks, body, ctx};
+    detail::CallerPoll caller(loop.stop);
+    const Stop on_caller(loop.stop, &caller);
+    const std::size_t helpers = parallel && workers_usable() ? std::min(worker_count(), n_chunks) - 1 : 0;
+    if (helpers == 0) {
+        loop.drain(on_caller, &caller);
+        return !loop.stop.load(std::memory_order_relaxed);
+    }
+    bool failed = false;
+    tbb::this_task_arena::isolate([&] {
+        tbb::task_group group;
+        try {
+            for (std::size_t k = 0; k < helpers; ++k) group.run([&loop] { loop.worker(); });
+        } catch (...) {
+            // Fewer helpers: the calling thread takes what the others would have.
+        }
+        try {
+            loop.drain(on_caller, &caller);
+        } catch (...) {
+            failed = true;
+            loop.stop.store(true, std::memory_order_relaxed);
+        }
+        // The last chunks run on workers: wait for them, still asking the hook.
+        {
+            std::unique_lock<std::mutex> lock(loop.m);
+            while (loop.active.load(std::memory_order_acquire) > 0) {
+                loop.cv.wait_for(lock, kPollPeriod);
+                lock.unlock();
+                caller.poll();
+                lock.lock();
+            }
+        }
+        // Drains that had not started find no chunk (or the stop) and return at once.
+        try {
+            group.wait();
+        } catch (...) {
+            failed = true;
+        }
+    });
+    if (failed) {
+        // A worker drain that failed part-way: chunks write
+        // only their own outputs, so the calling thread runs them all again.
+        g_failed.store(true, std::memory_order_relaxed);
+        if (caller.said_yes()) return false;
+        StopLoop again{n_chunks, body, ctx};
+        detail::CallerPoll poll_again(again.stop);
+        again.drain(Stop(again.stop, &poll_again), &poll_again);
+        return !again.stop.load(std::memory_order_relaxed);
+    }
+    return !loop.stop.load(std::memory_order_relaxed);
 }
 
 }  // namespace qel::pool::detail

@@ -1,38 +1,23 @@
-// Parallel loops that the caller can interrupt: the fixed chunks of
-// pool::for_chunks run in waves, and between waves the calling thread asks
-// qel::interrupted(). Chunk boundaries do not depend on the wave size or the
-// number of workers, so neither changes a bit of the result.
+// Parallel loops that the caller can interrupt between chunks: the fixed
+// chunks of pool::for_chunks, run as a stoppable loop (pool_stop.hpp), so
+// Ctrl-C is seen within about one chunk. Chunk boundaries do not depend on the
+// number of workers, so it changes no bit of the result.
 #pragma once
 #include <cstddef>
 
-#include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::pool {
 
-// f(begin, end) for the chunks [c*chunk, min(n, (c+1)*chunk)), up to `wave`
-// chunks per pool dispatch, or one after another on the calling thread when
-// `parallel` is false. Returns false when interrupted before every chunk ran.
+// f(begin, end) for the chunks [c*chunk, min(n, (c+1)*chunk)), on the pool,
+// or one after another on the calling thread when `parallel` is false.
+// Returns false when interrupted before every chunk ran. `wave` (how many
+// chunks once ran between two checks) no longer matters: the calling thread
+// checks between chunks and while it waits for the workers.
 template <class F>
-bool for_chunks_interruptible(std::size_t n, std::size_t chunk, std::size_t wave, bool parallel, F&& f) {
-    if (chunk == 0) chunk = 1;
-    if (wave == 0) wave = 1;
-    const std::size_t per_wave = wave > n / chunk ? n : chunk * wave;  // no overflow: capped by n
-    for (std::size_t b = 0; b < n;) {
-        const std::size_t e = n - b > per_wave ? b + per_wave : n;
-        if (parallel) {
-            for_chunks(e - b, chunk, [&](std::size_t cb, std::size_t ce) { f(b + cb, b + ce); });
-        } else {
-            for (std::size_t c = b; c < e;) {
-                const std::size_t ce = e - c > chunk ? c + chunk : e;
-                f(c, ce);
-                c = ce;
-            }
-        }
-        b = e;
-        if (b < n && interrupted()) return false;
-    }
-    return true;
+bool for_chunks_interruptible(std::size_t n, std::size_t chunk, std::size_t /*wave*/, bool parallel, F&& f) {
+    return for_chunks_stoppable(n, chunk, parallel, [&](std::size_t b, std::size_t e, const Stop&) { f(b, e); });
 }
 
 }  // namespace qel::pool

@@ -5,6 +5,7 @@
 #include "bindings/frame.hpp"
 #include "engine/opt_entropy.hpp"
 #include "engine/util/code_count.hpp"
+#include "engine/util/shannon.hpp"
 
 namespace qel::py {
 
@@ -28,11 +29,7 @@ Result<double, PlainError> transition_entropy(std::span<const double> series, st
     const double n = static_cast<double>(transitions.size());
     const auto runs = code_count::count_values(std::span<std::int64_t>(transitions));
     if (runs.size() < 2) return 0.0;
-    double h = 0.0;
-    for (const auto& run : runs) {
-        const double p = static_cast<double>(run.count) / n;
-        h -= p * std::log(p);
-    }
+    const double h = shannon_sum(runs, n, [](const auto& run) { return run.count; });
     const double log_k = std::log(static_cast<double>(runs.size()));
     if (log_k < 1e-15) return 0.0;
     double e = h / log_k;

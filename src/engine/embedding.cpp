@@ -10,6 +10,7 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/count_below.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/sq_dist.hpp"
@@ -43,9 +44,8 @@ std::vector<std::uint64_t> bin_codes(std::span<const double> x, std::size_t n_bi
     }
     if (hi - lo == 0.0) return {};
     const double width = (hi - lo) / static_cast<double>(n_bins);
-    const std::uint64_t last = n_bins - 1;
     std::vector<std::uint64_t> codes(x.size());
-    for (std::size_t t = 0; t < x.size(); ++t) codes[t] = std::min(to_u64_sat((x[t] - lo) / width), last);
+    for (std::size_t t = 0; t < x.size(); ++t) codes[t] = bin_index(x[t] - lo, width, n_bins);
     return codes;
 }
 

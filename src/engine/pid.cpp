@@ -9,6 +9,7 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
 
@@ -33,8 +34,7 @@ std::vector<std::size_t> members(std::span<const std::int64_t> group, std::size_
 
 // The bin of the circular mean of `count` phases whose sines and cosines sum to s and c.
 std::uint64_t bin_of(double s, double c, double count, double width, std::uint64_t n_bins) {
-    const double r = wrap_phase(std::atan2(s / count, c / count));
-    return std::min(n_bins - 1, to_u64_sat(std::floor(r / width)));
+    return bin_index(wrap_phase(std::atan2(s / count, c / count)), width, n_bins);
 }
 
 // Counts of one code series, looked up by code.

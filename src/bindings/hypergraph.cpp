@@ -28,7 +28,7 @@ QEL_BINDINGS(hypergraph) {
         .method("run", "run($self, phases, omegas, edges, knm, alpha, zeta, psi, n_steps)", "",
                 [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
                    F64Array alpha, double zeta, double psi,
-                   std::uint64_t n_steps) -> Result<NewArray<double>, hypergraph::RunError> {
+                   std::uint64_t n_steps) -> Result<NewArray<double>, kit::StepperError> {
                     auto st = s.run(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi, n_steps);
                     if (!st) return std::move(st).error();
                     return NewArray<double>::from(phases.values);

@@ -20,7 +20,7 @@ QEL_BINDINGS(simplicial) {
                 })
         .method("run", "run($self, phases, omegas, knm, alpha, zeta, psi, sigma2, n_steps)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
-                   double psi, double sigma2, std::uint64_t n_steps) -> Result<NewArray<double>, simplicial::RunError> {
+                   double psi, double sigma2, std::uint64_t n_steps) -> Result<NewArray<double>, kit::StepperError> {
                     auto st = s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2, n_steps);
                     if (!st) return std::move(st).error();
                     return NewArray<double>::from(phases.values);

@@ -4,7 +4,6 @@
 
 namespace qel::py {
 
-using swarmalator::Failure;
 using swarmalator::SwarmalatorStepper;
 
 using PosCopy = CopiedF64<"pos not contiguous">;
@@ -17,7 +16,7 @@ QEL_BINDINGS(swarmalator) {
         .method("step", "step($self, pos, phases, omegas, a, b, j, k)",
                 "One Euler step. Returns (pos, phases) as new numpy arrays.",
                 [](SwarmalatorStepper& s, PosCopy pos, PhasesCopy phases, F64Array omegas, double a, double b,
-                   double j, double k) -> Result<std::tuple<NewArray<double>, NewArray<double>>, Failure> {
+                   double j, double k) -> Result<std::tuple<NewArray<double>, NewArray<double>>, kit::StepperError> {
                     auto st = s.step(pos.values, phases.values, omegas.span(), a, b, j, k);
                     if (!st) return std::move(st).error();
                     return std::tuple{NewArray<double>::from(pos.values), NewArray<double>::from(phases.values)};

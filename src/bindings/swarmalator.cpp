@@ -16,10 +16,8 @@ QEL_BINDINGS(swarmalator) {
         .method("step", "step($self, pos, phases, omegas, a, b, j, k)",
                 "One Euler step. Returns (pos, phases) as new numpy arrays.",
                 [](SwarmalatorStepper& s, PosCopy pos, PhasesCopy phases, F64Array omegas, double a, double b,
-                   double j, double k) -> Result<std::tuple<NewArray<double>, NewArray<double>>, kit::StepperError> {
-                    auto st = s.step(pos.values, phases.values, omegas.span(), a, b, j, k);
-                    if (!st) return std::move(st).error();
-                    return std::tuple{NewArray<double>::from(pos.values), NewArray<double>::from(phases.values)};
+                   double j, double k) {
+                    return advanced(s.step(pos.values, phases.values, omegas.span(), a, b, j, k), pos, phases);
                 })
         .method("order_parameter", "order_parameter($self)",
                 "(R, psi) of the phases given to the latest accepted step.",

@@ -129,8 +129,8 @@ Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay,
     return t - *span;
 }
 
-void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
-                      std::span<double> out) {
+void detail::delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
+                              std::span<double> out) {
     const std::size_t rows = out.size() / dimension;
     auto fill = [&](std::size_t b, std::size_t e) {
         double* o = out.data() + b * dimension;
@@ -145,13 +145,13 @@ void delay_embed_into(std::span<const double> signal, std::size_t delay, std::si
 
 Result<std::vector<double>, PlainError> delay_embed(std::span<const double> signal, std::size_t delay,
                                                     std::size_t dimension) {
-    auto rows = embedding_rows(signal.size(), delay, dimension);
-    if (!rows) return std::move(rows).error();
-    const auto len = buffer_len(rows.value(), dimension);
-    if (!len) return capacity_overflow();
-    std::vector<double> out(*len);
-    delay_embed_into(signal, delay, dimension, out);
-    return out;
+    struct Values {
+        std::vector<double> v;
+        std::span<double> span() { return v; }
+    };
+    auto r = delay_embed(signal, delay, dimension, [](std::size_t n) { return Values{std::vector<double>(n)}; });
+    if (!r) return std::move(r).error();
+    return std::move(r.value().v);
 }
 
 Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag,

@@ -95,11 +95,14 @@ constexpr ArrayField<M> as_array(M member) {
 template <class R>
 concept ReturnedRecord = requires { TupleFields<R>::fields; };
 
-// A new instance of the class registered for T, from the calling module.
+// A new instance of the class registered for T, from the calling module; T
+// may also be a Result of one, whose error is raised.
 template <class T>
 struct New {
     T value;
 };
+template <class T>
+New(T) -> New<T>;
 
 // A dict with str keys, in insertion order.
 class Dict {
@@ -198,7 +201,7 @@ PyObject* to_py(T&& value, const C& caller = {}) {
         return NewArray<E>::from(std::span<const E>(v.data(), v.size())).array.release();
     } else if constexpr (IsNew<D>::value) {
         static_assert(std::is_same_v<C, Caller>, "an instance is returned only as a call's result");
-        return new_instance(std::move(value.value), caller);
+        return new_instance(unwrap(std::move(value.value)), caller);
     } else if constexpr (std::is_same_v<D, std::nullopt_t>) {
         Py_RETURN_NONE;
     } else if constexpr (IsOptional<D>::value) {

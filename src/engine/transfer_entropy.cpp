@@ -104,7 +104,7 @@ Result<std::vector<double>, PlainError> transfer_entropy_matrix(std::span<const 
         return PlainError::value_error(text::cat("phase_series length ", phase_series.size(),
                                                  " != N*T=", text::product(n_time, n_osc)));
     auto cells = checked_mul(n_osc, n_osc);
-    if (!cells || !checked_mul(*cells, sizeof(double))) return PlainError::internal_error("capacity overflow");
+    if (!cells || !checked_mul(*cells, sizeof(double))) return InternalError("capacity overflow");
     std::vector<double> te(*cells, 0.0);
     if (n_osc == 0 || n_bins == 0 || n_time < 3) return te;
 

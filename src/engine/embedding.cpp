@@ -10,6 +10,7 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/count_below.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/mutual_information.hpp"
 #include "engine/util/phase_bins.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
@@ -50,19 +51,11 @@ std::vector<std::uint64_t> bin_codes(std::span<const double> x, std::size_t n_bi
 }
 
 // The MI sum over the non-zero cells in row-major order (a ascending, then
-// b ascending): cells(visit) calls visit(a, b, joint count) in that order,
-// row(a) and col(b) give the marginal counts.
+// b ascending), probabilities as counts times 1 / n.
 template <class Cells, class Row, class Col>
 double mi_sum(std::size_t n, Cells cells, Row row, Col col) {
     const double inv = 1.0 / static_cast<double>(n);
-    double mi = 0.0;
-    cells([&](std::uint64_t a, std::uint64_t b, std::uint64_t count) {
-        const double pab = static_cast<double>(count) * inv;
-        const double pa = static_cast<double>(row(a)) * inv;
-        const double pb = static_cast<double>(col(b)) * inv;
-        mi = mi + pab * std::log(pab / (pa * pb));
-    });
-    return mi;
+    return mutual_information_sum(cells, row, col, [inv](double c) { return c * inv; });
 }
 
 // Mutual information of the codes and the codes k samples later. A dense

@@ -9,6 +9,7 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/mutual_information.hpp"
 #include "engine/util/phase_bins.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
@@ -63,12 +64,10 @@ double clamp_low(double x) { return x > 0.0 ? x : 0.0; }
 
 // I(X; T) from the joint cells of (x, T), in the dense table's order.
 double mutual_information(const std::vector<cc::Cell<2>>& xt, const Marginal& cx, const Marginal& ct, double t) {
-    double sum = 0.0;
-    for (const auto& cell : xt) {
-        const double pj = static_cast<double>(cell.count) / t;
-        sum += pj * std::log(pj / ((ct(cell.key[1]) / t) * (cx(cell.key[0]) / t)));
-    }
-    return clamp_low(sum);
+    auto cells = [&](auto visit) {
+        for (const auto& cell : xt) visit(cell.key[0], cell.key[1], cell.count);
+    };
+    return clamp_low(mutual_information_sum(cells, cx, ct, [t](double c) { return c / t; }));
 }
 
 // I(AB; T): the cells of (a, b, T) come grouped by (a, b), whose count is

@@ -3,13 +3,14 @@
 # what the build and the tests need (Python packages into .venv), builds and
 # installs the module into .venv, runs the suite, the guide's examples and the
 # C++ tests, then all of them again against an AddressSanitizer + UBSan build.
-# With CI set, both builds treat compiler warnings as errors.
+# With QEL_WERROR=ON (the default when CI is set), both builds treat compiler
+# warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 defines=()
-[ -n "${CI:-}" ] && defines+=(-DQEL_WERROR=ON)
+[ "${QEL_WERROR:-${CI:+ON}}" = ON ] && defines+=(-DQEL_WERROR=ON)
 
 # pytest's exit code 5 means it collected nothing: that is a failure here.
 run_pytest() {
@@ -31,6 +32,11 @@ run_ctest() {
   echo "== C++ tests in $1"
   ctest --test-dir "$1" --output-on-failure
 }
+
+# Formatting check, off until the tree has been formatted once with this
+# version; then uncomment (QEL-FORMAT-CHECK).
+# echo "== formatting"
+# find src tests/cxx -name '*.cpp' -o -name '*.hpp' | sort | xargs "$QEL_CLANG_FORMAT" --dry-run --Werror
 
 qel_install_module "${defines[@]}"
 

@@ -4,16 +4,18 @@
 
 namespace qel::py {
 
+template <>
+struct TupleFields<ei_balance::EIBalance> {
+    using R = ei_balance::EIBalance;
+    static constexpr auto fields = std::tuple{&R::ratio, &R::excitatory_strength, &R::inhibitory_strength,
+                                              &R::is_balanced, &R::mean_ee, &R::mean_ei, &R::mean_ie, &R::mean_ii};
+};
+
 QEL_BINDINGS(ei_balance) {
     m.function("compute_ei_balance_rust", "compute_ei_balance_rust(knm_flat, n, excitatory_indices, inhibitory_indices)",
                "",
-               [](F64Array knm, std::uint64_t n, I64Array exc, I64Array inh)
-                   -> Result<std::tuple<double, double, double, bool, double, double, double, double>, PlainError> {
-                   auto r = ei_balance::compute_ei_balance_signed(knm.span(), n, exc.span(), inh.span());
-                   if (!r) return std::move(r).error();
-                   const auto& b = r.value();
-                   return std::tuple{b.ratio, b.excitatory_strength, b.inhibitory_strength, b.is_balanced,
-                                     b.mean_ee, b.mean_ei, b.mean_ie, b.mean_ii};
+               [](F64Array knm, std::uint64_t n, I64Array exc, I64Array inh) {
+                   return ei_balance::compute_ei_balance_signed(knm.span(), n, exc.span(), inh.span());
                });
     m.function("adjust_ei_ratio_rust",
                "adjust_ei_ratio_rust(knm_flat, n, excitatory_indices, inhibitory_indices, target_ratio=1.0)", "",

@@ -1,20 +1,13 @@
 // delay_embed_rust, optimal_delay_rust and optimal_dimension_rust.
 #include "bindings/frame.hpp"
 #include "engine/embedding.hpp"
-#include "engine/util/internal_errors.hpp"
 
 namespace qel::py {
 
 QEL_BINDINGS(embedding) {
     m.function("delay_embed_rust", "delay_embed_rust(signal, delay, dimension)", "",
-               [](F64Array signal, std::uint64_t delay, std::uint64_t dimension) -> Result<NewArray<double>, PlainError> {
-                   auto rows = embedding::embedding_rows(signal.size(), delay, dimension);
-                   if (!rows) return std::move(rows).error();
-                   const auto len = buffer_len(rows.value(), dimension);
-                   if (!len) return capacity_overflow();
-                   auto out = NewArray<double>::alloc(*len);
-                   embedding::delay_embed_into(signal.span(), delay, dimension, out.span());
-                   return out;
+               [](F64Array signal, std::uint64_t delay, std::uint64_t dimension) {
+                   return embedding::delay_embed(signal.span(), delay, dimension, NewArray<double>::alloc);
                });
     m.function("optimal_delay_rust", "optimal_delay_rust(signal, max_lag=100, n_bins=32)", "",
                [](F64Array signal, std::uint64_t max_lag, std::uint64_t n_bins) {

@@ -20,18 +20,16 @@ QEL_BINDINGS(hypergraph) {
          [](std::uint64_t n, double dt) { return HypergraphStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, edges, knm, alpha, zeta, psi)", "",
                 [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
-                   F64Array alpha, double zeta, double psi) -> Result<NewArray<double>, QelError> {
-                    auto st = s.step(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   F64Array alpha, double zeta, double psi) {
+                    return advanced(s.step(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi),
+                                    phases);
                 })
         .method("run", "run($self, phases, omegas, edges, knm, alpha, zeta, psi, n_steps)", "",
                 [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
                    F64Array alpha, double zeta, double psi,
-                   std::uint64_t n_steps) -> Result<NewArray<double>, hypergraph::RunError> {
-                    auto st = s.run(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi, n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   std::uint64_t n_steps) {
+                    return advanced(s.run(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi,
+                                          n_steps), phases);
                 })
         .method("order_parameter", "order_parameter($self)", "", [](const HypergraphStepper& s) {
             auto op = s.order_parameter();

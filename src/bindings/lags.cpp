@@ -10,18 +10,10 @@ QEL_BINDINGS(lags) {
 
     m.cls_no_constructor<LagModel>("PyLagModel", "")
         .static_method("zeros", "zeros(n)", "",
-                       [](std::uint64_t n) -> Result<New<LagModel>, QelError> {
-                           auto r = LagModel::zeros(n);
-                           if (!r) return std::move(r).error();
-                           return New<LagModel>{std::move(r).value()};
-                       })
+                       [](std::uint64_t n) { return New{LagModel::zeros(n)}; })
         .static_method("estimate", "estimate(distances, n, speed)", "",
                        [](std::vector<double> distances, std::uint64_t n,
-                          double speed) -> Result<New<LagModel>, QelError> {
-                           auto r = LagModel::estimate_from_distances(distances, n, speed);
-                           if (!r) return std::move(r).error();
-                           return New<LagModel>{std::move(r).value()};
-                       })
+                          double speed) { return New{LagModel::estimate_from_distances(distances, n, speed)}; })
         .getter("n", "", [](const LagModel& self) { return self.n; })
         .getter("alpha", "", [](const LagModel& self) { return self.alpha; });
 }

@@ -63,6 +63,14 @@ Module& definitions() {
                 throw std::logic_error("class without a declaration or slot: " + name);
             *c->index_slot = slot;
         }
+        // The other way round: a listed name that nothing registered would
+        // leave a hole in __all__; the import fails with its name instead.
+        for (const char* n : kClassOrder)
+            if (!mod->classes.contains(std::string_view(n)))
+                throw std::logic_error(std::string("listed class without a registration: ") + n);
+        for (const char* n : kFunctionOrder)
+            if (!mod->functions.contains(std::string_view(n)))
+                throw std::logic_error(std::string("listed function without a registration: ") + n);
         return mod;
     }();
     return *m;
@@ -129,8 +137,7 @@ int qel_module_exec(PyObject* module) {
             Obj r = Obj::check(
                 PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore", PyExc_DeprecationWarning));
             for (std::size_t i = 0; i < kClassSlots; ++i) {
-                auto it = m.classes.find(std::string_view(kClassOrder[i]));
-                if (it == m.classes.end()) continue;
+                auto it = m.classes.find(std::string_view(kClassOrder[i]));  // present: checked by definitions()
                 types.emplace_back(i, Obj(reinterpret_cast<PyObject*>(create_type(module, *it->second))));
             }
         } catch (PyErrSet&) {
@@ -152,8 +159,7 @@ int qel_module_exec(PyObject* module) {
             add_name(module, all.get(), kClassOrder[slot], tp.get());
         }
         for (const char* name : kFunctionOrder) {
-            auto it = m.functions.find(std::string_view(name));
-            if (it == m.functions.end()) continue;
+            auto it = m.functions.find(std::string_view(name));  // present: checked by definitions()
             Obj fn = Obj::check(PyCFunction_NewEx(&it->second->def, module, modname.get()));
             add_name(module, all.get(), name, fn.get());
         }

@@ -13,11 +13,7 @@ QEL_BINDINGS(lif_ensemble) {
                        })
         .method("step", "step($self, currents, n_substeps)", "",
                 [](LIFEnsemble& e, CopiedF64<"currents array not contiguous: The given array is not contiguous or is misaligned."> currents,
-                   std::uint64_t n_substeps) -> Result<NewArray<double>, QelError> {
-                    auto rates = e.step(currents.values, n_substeps);
-                    if (!rates) return std::move(rates).error();
-                    return NewArray<double>::from(rates.value());
-                })
+                   std::uint64_t n_substeps) { return AsArray{e.step(currents.values, n_substeps)}; })
         .method("reset", "reset($self)", "", [](LIFEnsemble& e) { e.reset(); })
         .method("voltages", "voltages($self)", "",
                 [](const LIFEnsemble& e) { return NewArray<double>::from(e.voltages()); })

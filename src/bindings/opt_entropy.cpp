@@ -5,6 +5,7 @@
 #include "bindings/frame.hpp"
 #include "engine/opt_entropy.hpp"
 #include "engine/util/code_count.hpp"
+#include "engine/util/shannon.hpp"
 
 namespace qel::py {
 
@@ -25,11 +26,6 @@ Result<double, PlainError> transition_entropy(std::span<const double> series, st
     const double n = static_cast<double>(n_trans);
     double h = 0.0;
     std::size_t distinct = 0;
-    auto add = [&](std::uint64_t count) {
-        const double p = static_cast<double>(count) / n;
-        h -= p * std::log(p);
-        ++distinct;
-    };
     if (dimension <= 12) {
         // Codes below 12! pair into keys below 2^63: counting the (code, next
         // code) pairs, densely when the table is small, visits the same
@@ -37,7 +33,8 @@ Result<double, PlainError> transition_entropy(std::span<const double> series, st
         const std::span<const std::uint64_t> c(reinterpret_cast<const std::uint64_t*>(codes.data()), codes.size());
         const auto cells = code_count::count<2>({c.first(n_trans), c.subspan(1)}, {f, f});
         if (cells.size() < 2) return 0.0;
-        for (const auto& cell : cells) add(cell.count);
+        h = shannon_sum(cells, n, [](const auto& cell) { return cell.count; });
+        distinct = cells.size();
     } else {
         std::vector<std::int64_t> transitions(n_trans);
         for (std::size_t t = 0; t < n_trans; ++t)
@@ -45,7 +42,8 @@ Result<double, PlainError> transition_entropy(std::span<const double> series, st
                                                        static_cast<std::uint64_t>(codes[t + 1]));
         const auto runs = code_count::count_values(std::span<std::int64_t>(transitions));
         if (runs.size() < 2) return 0.0;
-        for (const auto& run : runs) add(run.count);
+        h = shannon_sum(runs, n, [](const auto& run) { return run.count; });
+        distinct = runs.size();
     }
     const double log_k = std::log(static_cast<double>(distinct));
     if (log_k < 1e-15) return 0.0;

@@ -4,16 +4,16 @@
 
 namespace qel::py {
 
+template <>
+struct TupleFields<phase_extract::AnalyticPhases> {
+    using R = phase_extract::AnalyticPhases;
+    static constexpr auto fields = std::tuple{as_array(&R::phases), as_array(&R::amplitudes),
+                                              as_array(&R::frequencies), &R::dominant_frequency};
+};
+
 QEL_BINDINGS(phase_extract) {
-    using Out = std::tuple<NewArray<double>, NewArray<double>, NewArray<double>, double>;
     m.function("extract_phases_rust", "extract_phases_rust(signal, fs)", "",
-               [](F64Array signal, double fs) -> Result<Out, PlainError> {
-                   auto r = phase_extract::extract_phases(signal.span(), fs);
-                   if (!r) return std::move(r).error();
-                   const auto& v = r.value();
-                   return Out{NewArray<double>::from(v.phases), NewArray<double>::from(v.amplitudes),
-                              NewArray<double>::from(v.frequencies), v.dominant_frequency};
-               });
+               [](F64Array signal, double fs) { return phase_extract::extract_phases(signal.span(), fs); });
 }
 
 }  // namespace qel::py

@@ -4,14 +4,16 @@
 
 namespace qel::py {
 
+template <>
+struct TupleFields<physical::PhysicalPhase> {
+    using R = physical::PhysicalPhase;
+    static constexpr auto fields = std::tuple{&R::theta, &R::omega, &R::amplitude, &R::quality};
+};
+
 QEL_BINDINGS(physical) {
     m.function("physical_extract", "physical_extract(real, imag, sample_rate)", "",
-               [](F64Array real, F64Array imag,
-                  double sample_rate) -> Result<std::tuple<double, double, double, double>, PlainError> {
-                   auto r = physical::extract_from_analytic(real.span(), imag.span(), sample_rate);
-                   if (!r) return std::move(r).error();
-                   const auto& v = r.value();
-                   return std::tuple{v.theta, v.omega, v.amplitude, v.quality};
+               [](F64Array real, F64Array imag, double sample_rate) {
+                   return physical::extract_from_analytic(real.span(), imag.span(), sample_rate);
                });
 }
 

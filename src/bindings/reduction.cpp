@@ -4,14 +4,17 @@
 
 namespace qel::py {
 
+template <>
+struct TupleFields<reduction::OaState> {
+    using R = reduction::OaState;
+    static constexpr auto fields = std::tuple{&R::x, &R::y, &R::r, &R::psi};
+};
+
 QEL_BINDINGS(reduction) {
-    using Four = std::tuple<double, double, double, double>;
     m.function("oa_run_rust", "oa_run_rust(z_re, z_im, omega_0, delta, k_coupling, dt, n_steps)", "",
                [](double z_re, double z_im, double omega_0, double delta, double k_coupling, double dt,
-                  std::uint64_t n_steps) -> Result<Four, PlainError> {
-                   auto z = reduction::oa_run(z_re, z_im, omega_0, delta, k_coupling, dt, n_steps);
-                   if (!z) return std::move(z).error();
-                   return Four{z.value().x, z.value().y, z.value().r, z.value().psi};
+                  std::uint64_t n_steps) {
+                   return reduction::oa_run(z_re, z_im, omega_0, delta, k_coupling, dt, n_steps);
                });
     m.function("fit_lorentzian_rust", "fit_lorentzian_rust(omegas)", "", [](F64Array omegas) {
         auto fit = reduction::fit_lorentzian(omegas.span());

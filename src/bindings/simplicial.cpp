@@ -13,17 +13,15 @@ QEL_BINDINGS(simplicial) {
          [](std::uint64_t n, double dt) { return SimplicialStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, knm, alpha, zeta, psi, sigma2)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
-                   double psi, double sigma2) -> Result<NewArray<double>, QelError> {
-                    auto st = s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   double psi, double sigma2) {
+                    return advanced(s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi,
+                                           sigma2), phases);
                 })
         .method("run", "run($self, phases, omegas, knm, alpha, zeta, psi, sigma2, n_steps)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
-                   double psi, double sigma2, std::uint64_t n_steps) -> Result<NewArray<double>, simplicial::RunError> {
-                    auto st = s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2, n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   double psi, double sigma2, std::uint64_t n_steps) {
+                    return advanced(s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2,
+                                          n_steps), phases);
                 });
 
     m.function("simplicial_run_rust",

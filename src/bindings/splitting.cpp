@@ -11,17 +11,14 @@ QEL_BINDINGS(splitting) {
                             [](std::uint64_t n, double dt) { return SplittingStepper::create(n, kit::dt_config(dt)); })
         .method("step", "step($self, phases, omegas, knm, alpha, zeta, psi)", "",
                 [](SplittingStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
-                   double psi) -> Result<NewArray<double>, QelError> {
-                    auto st = s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   double psi) {
+                    return advanced(s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi), phases);
                 })
         .method("run", "run($self, phases, omegas, knm, alpha, zeta, psi, n_steps)", "",
                 [](SplittingStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
-                   double psi, std::uint64_t n_steps) -> Result<NewArray<double>, InternalError> {
-                    auto st = s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   double psi, std::uint64_t n_steps) {
+                    return advanced(s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi,
+                                          n_steps), phases);
                 })
         .method("order_parameter", "order_parameter($self)", "", [](const SplittingStepper& s) {
             auto op = s.order_parameter();

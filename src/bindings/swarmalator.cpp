@@ -4,10 +4,16 @@
 
 namespace qel::py {
 
-using swarmalator::Failure;
 using swarmalator::SwarmalatorStepper;
 
 using PosCopy = CopiedF64<"pos not contiguous">;
+
+template <>
+struct TupleFields<swarmalator::RunResult> {
+    using R = swarmalator::RunResult;
+    static constexpr auto fields = std::tuple{as_array(&R::pos), as_array(&R::phases), as_array(&R::pos_trajectory),
+                                              as_array(&R::phase_trajectory)};
+};
 
 QEL_BINDINGS(swarmalator) {
     m.cls<SwarmalatorStepper>("PySwarmalatorStepper", "PySwarmalatorStepper(n, dim, dt=0.01)", "",
@@ -17,10 +23,8 @@ QEL_BINDINGS(swarmalator) {
         .method("step", "step($self, pos, phases, omegas, a, b, j, k)",
                 "One Euler step. Returns (pos, phases) as new numpy arrays.",
                 [](SwarmalatorStepper& s, PosCopy pos, PhasesCopy phases, F64Array omegas, double a, double b,
-                   double j, double k) -> Result<std::tuple<NewArray<double>, NewArray<double>>, Failure> {
-                    auto st = s.step(pos.values, phases.values, omegas.span(), a, b, j, k);
-                    if (!st) return std::move(st).error();
-                    return std::tuple{NewArray<double>::from(pos.values), NewArray<double>::from(phases.values)};
+                   double j, double k) {
+                    return advanced(s.step(pos.values, phases.values, omegas.span(), a, b, j, k), pos, phases);
                 })
         .method("order_parameter", "order_parameter($self)",
                 "(R, psi) of the phases given to the latest accepted step.",
@@ -33,15 +37,9 @@ QEL_BINDINGS(swarmalator) {
                "swarmalator_run_rust(pos_init, phases_init, omegas, n, dim, dt, a, b, j, k, n_steps)",
                "Returns (pos, phases, pos_trajectory, phase_trajectory).",
                [](F64Array pos_init, F64Array phases_init, F64Array omegas, std::uint64_t n, std::uint64_t dim,
-                  double dt, double a, double b, double j, double k, std::uint64_t n_steps)
-                   -> Result<std::tuple<NewArray<double>, NewArray<double>, NewArray<double>, NewArray<double>>,
-                             InternalError> {
-                   auto r = swarmalator::run(pos_init.span(), phases_init.span(), omegas.span(), n, dim, dt, a, b,
-                                             j, k, n_steps);
-                   if (!r) return std::move(r).error();
-                   return std::tuple{NewArray<double>::from(r.value().pos), NewArray<double>::from(r.value().phases),
-                                     NewArray<double>::from(r.value().pos_trajectory),
-                                     NewArray<double>::from(r.value().phase_trajectory)};
+                  double dt, double a, double b, double j, double k, std::uint64_t n_steps) {
+                   return swarmalator::run(pos_init.span(), phases_init.span(), omegas.span(), n, dim, dt, a, b, j, k,
+                                           n_steps);
                });
 }
 

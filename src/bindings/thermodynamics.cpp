@@ -11,7 +11,9 @@
 #include "bindings/frame.hpp"
 #include "engine/util/code_count.hpp"
 #include "engine/util/mmix_lcg.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/saturate.hpp"
+#include "engine/util/shannon.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::py {
@@ -47,21 +49,10 @@ void add_langevin_noise(std::span<double> z, double temperature, double dt, std:
 // bins are counted, so memory follows the phases, not n_bins.
 double entropy_from_phases(std::span<const double> phases, std::uint64_t n_bins) {
     if (phases.empty() || n_bins == 0) return 0.0;
-    const double width = kTwoPi / static_cast<double>(n_bins);
     std::vector<std::uint64_t> bins(phases.size());
-    for (std::size_t k = 0; k < phases.size(); ++k) {
-        // Two remainders, not wrap_phase: this binning's own rounding. NaN
-        // and infinities give NaN, which falls into bin 0.
-        const double wrapped = std::fmod(std::fmod(phases[k], kTwoPi) + kTwoPi, kTwoPi);
-        bins[k] = std::min(to_u64_sat(wrapped / width), n_bins - 1);
-    }
-    const double total = static_cast<double>(phases.size());
-    double h = 0.0;
-    for (const auto& cell : code_count::count<1>({std::span<const std::uint64_t>(bins)}, {n_bins})) {
-        const double p = static_cast<double>(cell.count) / total;
-        h -= p * std::log(p);
-    }
-    return h;
+    for (std::size_t k = 0; k < phases.size(); ++k) bins[k] = phase_bin(phases[k], n_bins);
+    return shannon_sum(code_count::count<1>({std::span<const std::uint64_t>(bins)}, {n_bins}),
+                       static_cast<double>(phases.size()), [](const auto& cell) { return cell.count; });
 }
 
 // Sample variance over twice the mean's magnitude; 0.0 for fewer than two

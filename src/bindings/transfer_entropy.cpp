@@ -11,11 +11,9 @@ QEL_BINDINGS(transfer_entropy) {
                });
     m.function("transfer_entropy_matrix_rust", "transfer_entropy_matrix_rust(phase_series, n_osc, n_time, n_bins)",
                "",
-               [](F64Array phase_series, std::uint64_t n_osc, std::uint64_t n_time,
-                  std::uint64_t n_bins) -> Result<NewArray<double>, PlainError> {
-                   auto te = transfer_entropy::transfer_entropy_matrix(phase_series.span(), n_osc, n_time, n_bins);
-                   if (!te) return std::move(te).error();
-                   return NewArray<double>::from(te.value());
+               [](F64Array phase_series, std::uint64_t n_osc, std::uint64_t n_time, std::uint64_t n_bins) {
+                   return AsArray{
+                       transfer_entropy::transfer_entropy_matrix(phase_series.span(), n_osc, n_time, n_bins)};
                });
 }
 

@@ -16,19 +16,16 @@ QEL_BINDINGS(upde) {
         .method("step", "step($self, phases, omegas, knm, zeta, psi, alpha)",
                 "Advance phases by one step. Returns new phases as numpy array.",
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
-                   F64Array alpha) -> Result<NewArray<double>, QelError> {
-                    auto st = s.step(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span());
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   F64Array alpha) {
+                    return advanced(s.step(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span()), phases);
                 })
         .method("run", "run($self, phases, omegas, knm, zeta, psi, alpha, n_steps)",
                 "Run n_steps. Returns final phases as numpy array.",
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
-                   F64Array alpha, std::uint64_t n_steps) -> Result<NewArray<double>, QelError> {
+                   F64Array alpha, std::uint64_t n_steps) {
                     // Zero steps hand the copy back as given: no checks, no wrap.
-                    auto st = s.run(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(), n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                    return advanced(s.run(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(),
+                                          n_steps), phases);
                 })
         .method("set_plasticity", "set_plasticity($self, lr, decay=0.0, modulator=1.0)", "",
                 [](UPDEStepper& s, double lr, double decay, double modulator) {

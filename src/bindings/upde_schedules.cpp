@@ -12,11 +12,9 @@ QEL_BINDINGS(upde_schedules) {
                 "run_omega_schedule($self, phases, omega_schedule, knm, zeta, psi, alpha, n_steps)",
                 "Run n_steps with one omega vector per outer step.",
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omega_schedule, F64ArrayMut knm, double zeta,
-                   double psi, F64Array alpha, std::uint64_t n_steps) -> Result<NewArray<double>, QelError> {
-                    auto st = s.run_omega_schedule(phases.values, omega_schedule.span(), knm.span(), alpha.span(),
-                                                   zeta, psi, n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                   double psi, F64Array alpha, std::uint64_t n_steps) {
+                    return advanced(s.run_omega_schedule(phases.values, omega_schedule.span(), knm.span(), alpha.span(),
+                                                         zeta, psi, n_steps), phases);
                 })
         .method("run_doppler_schedule",
                 "run_doppler_schedule($self, phases, omega_schedule, knm, zeta, psi, alpha, velocity_schedule, "
@@ -30,12 +28,10 @@ QEL_BINDINGS(upde_schedules) {
                    std::uint64_t n_steps) -> Result<NewArray<double>, QelError> {
                     F64ArrayMut k = knm.finish();
                     F64Array a = alpha.finish();
-                    auto st = s.run_doppler_schedule(phases.values, omega_schedule.span(), k.span(), a.span(),
-                                                     velocity_schedule.span(), zeta, psi,
-                                                     upde::DopplerControls{doppler_strength, doppler_epsilon},
-                                                     n_steps);
-                    if (!st) return std::move(st).error();
-                    return NewArray<double>::from(phases.values);
+                    return advanced(s.run_doppler_schedule(phases.values, omega_schedule.span(), k.span(), a.span(),
+                                                           velocity_schedule.span(), zeta, psi,
+                                                           upde::DopplerControls{doppler_strength, doppler_epsilon},
+                                                           n_steps), phases);
                 })
         .method("run_moving_frame_schedule",
                 "run_moving_frame_schedule($self, phases, positions, omega_schedule, knm, zeta, psi, alpha, "

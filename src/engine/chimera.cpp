@@ -48,7 +48,7 @@ Result<std::vector<double>, PlainError> local_order_parameter(std::span<const do
     // sized by n is allocated.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " reads"));
     std::vector<double> local(n, 0.0);
     // Rows that reached a missing phase; the lowest is reported after the loop.

@@ -11,6 +11,7 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool_waves.hpp"
+#include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::coupling_est {
@@ -29,9 +30,7 @@ constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 
 double wrapped_increment(double d) {
     if (!(std::fabs(d) <= kStepwiseLimit)) d = std::fmod(d, kTwoPi);
-    while (d > kPi) d -= kTwoPi;
-    while (d < -kPi) d += kTwoPi;
-    return d;
+    return principal_step(d);
 }
 
 // Samples per block of the per-node sine table: the sums run over samples in

@@ -95,7 +95,7 @@ void DelayedStepper::derivative(std::span<const double> theta, std::span<const d
 Status DelayedStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
                             std::span<const double> alpha, double zeta, double psi, const kit::Drive& drive,
                             InputScan& scan) {
-    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = check_phase_lengths(n_, phases.size(), omegas.size(), LengthText::Extended); !st) return st;
     if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     if (!scan.checked) {
         if (Status st = kit::check_finite(kNonFinite, {phases, omegas, knm, alpha}, {zeta, psi}); !st) return st;

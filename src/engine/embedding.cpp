@@ -12,6 +12,8 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/count_below.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/mutual_information.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/sq_dist.hpp"
@@ -55,26 +57,17 @@ std::vector<std::uint64_t> bin_codes(std::span<const double> x, std::size_t n_bi
     }
     if (hi - lo == 0.0) return {};
     const double width = (hi - lo) / static_cast<double>(n_bins);
-    const std::uint64_t last = n_bins - 1;
     std::vector<std::uint64_t> codes(x.size());
-    for (std::size_t t = 0; t < x.size(); ++t) codes[t] = std::min(to_u64_sat((x[t] - lo) / width), last);
+    for (std::size_t t = 0; t < x.size(); ++t) codes[t] = bin_index(x[t] - lo, width, n_bins);
     return codes;
 }
 
 // The MI sum over the non-zero cells in row-major order (a ascending, then
-// b ascending): cells(visit) calls visit(a, b, joint count) in that order,
-// row(a) and col(b) give the marginal counts.
+// b ascending), probabilities as counts times 1 / n.
 template <class Cells, class Row, class Col>
 double mi_sum(std::size_t n, Cells cells, Row row, Col col) {
     const double inv = 1.0 / static_cast<double>(n);
-    double mi = 0.0;
-    cells([&](std::uint64_t a, std::uint64_t b, std::uint64_t count) {
-        const double pab = static_cast<double>(count) * inv;
-        const double pa = static_cast<double>(row(a)) * inv;
-        const double pb = static_cast<double>(col(b)) * inv;
-        mi = mi + pab * std::log(pab / (pa * pb));
-    });
-    return mi;
+    return mutual_information_sum(cells, row, col, [inv](double c) { return c * inv; });
 }
 
 // Mutual information of the codes and the codes k samples later. A dense
@@ -382,8 +375,8 @@ Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay,
     return t - *span;
 }
 
-void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
-                      std::span<double> out) {
+void detail::delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
+                              std::span<double> out) {
     const std::size_t rows = out.size() / dimension;
     auto fill = [&](std::size_t b, std::size_t e) {
         double* o = out.data() + b * dimension;
@@ -398,13 +391,13 @@ void delay_embed_into(std::span<const double> signal, std::size_t delay, std::si
 
 Result<std::vector<double>, PlainError> delay_embed(std::span<const double> signal, std::size_t delay,
                                                     std::size_t dimension) {
-    auto rows = embedding_rows(signal.size(), delay, dimension);
-    if (!rows) return std::move(rows).error();
-    const auto len = buffer_len(rows.value(), dimension);
-    if (!len) return capacity_overflow();
-    std::vector<double> out(*len);
-    delay_embed_into(signal, delay, dimension, out);
-    return out;
+    struct Values {
+        std::vector<double> v;
+        std::span<double> span() { return v; }
+    };
+    auto r = delay_embed(signal, delay, dimension, [](std::size_t n) { return Values{std::vector<double>(n)}; });
+    if (!r) return std::move(r).error();
+    return std::move(r.value().v);
 }
 
 Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag,

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/util/internal_errors.hpp"
 #include "types/error.hpp"
 
 namespace qel::embedding {
@@ -16,12 +17,28 @@ namespace qel::embedding {
 // is "capacity overflow" (internal).
 Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay, std::size_t dimension);
 
+namespace detail {
 // Fills out (rows * dimension values, rows from embedding_rows) row-major:
 // entry i * dimension + j is signal[i + j * delay].
 void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
                       std::span<double> out);
+}  // namespace detail
 
-// The flat embedding, or the message of embedding_rows.
+// The flat embedding, written into the buffer that alloc(rows * dimension)
+// returns (anything with span()), or the message of embedding_rows.
+template <class Alloc>
+auto delay_embed(std::span<const double> signal, std::size_t delay, std::size_t dimension, Alloc&& alloc)
+    -> Result<decltype(alloc(std::size_t{})), PlainError> {
+    auto rows = embedding_rows(signal.size(), delay, dimension);
+    if (!rows) return std::move(rows).error();
+    const auto len = buffer_len(rows.value(), dimension);
+    if (!len) return capacity_overflow();
+    auto out = alloc(*len);
+    detail::delay_embed_into(signal, delay, dimension, out.span());
+    return out;
+}
+
+// The same into a vector.
 Result<std::vector<double>, PlainError> delay_embed(std::span<const double> signal, std::size_t delay,
                                                     std::size_t dimension);
 

@@ -68,7 +68,7 @@ void HypergraphStepper::euler(std::span<double> phases, std::span<const double> 
 Status HypergraphStepper::step(std::span<double> phases, std::span<const double> omegas,
                                std::span<const Hyperedge> edges, std::span<const double> knm,
                                std::span<const double> alpha, double zeta, double psi) {
-    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = check_phase_lengths(n_, phases.size(), omegas.size(), LengthText::Extended); !st) return st;
     if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     for (const Hyperedge& edge : edges) {
         bool bad = edge.nodes.empty();
@@ -84,26 +84,26 @@ Status HypergraphStepper::step(std::span<double> phases, std::span<const double>
     return {};
 }
 
-Result<void, RunError> HypergraphStepper::run(std::span<double> phases, std::span<const double> omegas,
+Result<void, kit::StepperError> HypergraphStepper::run(std::span<double> phases, std::span<const double> omegas,
                                               std::span<const Hyperedge> edges, std::span<const double> knm,
                                               std::span<const double> alpha, double zeta, double psi,
                                               std::uint64_t n_steps) {
     if (n_steps == 0) return {};
     const std::size_t n = n_;
-    if (auto e = kit::need("phases", n, phases.size())) return RunError(*e);
-    if (auto e = kit::need("omegas", n, omegas.size())) return RunError(*e);
+    if (auto e = kit::need("phases", n, phases.size())) return kit::StepperError(*e);
+    if (auto e = kit::need("omegas", n, omegas.size())) return kit::StepperError(*e);
     for (std::size_t e = 0; e < edges.size(); ++e)
         for (std::size_t m : edges[e].nodes)
             if (m >= n)
-                return RunError(InternalError(text::cat("index out of range: hyperedge ", e, " holds node ", m,
+                return kit::StepperError(InternalError(text::cat("index out of range: hyperedge ", e, " holds node ", m,
                                                         ", beyond the ", n, " oscillators")));
     if (kit::is_square_len(knm.size(), n) && !kit::all_alpha_zero(alpha))
-        if (auto e = kit::need_square("alpha", n, alpha.size())) return RunError(*e);
+        if (auto e = kit::need_square("alpha", n, alpha.size())) return kit::StepperError(*e);
     Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
         euler(phases, omegas, edges, knm, alpha, zeta, psi);
         return {};
     });
-    if (!st) return RunError(std::move(st).error());
+    if (!st) return kit::StepperError(std::move(st).error());
     return {};
 }
 

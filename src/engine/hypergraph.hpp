@@ -23,8 +23,6 @@ struct Hyperedge {
     double strength = 0.0;
 };
 
-using RunError = kit::StepperError;  // an input limit (InternalError) or an interrupt
-
 class HypergraphStepper {
 public:
     // "n must be > 0", then the configuration's checks; only dt counts (one
@@ -40,7 +38,7 @@ public:
     // leaves the pairwise term out, longer inputs are accepted. Inputs the
     // steps would read past their end are refused before the first step
     // (InternalError); the QelError is an interrupt.
-    Result<void, RunError> run(std::span<double> phases, std::span<const double> omegas,
+    Result<void, kit::StepperError> run(std::span<double> phases, std::span<const double> omegas,
                                std::span<const Hyperedge> edges, std::span<const double> knm,
                                std::span<const double> alpha, double zeta, double psi, std::uint64_t n_steps);
 

@@ -5,6 +5,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
 #include "types/format.hpp"
@@ -23,7 +24,6 @@ constexpr double kLeak = kDtMs / kTauMs;
 constexpr double kInputGain = 1.0;
 constexpr std::int32_t kRefractorySteps = 0;
 
-constexpr std::size_t kMaxNeurons = std::size_t{1} << 60;
 // Neurons per pool task: what a substep reads of them (24 bytes each) stays
 // in L1 while the task runs its substeps over them.
 constexpr std::size_t kChunk = 1024;
@@ -73,8 +73,7 @@ Result<LIFEnsemble, PlainError> LIFEnsemble::create(std::size_t n_layers, std::s
                                                     double noise_std) {
     if (n_layers == 0 || neurons_per_layer == 0) return config_error("n_layers and neurons_per_layer must be > 0");
     if (!std::isfinite(noise_std)) return config_error("LIF params must be finite, dt>0, refractory_period>=0");
-    auto total = checked_mul(n_layers, neurons_per_layer);
-    if (!total || *total >= kMaxNeurons) return PlainError::internal_error("capacity overflow");
+    if (!buffer_len(n_layers, neurons_per_layer)) return capacity_overflow();
     return LIFEnsemble(n_layers, neurons_per_layer, noise_std);
 }
 

@@ -16,7 +16,7 @@ namespace detail {
 std::optional<PlainError> short_input(std::span<const double> phases, std::size_t t, std::size_t n) {
     auto need = checked_mul(t, n);
     if (need && phases.size() >= *need) return std::nullopt;
-    return PlainError::internal_error(
+    return InternalError(
         text::cat("phases_flat holds ", phases.size(), " values, fewer than the t*n = ", t, "*", n, " its rows need"));
 }
 

@@ -1,5 +1,6 @@
 #include "engine/npe.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -8,6 +9,7 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool_waves.hpp"
+#include "engine/util/shannon.hpp"
 
 namespace qel::npe {
 
@@ -72,14 +74,8 @@ double normalised_entropy(const std::vector<double>& bars) {
     double total = -0.0;
     for (double b : bars) total += b;
     if (total < 1e-15) return 0.0;
-    double h = 0.0;
-    std::size_t positive = 0;
-    for (double b : bars) {
-        if (!(b > 0.0)) continue;
-        const double p = b / total;
-        h -= p * std::log(p);
-        ++positive;
-    }
+    const double h = shannon_sum(bars, total);
+    const auto positive = std::count_if(bars.begin(), bars.end(), [](double b) { return b > 0.0; });
     if (positive < 2) return h;
     const double log_p = std::log(static_cast<double>(positive));
     return log_p < 1e-15 ? 0.0 : h / log_p;

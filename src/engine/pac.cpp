@@ -6,6 +6,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
@@ -18,9 +19,9 @@ constexpr std::size_t kCheckEvery = std::size_t{1} << 16;
 
 // The bin of a phase: a NaN phase lands in bin 0, and a wrapped phase that
 // rounds up to 2pi in the last bin.
+// wrap_phase, not phase_bin's two remainders: this index's own rounding.
 inline std::size_t bin_of(double theta, double width, std::size_t n_bins) {
-    const std::uint64_t b = to_u64_sat(wrap_phase(theta) / width);
-    return b < n_bins ? static_cast<std::size_t>(b) : n_bins - 1;
+    return static_cast<std::size_t>(bin_index(wrap_phase(theta), width, n_bins));
 }
 
 // With more bins than samples, renumbers each sample's bin as its rank among

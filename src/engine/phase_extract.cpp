@@ -5,6 +5,7 @@
 
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::phase_extract {
@@ -124,12 +125,7 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
     // Unwrapping by whole turns, one addition at a time. The steps stay
     // within [-pi, pi], so |u| grows by at most pi per sample and the loops
     // end; a NaN skips them.
-    for (std::size_t t = 1; t < n; ++t) {
-        double d = u[t] - u[t - 1];
-        while (d > kPi) d += -kTwoPi;
-        while (d < -kPi) d += kTwoPi;
-        u[t] = u[t - 1] + d;
-    }
+    for (std::size_t t = 1; t < n; ++t) u[t] = u[t - 1] + principal_step(u[t] - u[t - 1]);
     // Differences in place, from the end, so each still sees its unwrapped neighbour.
     for (std::size_t t = n - 1; t >= 1; --t) u[t] = ((u[t] - u[t - 1]) * fs) / kTwoPi;
     u[0] = 0.0;

@@ -9,6 +9,8 @@
 #include "engine/util/code_count.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/mutual_information.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
 
@@ -33,8 +35,7 @@ std::vector<std::size_t> members(std::span<const std::int64_t> group, std::size_
 
 // The bin of the circular mean of `count` phases whose sines and cosines sum to s and c.
 std::uint64_t bin_of(double s, double c, double count, double width, std::uint64_t n_bins) {
-    const double r = wrap_phase(std::atan2(s / count, c / count));
-    return std::min(n_bins - 1, to_u64_sat(std::floor(r / width)));
+    return bin_index(wrap_phase(std::atan2(s / count, c / count)), width, n_bins);
 }
 
 // Counts of one code series, looked up by code.
@@ -63,12 +64,10 @@ double clamp_low(double x) { return x > 0.0 ? x : 0.0; }
 
 // I(X; T) from the joint cells of (x, T), in the dense table's order.
 double mutual_information(const std::vector<cc::Cell<2>>& xt, const Marginal& cx, const Marginal& ct, double t) {
-    double sum = 0.0;
-    for (const auto& cell : xt) {
-        const double pj = static_cast<double>(cell.count) / t;
-        sum += pj * std::log(pj / ((ct(cell.key[1]) / t) * (cx(cell.key[0]) / t)));
-    }
-    return clamp_low(sum);
+    auto cells = [&](auto visit) {
+        for (const auto& cell : xt) visit(cell.key[0], cell.key[1], cell.count);
+    };
+    return clamp_low(mutual_information_sum(cells, cx, ct, [t](double c) { return c / t; }));
 }
 
 // I(AB; T): the cells of (a, b, T) come grouped by (a, b), whose count is

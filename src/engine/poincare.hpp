@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "types/error.hpp"
@@ -45,6 +47,19 @@ private:
 // traj: T samples of d values, time-major. The section is u . x = offset
 // with u the unit normal; "positive" counts s0 < 0 <= s1, "negative"
 // s0 > 0 >= s1, "both" strictly opposite signs only. Empty when T < 2.
+// The crossings as (points, times, count), written into the buffers that
+// alloc(count * dim) and alloc(count) return (anything with span()).
+template <class Alloc>
+auto crossing_arrays(Result<Crossings, PlainError> r, Alloc&& alloc)
+    -> Result<std::tuple<decltype(alloc(std::size_t{})), decltype(alloc(std::size_t{})), std::uint64_t>, PlainError> {
+    if (!r) return std::move(r).error();
+    const Crossings& c = r.value();
+    auto points = alloc(c.count() * c.dim());
+    auto times = alloc(c.count());
+    c.write(points.span(), times.span());
+    return std::tuple{std::move(points), std::move(times), static_cast<std::uint64_t>(c.count())};
+}
+
 Result<Crossings, PlainError> poincare_section(std::span<const double> traj, std::size_t T, std::size_t d,
                                                std::span<const double> normal, double offset,
                                                CrossingDirection direction);

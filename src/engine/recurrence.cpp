@@ -11,6 +11,7 @@
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/pool_stop.hpp"
+#include "engine/util/shannon.hpp"
 #include "types/format.hpp"
 
 #if defined(__SSE2__)
@@ -375,15 +376,8 @@ Result<RqaMeasures, PlainError> rqa(std::span<const std::uint8_t> matrix, std::u
         m.max_diag = diag.max;
         // Entropy of the length distribution, lengths in ascending order,
         // subtracted term by term from -0.0.
-        double ent = -0.0;
-        const double count = static_cast<double>(diag.count);
-        for (std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(l_min, hd.size())); len < hd.size();
-             ++len) {
-            if (hd[len] == 0) continue;
-            const double p = static_cast<double>(hd[len]) / count;
-            ent = ent - std::log(p) * p;
-        }
-        m.ent_diag = ent;
+        const auto from = static_cast<std::size_t>(std::min<std::uint64_t>(l_min, hd.size()));
+        m.ent_diag = shannon_sum(std::span(hd).subspan(from), static_cast<double>(diag.count), std::identity{}, -0.0);
     }
     const LineStats vert = select(hv, v_min);
     if (vert.count != 0) {

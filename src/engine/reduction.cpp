@@ -27,7 +27,7 @@ Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, dou
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
     for (std::uint64_t step = 0; step < n_steps; ++step) {
         if (step % kInterruptEvery == kInterruptEvery - 1 && interrupted())
-            return PlainError::internal_error("interrupted");
+            return InternalError("interrupted");
         integrators::rk4_substep(rhs, z, buffers, dt);
     }
     const double x = z[0], y = z[1];

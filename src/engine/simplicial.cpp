@@ -57,7 +57,7 @@ void SimplicialStepper::euler(std::span<double> phases, std::span<const double> 
 
 Status SimplicialStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
                                std::span<const double> alpha, double zeta, double psi, double sigma2) {
-    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = check_phase_lengths(n_, phases.size(), omegas.size(), LengthText::Extended); !st) return st;
     if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     if (Status st = kit::check_finite("simplicial step inputs contain NaN/Inf", {phases, omegas, knm, alpha},
                                       {zeta, psi, sigma2});
@@ -67,22 +67,22 @@ Status SimplicialStepper::step(std::span<double> phases, std::span<const double>
     return {};
 }
 
-Result<void, RunError> SimplicialStepper::run(std::span<double> phases, std::span<const double> omegas,
-                                              std::span<const double> knm, std::span<const double> alpha, double zeta,
-                                              double psi, double sigma2, std::uint64_t n_steps) {
+Result<void, kit::StepperError> SimplicialStepper::run(std::span<double> phases, std::span<const double> omegas,
+                                                       std::span<const double> knm, std::span<const double> alpha,
+                                                       double zeta, double psi, double sigma2, std::uint64_t n_steps) {
     if (n_steps == 0) return {};
     const std::size_t n = n_;
     const bool zero_lag = kit::all_alpha_zero(alpha);
-    if (auto e = kit::need("phases", n, phases.size())) return RunError(*e);
-    if (auto e = kit::need("omegas", n, omegas.size())) return RunError(*e);
-    if (auto e = kit::need_square("knm", n, knm.size())) return RunError(*e);
+    if (auto e = kit::need("phases", n, phases.size())) return kit::StepperError(*e);
+    if (auto e = kit::need("omegas", n, omegas.size())) return kit::StepperError(*e);
+    if (auto e = kit::need_square("knm", n, knm.size())) return kit::StepperError(*e);
     if (!zero_lag)
-        if (auto e = kit::need_square("alpha", n, alpha.size())) return RunError(*e);
+        if (auto e = kit::need_square("alpha", n, alpha.size())) return kit::StepperError(*e);
     Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
         euler(phases, omegas, knm, alpha, zero_lag, zeta, psi, sigma2);
         return {};
     });
-    if (!st) return RunError(std::move(st).error());
+    if (!st) return kit::StepperError(std::move(st).error());
     return {};
 }
 

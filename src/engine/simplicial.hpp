@@ -19,8 +19,6 @@
 
 namespace qel::simplicial {
 
-using RunError = kit::StepperError;  // an input limit (InternalError) or an interrupt
-
 class SimplicialStepper {
 public:
     // "n must be > 0", then the configuration's checks; only dt counts (one
@@ -35,9 +33,9 @@ public:
     // n_steps steps without validation; the zero-lag flag from the whole of
     // alpha, once. Inputs the steps would read past their end are refused
     // before the first step (InternalError); the QelError is an interrupt.
-    Result<void, RunError> run(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
-                               std::span<const double> alpha, double zeta, double psi, double sigma2,
-                               std::uint64_t n_steps);
+    Result<void, kit::StepperError> run(std::span<double> phases, std::span<const double> omegas,
+                                        std::span<const double> knm, std::span<const double> alpha, double zeta,
+                                        double psi, double sigma2, std::uint64_t n_steps);
 
     std::size_t n() const { return n_; }
 

@@ -58,7 +58,7 @@ void SplittingStepper::strang_step(std::span<double> theta, std::span<const doub
 
 Status SplittingStepper::step(std::span<double> phases, std::span<const double> omegas,
                               std::span<const double> knm, std::span<const double> alpha, double zeta, double psi) {
-    if (Status st = kit::check_phase_lengths(n_, phases.size(), omegas.size()); !st) return st;
+    if (Status st = check_phase_lengths(n_, phases.size(), omegas.size(), LengthText::Extended); !st) return st;
     if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
     if (Status st = kit::check_finite("splitting step inputs contain NaN/Inf", {phases, omegas, knm, alpha}, {zeta, psi});
         !st)

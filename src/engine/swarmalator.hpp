@@ -18,22 +18,20 @@
 
 namespace qel::swarmalator {
 
-// A validation error of the inputs, or a failure the step cannot go on from.
-using Failure = kit::StepperError;
-
 class SwarmalatorStepper {
 public:
     // "n must be > 0", then the configuration's checks (only dt matters: the
     // step is always one Euler step of dt), then "capacity overflow" when n*dim
     // values cannot be held. dim is not checked.
-    static Result<SwarmalatorStepper, Failure> create(std::size_t n, std::size_t dim, const IntegrationConfig& config);
+    static Result<SwarmalatorStepper, kit::StepperError> create(std::size_t n, std::size_t dim,
+                                                                const IntegrationConfig& config);
 
     // pos holds n*dim values agent-major, phases and omegas n. Lengths, then
     // finiteness, are checked before anything is written. The caches then take
     // the sines and cosines of the phases; with dim == 0 the step stops there
     // ("chunk_size must not be zero") and leaves pos and phases alone.
-    Result<void, Failure> step(std::span<double> pos, std::span<double> phases, std::span<const double> omegas,
-                               double a, double b, double j, double k);
+    Result<void, kit::StepperError> step(std::span<double> pos, std::span<double> phases,
+                                         std::span<const double> omegas, double a, double b, double j, double k);
 
     // R and psi of the phases given to the latest step that passed its checks;
     // (0, 0) before any.

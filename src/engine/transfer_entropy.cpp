@@ -7,9 +7,11 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/code_count.hpp"
 #include "engine/util/internal_errors.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/pool_stop.hpp"
 #include "engine/util/saturate.hpp"
+#include "engine/util/shannon.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -36,11 +38,7 @@ double entropy_given_prefix(const std::vector<code_count::Cell<K>>& cells, std::
         while (b < cells.size() && same_condition(cells[a].key, cells[b].key)) n_c += cells[b++].count;
         if (n_c >= 2) {
             const double nc = static_cast<double>(n_c);
-            double h = 0.0;
-            for (std::size_t c = a; c < b; ++c) {
-                const double p = static_cast<double>(cells[c].count) / nc;
-                h = h - std::log(p) * p;
-            }
+            const double h = shannon_sum(std::span(cells).subspan(a, b - a), nc, [](const auto& c) { return c.count; });
             h_sum = h_sum + (nc / total) * h;
         }
         a = b;
@@ -70,16 +68,10 @@ double h_next_given_both(Codes f, Codes y, Codes s, std::uint64_t n_bins, std::u
 double clamp_positive(double d) { return d > 0.0 ? d : 0.0; }
 
 void fill_codes(std::span<const double> x, std::uint64_t n_bins, std::span<std::uint64_t> out) {
-    for (std::size_t t = 0; t < out.size(); ++t) out[t] = bin_code(x[t], n_bins);
+    for (std::size_t t = 0; t < out.size(); ++t) out[t] = phase_bin(x[t], n_bins);
 }
 
 }  // namespace
-
-std::uint64_t bin_code(double x, std::uint64_t n_bins) {
-    const double width = kTwoPi / static_cast<double>(n_bins);
-    const double w = std::fmod(std::fmod(x, kTwoPi) + kTwoPi, kTwoPi);
-    return std::min(to_u64_sat(w / width), n_bins - 1);
-}
 
 double conditional_entropy(std::span<const std::uint64_t> target, std::span<const std::uint64_t> condition,
                            std::uint64_t n_cond) {
@@ -114,7 +106,7 @@ Result<std::vector<double>, PlainError> transfer_entropy_matrix(std::span<const 
         return PlainError::value_error(text::cat("phase_series length ", phase_series.size(),
                                                  " != N*T=", text::product(n_time, n_osc)));
     auto cells = checked_mul(n_osc, n_osc);
-    if (!cells || !checked_mul(*cells, sizeof(double))) return PlainError::internal_error("capacity overflow");
+    if (!cells || !checked_mul(*cells, sizeof(double))) return InternalError("capacity overflow");
     std::vector<double> te(*cells, 0.0);
     if (n_osc == 0 || n_bins == 0 || n_time < 3) return te;
 

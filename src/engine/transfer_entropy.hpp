@@ -11,10 +11,6 @@
 
 namespace qel::transfer_entropy {
 
-// Bin of phase x: fmod(fmod(x, 2pi) + 2pi, 2pi) / (2pi / n_bins), truncated
-// with saturation, capped at n_bins - 1 (NaN and infinities give 0). n_bins >= 1.
-std::uint64_t bin_code(double x, std::uint64_t n_bins);
-
 // H(target | condition) in nats from paired codes (the condition read at the
 // target's indices); conditions at or beyond n_cond are skipped, conditions
 // seen fewer than twice contribute nothing. Counts are exact whatever

@@ -6,6 +6,7 @@
 #include "engine/util/float_sort.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/phase_bins.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
 
@@ -15,10 +16,9 @@ namespace {
 
 constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 
+// Wrapped by x - floor(x / 2pi) * 2pi, not phase_bin's two remainders: this divergence's own rounding.
 std::uint64_t bin_of(double x, double width, std::uint64_t n_bins) {
-    const double wrapped = x - std::floor(x / kTwoPi) * kTwoPi;
-    const std::uint64_t k = to_u64_sat(std::floor(wrapped / width));
-    return k < n_bins ? k : n_bins - 1;
+    return bin_index(x - std::floor(x / kTwoPi) * kTwoPi, width, n_bins);
 }
 
 // Sum over the bins in ascending order where `share` is positive of

@@ -5,6 +5,7 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/saturate.hpp"
+#include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::winding {
@@ -14,12 +15,10 @@ namespace {
 // Increments between two looks at Ctrl-C.
 constexpr std::size_t kCheckEvery = std::size_t{1} << 18;
 
-// (prev - curr) + pi reduced by 2pi into [0, 2pi), and the step pi minus that.
-// fmod is exact and returns its argument when that is already smaller than
-// 2pi in magnitude, so the call is skipped there without changing a bit.
+// (prev - curr) + pi reduced by 2pi into [0, 2pi), and the step pi minus that:
+// reflected, not principal_step's loop, which would round differently.
 inline double increment(double prev, double curr) {
-    const double a = (prev - curr) + kPi;
-    double r = std::fabs(a) < kTwoPi ? a : std::fmod(a, kTwoPi);
+    double r = turn_remainder((prev - curr) + kPi);
     if (r < 0.0) r = r + kTwoPi;
     return kPi - r;
 }

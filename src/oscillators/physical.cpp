@@ -6,6 +6,7 @@
 
 #include "engine/util/interrupt.hpp"
 #include "engine/util/select.hpp"
+#include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
 
 namespace qel::physical {
@@ -57,8 +58,8 @@ Result<PhysicalPhase, PlainError> extract_from_analytic(std::span<const double> 
     // its argument unchanged below 2pi in magnitude, which most steps are.
     for (std::size_t k = 1; k < n; ++k) {
         const double d = phase[k] - phase[k - 1];
-        const double shifted = d + kPi;
-        double r = (std::fabs(shifted) < kTwoPi ? shifted : std::fmod(shifted, kTwoPi)) - kPi;
+        // Shift, one remainder, shift back: not principal_step's loop, which rounds differently.
+        double r = turn_remainder(d + kPi) - kPi;
         if (r < -kPi) r += kTwoPi;
         phase[k] = phase[k - 1] + r;
     }

@@ -33,20 +33,38 @@ struct QelError {
     std::string debug() const;
 };
 
+struct InternalError;
+
 // A failure reported with the bare message (no prefix): a ValueError, or, when
-// `internal` is set, the module's internal-error exception (an input shorter
-// than a function reads, a size that cannot be allocated, a stepper that a run
-// function could not build).
+// `internal` is set, the module's internal-error exception (an InternalError,
+// below).
 struct PlainError {
     std::string message;
     bool internal = false;
     std::source_location where = {};  // of an internal error, for the failure report
 
     static PlainError value_error(std::string m) { return {std::move(m), false}; }
-    static PlainError internal_error(std::string m, std::source_location w = std::source_location::current()) {
-        return {std::move(m), true, w};
-    }
+    // The same as InternalError(m): the one internal-error type.
+    static InternalError internal_error(std::string m, std::source_location w = std::source_location::current());
 };
+
+// A condition the engine cannot continue from ("capacity overflow", an index
+// past the end of an input that was not checked, a stepper that a run function
+// could not build). Returned as the error of a Result, where it also passes as
+// a PlainError; the module raises its internal-error exception with the
+// message and reports where the error was made:
+//     if (!total) return InternalError("capacity overflow");
+// A function that fails either way with a QelError returns
+// Result<T, std::variant<QelError, InternalError>> (each alternative is raised
+// as its own kind).
+struct InternalError : PlainError {
+    explicit InternalError(std::string m, std::source_location w = std::source_location::current())
+        : PlainError{std::move(m), true, w} {}
+};
+
+inline InternalError PlainError::internal_error(std::string m, std::source_location w) {
+    return InternalError(std::move(m), w);
+}
 
 template <class T>
 using QelResult = Result<T, QelError>;

@@ -7,22 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "types/error.hpp"  // InternalError
+
 namespace qel {
-
-// A condition the engine cannot continue from ("capacity overflow", an index
-// past the end of an input that was not checked). Returned as the error of a
-// Result; the module raises its internal-error exception with the message and
-// reports where the error was made:
-//     if (!total) return InternalError("capacity overflow");
-// A function that fails either way returns Result<T, std::variant<QelError,
-// InternalError>> (each alternative is raised as its own kind).
-struct InternalError {
-    std::string message;
-    std::source_location where;
-
-    explicit InternalError(std::string m, std::source_location w = std::source_location::current())
-        : message(std::move(m)), where(w) {}
-};
 
 // Thrown where a buffer cannot be had, instead of a bare std::bad_alloc, so
 // that the MemoryError can say what and how large:

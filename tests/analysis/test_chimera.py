@@ -11,15 +11,10 @@ import pytest
 import qel_kernel as qk
 from reference import chimera as ref
 from reference import winding as wref
+from support import internal_error
 
 ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 NOT_CONTIGUOUS = "^The given array is not contiguous or is misaligned.(\n|$)"
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
 
 
 @pytest.mark.parametrize(

@@ -9,12 +9,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import coupling_est as ref
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
+from support import internal_error
 
 
 def euler_series(n, t, dt, seed):

@@ -6,12 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import hodge as ref
-
-
-def internal_error(fn, *args):
-    with pytest.raises(BaseException) as info:
-        fn(*args)
-    assert type(info.value).__name__ == "PanicException"
+from support import internal_error
 
 
 def run(knm, phases, n, edges, tris=()):

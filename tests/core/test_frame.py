@@ -39,6 +39,43 @@ def test_all_lists_every_name_once_classes_first():
     assert {n for n in dir(qk) if not n.startswith("_")} == set(names)
 
 
+# The registration order, which is the order of __all__: 22 classes, then 88 functions.
+ALL_NAMES = [
+    "PyUPDEStepper", "PySheafUPDEStepper", "PyActiveInferenceAgent", "PyInertialStepper", "PyHypergraphStepper",
+    "PySplittingStepper", "PySwarmalatorStepper", "PySimplicialStepper", "PySparseUPDEStepper", "PyCouplingBuilder",
+    "PyRegimeManager", "PyCoherenceMonitor", "PyBoundaryObserver", "PyImprintModel", "PyActionProjector",
+    "PyPhaseQualityScorer", "PyLagModel", "PySupervisorPolicy", "PyStuartLandauStepper", "PyPetriNet", "PyRuleEngine",
+    "PyLIFEnsemble",
+    # functions
+    "attnres_modulate_rust", "twin_divergence_rust", "pac_modulation_index", "pac_matrix_compute", "order_parameter",
+    "plv", "compute_layer_coherence_rust", "ring_phase", "ring_phases_rust", "event_phase", "physical_extract",
+    "graph_walk_phase", "graph_walk_phases_rust", "transition_quality", "transition_qualities_rust", "layer_coherence",
+    "pid_decomposition_rust", "compute_npe", "phase_distance_matrix", "ordinal_pattern_sequence", "transition_entropy",
+    "entropy_production_rate", "winding_numbers", "lyapunov_spectrum_rust", "recurrence_matrix_rust",
+    "cross_recurrence_matrix_rust", "rqa_rust", "phase_transfer_entropy_rust", "transfer_entropy_matrix_rust",
+    "fiedler_value_rust", "fiedler_vector_rust", "spectral_gap_rust", "critical_coupling_rust",
+    "sync_convergence_rate_rust", "detect_chimera_rust", "correlation_integral_rust", "kaplan_yorke_dimension_rust",
+    "compute_itpc_rust", "itpc_persistence_rust", "delay_embed_rust", "optimal_delay_rust", "optimal_dimension_rust",
+    "poincare_section_rust", "phase_poincare_rust", "entropy_from_phases_rust", "reduce_coupling_rust",
+    "compute_ssgf_costs_rust", "swarmalator_run_rust", "delayed_kuramoto_run_rust", "boltzmann_weight_rust",
+    "effective_temperature_rust", "add_langevin_noise_rust", "hodge_decomposition_rust", "compute_ei_balance_rust",
+    "adjust_ei_ratio_rust", "spatial_modulate_rust", "inertial_step_rust", "inertial_run_rust",
+    "market_order_parameter_rust", "market_plv_rust", "detect_regimes_rust", "basin_stability_rust",
+    "steady_state_r_rust", "trace_sync_transition_rust", "find_critical_coupling_bif_rust", "simplicial_run_rust",
+    "hypergraph_run_rust", "torus_run_rust", "extract_envelope_rust", "envelope_modulation_depth_rust", "oa_run_rust",
+    "steady_state_r_oa_rust", "fit_lorentzian_rust", "splitting_run_rust", "te_adapt_coupling_rust",
+    "prior_log_probability_rust", "prior_distance_decay_rust", "compute_ethical_cost_rust",
+    "classify_sleep_stage_rust", "ultradian_phase_rust", "frequency_specificity_rust", "estimate_coupling_rust",
+    "sindy_fit_rust", "extract_phases_rust", "carrier_decode_rust", "load_hcp_connectome_rust",
+    "identify_frequencies_rust", "koopman_edmd_solve_rust",
+]
+
+
+def test_all_is_the_registration_order():
+    assert len(ALL_NAMES) == 110
+    assert qk.__all__ == ALL_NAMES
+
+
 # One of each form: defaults of every literal kind, a constructor, a method, a static method.
 SIGNATURES = {
     "detect_regimes_rust": "(r, sync_threshold=0.7, desync_threshold=0.3)",

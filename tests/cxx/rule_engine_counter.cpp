@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "expect.hpp"
 #include "supervisor/rule_engine.hpp"
 
 using namespace qel::rule_engine;
 
 int main() {
     constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
-    int failures = 0;
     for (std::uint32_t max_fires : {0u, kMax}) {
         PolicyRule r;
         r.name = "r";
@@ -26,11 +26,9 @@ int main() {
         const std::size_t expected[2] = {1, max_fires == 0 ? 1u : 0u};
         for (std::size_t k = 0; k < 2; ++k) {
             std::size_t n = e.evaluate("nominal", MetricMap{{"R", 0.1}}).size();
-            if (n != expected[k] || e.fire_count("r") != kMax) {
-                std::printf("max_fires %u call %zu: fired %zu, count %u\n", max_fires, k, n, e.fire_count("r"));
-                ++failures;
-            }
+            expect(n == expected[k] && e.fire_count("r") == kMax, "fires as its limit says, count kept at the top",
+                   long(max_fires == 0 ? k : 2 + k));
         }
     }
-    return failures;
+    return failures();
 }

@@ -7,13 +7,11 @@
 #include "engine/sheaf_upde.hpp"
 #include "engine/sparse_upde.hpp"
 #include "engine/upde.hpp"
+#include "expect.hpp"
 
 using V = std::vector<double>;
-static int g_failures = 0, g_questions = 0, g_yes_at = 0;
+static int g_questions = 0, g_yes_at = 0;
 
-static void expect(bool ok, const char* what) {
-    if (!ok) std::printf("FAILED: %s\n", what), ++g_failures;
-}
 static bool same_bits(const V& a, const V& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
@@ -58,5 +56,5 @@ int main() {
 
     auto e = qel::QelError::invalid_config(std::string("a\"b\\c\n\0d", 8));
     expect(e.debug() == "InvalidConfig(\"a\\\"b\\\\c\\n\\0d\")", "debug form of an error");
-    return g_failures;
+    return failures();
 }

@@ -8,13 +8,9 @@
 #include <vector>
 
 #include "engine/util/stepper_kit.hpp"
+#include "expect.hpp"
 
 using namespace qel;
-static int g_failures = 0;
-
-static void expect(bool ok, const char* what) {
-    if (!ok) std::printf("FAILED: %s\n", what), ++g_failures;
-}
 static bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Terms whose sum depends on the order of the additions.
@@ -69,5 +65,5 @@ int main() {
 
     auto traj = kit::Trajectory::reserve(std::size_t{1} << 40, std::size_t{1} << 30);
     expect(!traj.ok(), "a trajectory past the cap is refused before any step");
-    return g_failures;
+    return failures();
 }

@@ -1,6 +1,7 @@
 // Results: to_py turns what a lambda returns into a new Python object
 // (numbers, strings, tuples, vectors as lists, optionals, NewArray, Dict,
-// New<T>, Obj), and unwrap raises the error of a Result.
+// New<T>, Obj, records declared with TupleFields), and unwrap raises the
+// error of a Result.
 #pragma once
 
 #include <cstring>
@@ -73,11 +74,35 @@ struct AsArray {
 template <class R>
 AsArray(R) -> AsArray<R>;
 
-// A new instance of the class registered for T, from the calling module.
+// An engine record returned as a tuple of its fields, in the order a wrapper
+// declares them (the same declaration may also give `type` for arguments):
+//     template <> struct TupleFields<R> {
+//         static constexpr auto fields = std::tuple{&R::count, as_array(&R::values)};
+//     };
+// A field wrapped in as_array becomes a new NumPy array, any other field what
+// to_py makes of its type. A wrapper then returns the record, or a Result of
+// one, as the engine gives it.
+template <class R>
+struct TupleFields;
+template <class M>
+struct ArrayField {
+    M member;
+};
+template <class M>
+constexpr ArrayField<M> as_array(M member) {
+    return {member};
+}
+template <class R>
+concept ReturnedRecord = requires { TupleFields<R>::fields; };
+
+// A new instance of the class registered for T, from the calling module; T
+// may also be a Result of one, whose error is raised.
 template <class T>
 struct New {
     T value;
 };
+template <class T>
+New(T) -> New<T>;
 
 // A dict with str keys, in insertion order.
 class Dict {
@@ -176,7 +201,7 @@ PyObject* to_py(T&& value, const C& caller = {}) {
         return NewArray<E>::from(std::span<const E>(v.data(), v.size())).array.release();
     } else if constexpr (IsNew<D>::value) {
         static_assert(std::is_same_v<C, Caller>, "an instance is returned only as a call's result");
-        return new_instance(std::move(value.value), caller);
+        return new_instance(unwrap(std::move(value.value)), caller);
     } else if constexpr (std::is_same_v<D, std::nullopt_t>) {
         Py_RETURN_NONE;
     } else if constexpr (IsOptional<D>::value) {
@@ -205,6 +230,15 @@ PyObject* to_py(T&& value, const C& caller = {}) {
             PyList_SetItem(l.get(), static_cast<Py_ssize_t>(i), item);
         }
         return l.release();
+    } else if constexpr (ReturnedRecord<D>) {
+        D record(std::forward<T>(value));
+        auto field = [&]<class M>(M m) {
+            if constexpr (requires { m.member; })
+                return AsArray{std::move(record.*(m.member))};
+            else
+                return std::move(record.*m);
+        };
+        return to_py(std::apply([&](auto... m) { return std::tuple{field(m)...}; }, TupleFields<D>::fields), caller);
     } else if constexpr (IsResult<D>::value) {
         if constexpr (std::is_void_v<decltype(value.value())>) {
             unwrap(std::move(value));
@@ -215,6 +249,21 @@ PyObject* to_py(T&& value, const C& caller = {}) {
     } else {
         static_assert(sizeof(D) == 0, "no Python conversion for this result type");
     }
+}
+
+// A method that advanced copies of its inputs in place returns the step's
+// error, or the copies as new arrays (one array, or a tuple of them):
+//     return advanced(s.step(phases.values, omegas.span()), phases);
+template <class E, class C>
+Result<NewArray<double>, E> advanced(Result<void, E> status, const C& copy) {
+    if (!status) return std::move(status).error();
+    return NewArray<double>::from(copy.values);
+}
+template <class E, class C1, class C2>
+Result<std::tuple<NewArray<double>, NewArray<double>>, E> advanced(Result<void, E> status, const C1& first,
+                                                                   const C2& second) {
+    if (!status) return std::move(status).error();
+    return std::tuple{NewArray<double>::from(first.values), NewArray<double>::from(second.values)};
 }
 
 template <class V>

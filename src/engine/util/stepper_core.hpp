@@ -112,9 +112,18 @@ private:
     std::span<double> deriv_, k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_;
 };
 
+// The two texts of the length check, each fixed by the steppers that use it:
+// "expected {n}, got phases={p} omegas={o}" (the UPDE family) and "expected
+// phases and omegas length {n}, got {p}/{o}" (the extended steppers).
+enum class LengthText { Upde, Extended };
+
 // The first check of the phase steppers: phases and omegas both hold n values.
-inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {
+inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas,
+                                  LengthText form = LengthText::Upde) {
     if (n_phases == n && n_omegas == n) return {};
+    if (form == LengthText::Extended)
+        return QelError::invalid_dimension(
+            text::cat("expected phases and omegas length ", n, ", got ", n_phases, "/", n_omegas));
     return QelError::invalid_dimension(text::cat("expected ", n, ", got phases=", n_phases, " omegas=", n_omegas));
 }
 

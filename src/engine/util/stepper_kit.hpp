@@ -13,8 +13,9 @@
 //                n == 0, then config.validate(), then every buffer below 2^60
 //                values, then the core's zero-filled block; dt_config(dt) is
 //                the configuration of the steppers that take only dt.
-//   Checks       kit::check_phase_lengths / check_matrix_lengths (the two
-//                shared length messages; is_square_len and text::product for a
+//   Checks       check_phase_lengths(.., LengthText::Extended) (stepper_core.hpp)
+//                and kit::check_matrix_lengths (the two shared length
+//                messages; is_square_len and text::product for a
 //                model's own n*n message), check_finite(message, arrays,
 //                scalars), need / need_square (the input limits of the
 //                unvalidated runs, tested before their first step).
@@ -138,13 +139,6 @@ inline Result<void, StepperError> construct(StepperCore& core, std::size_t n, co
 
 // ---------------------------------------------------------------------------
 // Checks of a step's inputs. Lengths come before finiteness.
-
-// "expected phases and omegas length {n}, got {phases}/{omegas}".
-inline Status check_phase_lengths(std::size_t n, std::size_t n_phases, std::size_t n_omegas) {
-    if (n_phases == n && n_omegas == n) return {};
-    return QelError::invalid_dimension(
-        text::cat("expected phases and omegas length ", n, ", got ", n_phases, "/", n_omegas));
-}
 
 // "expected knm/alpha length {n*n} got {knm}/{alpha}".
 inline Status check_matrix_lengths(std::size_t n, std::size_t n_knm, std::size_t n_alpha) {

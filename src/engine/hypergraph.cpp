@@ -30,16 +30,24 @@ void HypergraphStepper::compute_derivative(std::span<const double> phases, std::
     const double* om = omegas.data();
     double* d = out.data();
     const kit::Pairwise pw{n, th, sn, cs, knm.data(), alpha.data()};
-    kit::rows_on_pool(n, [&](std::size_t i) {
-        double v;
-        if (!pairwise)
-            v = om[i] + 0.0;
-        else if (zero_lag)
-            v = kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i];
-        else
-            v = kit::pairwise_row(pw, i, false) + om[i];
-        if (drive.on) v = v + drive.term(sn[i], cs[i]);
-        d[i] = v;
+    auto finish = [&](std::size_t i, double v) { d[i] = drive.on ? v + drive.term(sn[i], cs[i]) : v; };
+    pool::for_chunks(n, kit::kRowChunk, [&](std::size_t b, std::size_t e) {
+        std::size_t i = b;
+        if (pairwise && zero_lag)
+            // Eight rows side by side, one per lane, each in its own order.
+            for (; i + 8 <= e; i += 8) {
+                const auto rows = kit::ZeroLagRows8::at(n, i, sn, cs, sn, cs, pw.knm);
+                const kit::Lanes8 sums = kit::sum_blocks8<kit::Lanes8>(n, rows);
+                for (std::size_t r = 0; r < 8; ++r) finish(i + r, sums[r] + om[i + r]);
+            }
+        for (; i < e; ++i) {
+            if (!pairwise)
+                finish(i, om[i] + 0.0);
+            else if (zero_lag)
+                finish(i, kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i]);
+            else
+                finish(i, kit::pairwise_row(pw, i, false) + om[i]);
+        }
     });
     // Serial, in order: hyperedges and repeated entries add into the same rows.
     for (const Hyperedge& edge : edges) {

@@ -6,6 +6,10 @@ mask); peak memory of the large recurrence matrix from a fresh process.
 
     python3 bench/bench_diagnostics.py            (everything)
     python3 bench/bench_diagnostics.py parallel   (only the one-worker comparisons)
+    python3 bench/bench_diagnostics.py lyapunov   (only the Lyapunov spectra)
+
+For the NumPy references unset OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE in that command, where they are set: they
+hold a current OpenBLAS to an older, slower kernel.
 """
 import json
 import os
@@ -14,6 +18,7 @@ import sys
 
 import numpy as np
 from scipy.spatial.distance import cdist
+from threadpoolctl import threadpool_limits
 
 import qel_kernel as qk
 from harness import best_time, compare, cores, fmt, header
@@ -64,6 +69,33 @@ def parallel_cases():
         "transfer_entropy_matrix 64 osc x 5000, 8 bins": lambda: qk.transfer_entropy_matrix_rust(series, 64, 5000, 8),
         "lyapunov N=256, 100 steps, qr_interval=50": lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 100, 50, 0.2, 0.0),
     }
+
+
+def blas_peer(fn):
+    """The faster of fn with BLAS on one thread and on all threads, as a callable; prints both times."""
+    def one():
+        with threadpool_limits(limits=1, user_api="blas"):
+            return fn()
+    t_one, t_all = best_time(one, repeat=3), best_time(fn, repeat=3)
+    print(f"{'  NumPy/BLAS one thread, all threads':52s} {fmt(t_one):>11s} {fmt(t_all):>11s}")
+    return one if t_one <= t_all else fn
+
+
+def lyapunov_main():
+    header(f"Lyapunov spectrum (load {os.getloadavg()[0]:.1f})")
+    net = network(16)
+    compare("lyapunov N=16, 2000 steps vs NumPy replica", lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 2000, 10),
+            lambda: ly_ref.spectrum_numpy(*net, 0.01, 2000, 10), 5, repeat=3)
+    net = network(128)
+    compare("lyapunov N=128, 200 steps vs NumPy replica",
+            lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 200, 10),
+            blas_peer(lambda: ly_ref.spectrum_numpy(*net, 0.01, 200, 10)), 1, repeat=3)
+    for lags in (True, False):
+        ph, om, knm, alpha = network(512)
+        net = (ph, om, knm, alpha if lags else np.zeros_like(alpha))
+        compare(f"lyapunov N=512{' lags' if lags else ''}, 20 steps vs NumPy replica",
+                lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 20, 10),
+                blas_peer(lambda: ly_ref.spectrum_numpy(*net, 0.01, 20, 10)), 1, repeat=3)
 
 
 def one_worker_main():
@@ -127,20 +159,15 @@ def main():
             lambda: qk.transfer_entropy_matrix_rust(series, 16, 5000, 8),
             lambda: te_ref.transfer_entropy_matrix_numpy(series, 16, 5000, 8), 10, repeat=3)
 
-    header("Lyapunov spectrum")
-    net = network(16)
-    compare("lyapunov N=16, 2000 steps vs NumPy replica", lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 2000, 10),
-            lambda: ly_ref.spectrum_numpy(*net, 0.01, 2000, 10), 5, repeat=3)
-    net = network(128)
-    compare("lyapunov N=128, 200 steps vs NumPy replica (BLAS threads)",
-            lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 200, 10),
-            lambda: ly_ref.spectrum_numpy(*net, 0.01, 200, 10), 1, repeat=3)
+    lyapunov_main()
     speed_up_over_one_worker()
 
 
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "one":
         one_worker_main()
+    elif len(sys.argv) > 1 and sys.argv[1] == "lyapunov":
+        lyapunov_main()
     elif len(sys.argv) > 1 and sys.argv[1] == "parallel":
         speed_up_over_one_worker()
     elif len(sys.argv) > 2 and sys.argv[1] == "memory":

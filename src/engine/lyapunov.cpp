@@ -28,7 +28,7 @@ namespace {
 // split never changes a bit, only the overhead.
 constexpr std::size_t kParallelMinN = 64;
 constexpr std::size_t kRhsChunk = 16;
-constexpr std::size_t kJqChunk = 8;
+constexpr std::size_t kJqChunk = 16;
 
 template <class F>
 void over_rows(std::size_t n, std::size_t chunk, F&& f) {
@@ -40,9 +40,9 @@ void over_rows(std::size_t n, std::size_t chunk, F&& f) {
 
 // J q for a block of rows. Row i of the output is
 //   (sum over j != i, ascending, of w_ij q_j, from 0.0) - (diag_i + f_i) q_i
-// per column; rows are taken four at a time and columns eight at a time so
-// that each loaded element of q serves four rows. Each lane is one entry
-// with its own sum, so the width of the vectors changes no bit.
+// per column; rows are taken G at a time and columns C at a time so that
+// each loaded element of q serves G rows. Each lane is one entry with its own
+// sum, so the tile's shape and the width of the vectors change no bit.
 struct JqKernel {
     std::size_t n;
     const double* q;
@@ -50,13 +50,10 @@ struct JqKernel {
     const double* dsum;  // diag_i + f_i
     double* out;
 
-    static constexpr std::size_t G = 4;     // rows
-    static constexpr std::size_t kCols = 8;  // columns
-
-    template <class V>
+    template <class V, std::size_t G, std::size_t C>
     [[gnu::always_inline]] void block(std::size_t i0, std::size_t c0) const {
         constexpr std::size_t L = sizeof(V) / sizeof(double);
-        constexpr std::size_t NV = kCols / L;
+        constexpr std::size_t NV = C / L;
         V acc[G][NV] = {};
         const double* wr[G];
         for (std::size_t g = 0; g < G; ++g) wr[g] = w + (i0 + g) * n;
@@ -104,23 +101,25 @@ struct JqKernel {
         for (std::size_t c = c0; c < c1; ++c) o[c] = o[c] - dsum[i] * qi[c];
     }
 
-    void rows(std::size_t b, std::size_t e) const;
+    // Rows [b, e): column strips outside, row groups inside, so that the rows
+    // take the same strip of q while it is in cache; the rows and columns
+    // left over by the tiles one row at a time.
+    template <class V, std::size_t G, std::size_t C>
+    [[gnu::always_inline]] void rows(std::size_t b, std::size_t e) const {
+        const std::size_t body_cols = n - n % C;
+        const std::size_t groups_end = b + (e - b) / G * G;
+        for (std::size_t c0 = 0; c0 < body_cols; c0 += C)
+            for (std::size_t i = b; i < groups_end; i += G) block<V, G, C>(i, c0);
+        for (std::size_t i = b; i < groups_end; ++i) row(i, body_cols, n);
+        for (std::size_t i = groups_end; i < e; ++i) row(i, 0, n);
+    }
 };
 
-// Column blocks outside, row groups inside: the rows of a chunk take the same
-// strip of q while it is in cache. A second copy for processors with AVX2
-// runs four lanes per vector (no fused multiply-add: every product is still
-// rounded before it is added).
+// A second copy for processors with AVX2 runs four lanes per vector (no
+// fused multiply-add: every product is still rounded before it is added).
 __attribute__((target_clones("avx2", "default"))) void jq_rows(const JqKernel& k, std::size_t b, std::size_t e) {
-    const std::size_t body_cols = k.n - k.n % JqKernel::kCols;
-    const std::size_t groups_end = b + (e - b) / JqKernel::G * JqKernel::G;
-    for (std::size_t c0 = 0; c0 < body_cols; c0 += JqKernel::kCols)
-        for (std::size_t i = b; i < groups_end; i += JqKernel::G) k.block<lanes::v4>(i, c0);
-    for (std::size_t i = b; i < groups_end; ++i) k.row(i, body_cols, k.n);
-    for (std::size_t i = groups_end; i < e; ++i) k.row(i, 0, k.n);
+    k.rows<lanes::v4, 4, 8>(b, e);
 }
-
-void JqKernel::rows(std::size_t b, std::size_t e) const { jq_rows(*this, b, e); }
 
 }  // namespace
 
@@ -168,7 +167,7 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
             const double f = drive.on ? ci * drive.zc + si * drive.zs : 0.0;
             dsum[i] = diag + f;
         }
-        kernel.rows(b, e);
+        jq_rows(kernel, b, e);
     });
 }
 

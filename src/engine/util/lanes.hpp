@@ -7,7 +7,7 @@
 // compiled for a wider target (target_clones, chosen at load time); outside
 // those they are split into halves and merely slower. Their calling
 // convention depends on the target, so files that use them keep them inside
-// inlined helpers and silence -Wpsabi.
+// inlined helpers and silence -Wpsabi (and nothing here takes one by value).
 #pragma once
 #include <cstddef>
 
@@ -25,7 +25,7 @@ inline V load(const double* p) {
     return v;
 }
 template <class V>
-inline void store(double* p, V v) {
+inline void store(double* p, const V& v) {
     __builtin_memcpy(p, &v, sizeof v);
 }
 

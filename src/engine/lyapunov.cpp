@@ -173,6 +173,46 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
 
 namespace {
 
+// One stage with lags: compute_rhs then compute_jq for the same phases, bit
+// for bit, with one sincos per pair where they would take a sine and a cosine
+// of the same angle (glibc's sincos gives the bits of sin and cos).
+void lagged_stage(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
+                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
+                  std::span<const double> alpha, std::span<double> out, std::span<const double> q,
+                  const Drive& drive, std::span<double> jq_out, std::span<double> weights) {
+    for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
+    double* dsum = weights.data() + n * n;
+    const JqKernel kernel{n, q.data(), weights.data(), dsum, jq_out.data()};
+    const double* th = phases.data();
+    over_rows(n, kJqChunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) {
+            const double* k = knm.data() + i * n;
+            const double* a = alpha.data() + i * n;
+            double* w = weights.data() + i * n;
+            const double ti = th[i], si = sin_buf[i], ci = cos_buf[i];
+            // The dense stepper's row (its sum, then + omega, then + drive),
+            // and the Jacobian's weights and their sum without j == i.
+            double sum = 0.0, diag = 0.0;
+            for (std::size_t j = 0; j < n; ++j) {
+                double sn, cn;
+                ::sincos((th[j] - ti) - a[j], &sn, &cn);
+                sum = sum + sn * k[j];
+                if (j == i) {
+                    w[j] = 0.0;
+                } else {
+                    w[j] = k[j] * cn;
+                    diag = diag + w[j];
+                }
+            }
+            double o = sum + omegas[i];
+            if (drive.on) o = o + drive.term(si, ci);
+            out[i] = o;
+            dsum[i] = diag + (drive.on ? ci * drive.zc + si * drive.zs : 0.0);
+        }
+        jq_rows(kernel, b, e);
+    });
+}
+
 // Gram-Schmidt on the columns of q, with n*n of scratch to hold them as rows.
 void gram_schmidt(std::span<double> q, std::size_t n, double* cols, std::span<double> norms) {
     // Column k is projected against columns 0 .. k-1 twice, each projection
@@ -294,6 +334,11 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
     const Drive drive = Drive::of(zeta, psi);
 
     auto f = [&](std::span<const double> s, std::span<double> out) {
+        if (!alpha_all_zero) {
+            lagged_stage(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, out.first(n), s.subspan(n), drive,
+                         out.subspan(n), weights);
+            return;
+        }
         compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, alpha_all_zero, out.first(n), zeta, psi,
                     drive);
         compute_jq(n, s.first(n), sin_buf, cos_buf, knm, alpha, alpha_all_zero, s.subspan(n), drive,

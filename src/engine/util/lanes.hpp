@@ -3,10 +3,10 @@
 // -ffp-contract=off, so no product is fused into an add), so every lane has
 // the bits of its own scalar computation, however wide the vector.
 //
-// v2 is what the baseline target has. v4 and v8 belong only in functions
-// compiled for a wider target (target_clones, chosen at load time); outside
-// those they are split into halves and merely slower. Their calling
-// convention depends on the target, so files that use them keep them inside
+// v2 is what the baseline target has. v4 pays off in a copy compiled for
+// AVX2 (target_clones, chosen at load time); in the baseline copy of the same
+// function it is split into halves, with the same bits. Its calling
+// convention depends on the target, so files that use it keep it inside
 // inlined helpers and silence -Wpsabi (and nothing here takes one by value).
 #pragma once
 #include <cstddef>
@@ -15,7 +15,6 @@ namespace qel::lanes {
 
 typedef double v2 __attribute__((vector_size(16)));
 typedef double v4 __attribute__((vector_size(32)));
-typedef double v8 __attribute__((vector_size(64)));
 
 // Unaligned loads and stores of V's width from and to consecutive doubles.
 template <class V>

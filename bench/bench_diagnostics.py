@@ -6,6 +6,10 @@ mask); peak memory of the large recurrence matrix from a fresh process.
 
     python3 bench/bench_diagnostics.py            (everything)
     python3 bench/bench_diagnostics.py parallel   (only the one-worker comparisons)
+    python3 bench/bench_diagnostics.py lyapunov   (only the Lyapunov spectra)
+
+For the NumPy references unset OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE in that command, where they are set: they
+hold a current OpenBLAS to an older, slower kernel.
 """
 import json
 import math
@@ -15,6 +19,7 @@ import sys
 
 import numpy as np
 from scipy.spatial.distance import cdist
+from threadpoolctl import threadpool_limits
 
 import qel_kernel as qk
 from harness import best_time, compare, cores, fmt, header, numba
@@ -139,6 +144,73 @@ def parallel_cases():
     }
 
 
+def blas_peer(fn):
+    """The faster of fn with BLAS on one thread and on all threads, as a callable; prints both times."""
+    def one():
+        with threadpool_limits(limits=1, user_api="blas"):
+            return fn()
+    t_one, t_all = best_time(one, repeat=3), best_time(fn, repeat=3)
+    print(f"{'  NumPy/BLAS one thread, all threads':52s} {fmt(t_one):>11s} {fmt(t_all):>11s}")
+    return one if t_one <= t_all else fn
+
+
+def seconds_per_dependent_add():
+    """Seconds per add of one running sum of products (each add waits for the one before), timed as a Numba loop
+    without fast-math; None without Numba."""
+    nb = numba()
+    if nb is None:
+        return None
+
+    @nb.njit
+    def chain(a, b):
+        s = 0.0
+        for i in range(a.size):
+            s = s + a[i] * b[i]
+        return s
+    a = np.random.default_rng(0).uniform(size=1 << 16)
+    chain(a, a)
+    return best_time(lambda: chain(a, a)) / a.size
+
+
+def gram_schmidt_bound(n, steps, qr, peer):
+    """Each orthonormalisation is a chain of about n^3 / 2 dependent adds: column k is projected on columns
+    0 .. k-1 one after another, each projection a sum over n rows in order that needs the column the previous one
+    left. No split over cores shortens that chain. Prints the floor it sets for a run (with zeta = 0 there is one
+    more at the start) beside the time each orthonormalisation takes us, and the largest ratio it leaves."""
+    t_add = seconds_per_dependent_add()
+    net = network(n)
+    net = (*net[:3], np.zeros_like(net[3]))
+    t_none = best_time(lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 10, 100), repeat=3)
+    t_each = best_time(lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 10, 1), repeat=3)
+    ours_per_qr = (t_each - t_none) / 10
+    count = 1 + steps // qr
+    line = f"  N={n}: one orthonormalisation takes us {fmt(ours_per_qr).strip()}"
+    if t_add is not None:
+        floor = count * n ** 3 / 2 * t_add
+        line += (f"; chain floor {fmt(n ** 3 / 2 * t_add).strip()} ({t_add * 1e9:.2f} ns per dependent add), "
+                 f"x{count} = {fmt(floor).strip()} per run: ratio <= {peer / floor:.2f} against a peer of "
+                 f"{fmt(peer).strip()}")
+    print(line)
+
+
+def lyapunov_main():
+    header(f"Lyapunov spectrum (load {os.getloadavg()[0]:.1f})")
+    net = network(16)
+    compare("lyapunov N=16, 2000 steps vs NumPy replica", lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 2000, 10),
+            lambda: ly_ref.spectrum_numpy(*net, 0.01, 2000, 10), 5, repeat=3)
+    net = network(128)
+    compare("lyapunov N=128, 200 steps vs NumPy replica",
+            lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 200, 10),
+            blas_peer(lambda: ly_ref.spectrum_numpy(*net, 0.01, 200, 10)), 1, repeat=3)
+    for lags in (True, False):
+        ph, om, knm, alpha = network(512)
+        net = (ph, om, knm, alpha if lags else np.zeros_like(alpha))
+        peer = blas_peer(lambda: ly_ref.spectrum_numpy(*net, 0.01, 20, 10))
+        compare(f"lyapunov N=512{' lags' if lags else ''}, 20 steps vs NumPy replica",
+                lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 20, 10), peer, 1, repeat=3)
+    gram_schmidt_bound(512, 20, 10, best_time(peer, repeat=3))
+
+
 def one_worker_main():
     os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
     print(json.dumps({name: best_time(fn, repeat=3) for name, fn in parallel_cases().items()}))
@@ -208,20 +280,15 @@ def main():
             lambda: qk.transfer_entropy_matrix_rust(series, 16, 5000, 8),
             lambda: te_ref.transfer_entropy_matrix_numpy(series, 16, 5000, 8), 10, repeat=3)
 
-    header("Lyapunov spectrum")
-    net = network(16)
-    compare("lyapunov N=16, 2000 steps vs NumPy replica", lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 2000, 10),
-            lambda: ly_ref.spectrum_numpy(*net, 0.01, 2000, 10), 5, repeat=3)
-    net = network(128)
-    compare("lyapunov N=128, 200 steps vs NumPy replica (BLAS threads)",
-            lambda: qk.lyapunov_spectrum_rust(*net, 0.01, 200, 10),
-            lambda: ly_ref.spectrum_numpy(*net, 0.01, 200, 10), 1, repeat=3)
+    lyapunov_main()
     speed_up_over_one_worker()
 
 
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "one":
         one_worker_main()
+    elif len(sys.argv) > 1 and sys.argv[1] == "lyapunov":
+        lyapunov_main()
     elif len(sys.argv) > 1 and sys.argv[1] == "parallel":
         speed_up_over_one_worker()
     elif len(sys.argv) > 2 and sys.argv[1] == "memory":

@@ -10,6 +10,7 @@
 #include "engine/util/finite.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool_waves.hpp"
 #include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
@@ -55,14 +56,10 @@ void eliminate(std::vector<double>& g, std::vector<double>& r, std::vector<doubl
 }
 
 // Two lanes of doubles; the per-lane arithmetic is that of plain doubles.
-typedef double Lanes __attribute__((vector_size(16), aligned(8)));
+using Lanes = lanes::v2;
 
-inline Lanes load(const double* p) {
-    Lanes v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); }
+inline Lanes load(const double* p) { return lanes::load<Lanes>(p); }
+inline void store(double* p, Lanes v) { lanes::store(p, v); }
 
 // g[a*n + b] += sum over k < kb of s_a(k) * s_b(k), terms added in
 // ascending k, for the R rows a = a0 .. a0+R-1 and every b >= a0 (row a0+1

@@ -18,30 +18,36 @@ kit::StepperResult<HypergraphStepper> HypergraphStepper::create(std::size_t n, c
 
 void HypergraphStepper::compute_derivative(std::span<const double> phases, std::span<const double> omegas,
                                            std::span<const Hyperedge> edges, std::span<const double> knm,
-                                           std::span<const double> alpha, double zeta, double psi,
-                                           std::span<double> out) {
+                                           std::span<const double> alpha, bool zero_lag, double zeta,
+                                           double psi, std::span<double> out) {
     const std::size_t n = n_;
     double* sn = sin_cache_.data();
     double* cs = cos_cache_.data();
     for (std::size_t i = 0; i < n; ++i) ::sincos(phases[i], &sn[i], &cs[i]);
     const kit::Drive drive = kit::Drive::of(zeta, psi);
     const bool pairwise = kit::is_square_len(knm.size(), n);
-    // Scanned at every evaluation; alpha is not read without the pairwise term.
-    const bool zero_lag = pairwise && kit::all_alpha_zero(alpha);
     const double* th = phases.data();
     const double* om = omegas.data();
     double* d = out.data();
     const kit::Pairwise pw{n, th, sn, cs, knm.data(), alpha.data()};
-    kit::rows_on_pool(n, [&](std::size_t i) {
-        double v;
-        if (!pairwise)
-            v = om[i] + 0.0;
-        else if (zero_lag)
-            v = kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i];
-        else
-            v = kit::pairwise_row(pw, i, false) + om[i];
-        if (drive.on) v = v + drive.term(sn[i], cs[i]);
-        d[i] = v;
+    auto finish = [&](std::size_t i, double v) { d[i] = drive.on ? v + drive.term(sn[i], cs[i]) : v; };
+    pool::for_chunks(n, kit::kRowChunk, [&](std::size_t b, std::size_t e) {
+        std::size_t i = b;
+        if (pairwise && zero_lag)
+            // Eight rows side by side, one per lane, each in its own order.
+            for (; i + 8 <= e; i += 8) {
+                const auto rows = kit::ZeroLagRows8::at(n, i, sn, cs, sn, cs, pw.knm);
+                const kit::Lanes8 sums = kit::sum_blocks8<kit::Lanes8>(n, rows);
+                for (std::size_t r = 0; r < 8; ++r) finish(i + r, sums[r] + om[i + r]);
+            }
+        for (; i < e; ++i) {
+            if (!pairwise)
+                finish(i, om[i] + 0.0);
+            else if (zero_lag)
+                finish(i, kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i]);
+            else
+                finish(i, kit::pairwise_row(pw, i, false) + om[i]);
+        }
     });
     // Serial, in order: hyperedges and repeated entries add into the same rows.
     for (const Hyperedge& edge : edges) {
@@ -55,11 +61,11 @@ void HypergraphStepper::compute_derivative(std::span<const double> phases, std::
 
 void HypergraphStepper::euler(std::span<double> phases, std::span<const double> omegas,
                               std::span<const Hyperedge> edges, std::span<const double> knm,
-                              std::span<const double> alpha, double zeta, double psi) {
+                              std::span<const double> alpha, bool zero_lag, double zeta, double psi) {
     std::span<double> y = phases.first(n_);
     integrators::euler_substep(
         [&](std::span<const double> x, std::span<double> out) {
-            compute_derivative(x, omegas, edges, knm, alpha, zeta, psi, out);
+            compute_derivative(x, omegas, edges, knm, alpha, zero_lag, zeta, psi, out);
         },
         y, deriv_, core_.config().dt);
     wrap_phases(y);
@@ -80,7 +86,7 @@ Status HypergraphStepper::step(std::span<double> phases, std::span<const double>
     for (const Hyperedge& edge : edges)
         if (!std::isfinite(edge.strength)) return QelError::integration_diverged(kNonFinite);
     if (Status st = kit::check_finite(kNonFinite, {}, {zeta, psi}); !st) return st;
-    euler(phases, omegas, edges, knm, alpha, zeta, psi);
+    euler(phases, omegas, edges, knm, alpha, lag_free(knm, alpha), zeta, psi);
     return {};
 }
 
@@ -97,10 +103,12 @@ Result<void, kit::StepperError> HypergraphStepper::run(std::span<double> phases,
             if (m >= n)
                 return kit::StepperError(InternalError(text::cat("index out of range: hyperedge ", e, " holds node ", m,
                                                         ", beyond the ", n, " oscillators")));
-    if (kit::is_square_len(knm.size(), n) && !kit::all_alpha_zero(alpha))
+    // The lags are read, and settled, once for the whole run.
+    const bool zero_lag = lag_free(knm, alpha);
+    if (kit::is_square_len(knm.size(), n) && !zero_lag)
         if (auto e = kit::need_square("alpha", n, alpha.size())) return kit::StepperError(*e);
     Status st = run_steps(n_steps, [&](std::uint64_t) -> Status {
-        euler(phases, omegas, edges, knm, alpha, zeta, psi);
+        euler(phases, omegas, edges, knm, alpha, zero_lag, zeta, psi);
         return {};
     });
     if (!st) return kit::StepperError(std::move(st).error());

@@ -51,9 +51,16 @@ private:
     HypergraphStepper() = default;
     void compute_derivative(std::span<const double> phases, std::span<const double> omegas,
                             std::span<const Hyperedge> edges, std::span<const double> knm,
-                            std::span<const double> alpha, double zeta, double psi, std::span<double> out);
+                            std::span<const double> alpha, bool zero_lag, double zeta, double psi,
+                            std::span<double> out);
     void euler(std::span<double> phases, std::span<const double> omegas, std::span<const Hyperedge> edges,
-               std::span<const double> knm, std::span<const double> alpha, double zeta, double psi);
+               std::span<const double> knm, std::span<const double> alpha, bool zero_lag, double zeta, double psi);
+    // The zero-lag path applies: a pairwise term (knm of n*n) whose lags all
+    // compare equal to 0.0; without that term alpha is not read. Settled once
+    // per call, not per evaluation.
+    bool lag_free(std::span<const double> knm, std::span<const double> alpha) const {
+        return kit::is_square_len(knm.size(), n_) && kit::all_alpha_zero(alpha);
+    }
 
     StepperCore core_;
     std::span<double> deriv_, sin_cache_, cos_cache_;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "engine/util/integrators.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -15,7 +16,7 @@ namespace qel::inertial {
 
 namespace {
 // Four lanes; lane-wise + and * round exactly like the scalar ones.
-typedef double v4 __attribute__((vector_size(32)));
+using lanes::v4;
 
 // Coupling sums of rows [b, e), in groups of four rows sharing one pass over
 // the columns: each lane is one row with its own sum in its own order, so a

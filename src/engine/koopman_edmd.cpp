@@ -1,3 +1,7 @@
+// The four-lane vectors below only travel between functions inlined into one
+// clone, so the note that their calling convention differs with AVX does not
+// concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #include "engine/koopman_edmd.hpp"
 
 #include <algorithm>
@@ -8,17 +12,53 @@
 #include "engine/util/gram.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/lanes.hpp"
+#include "engine/util/pool.hpp"
 
 namespace qel::koopman_edmd {
 
 namespace {
 
-constexpr std::size_t kSamplesPerCheck = std::size_t{1} << 14;
+// Samples per pool loop: every tile takes the same block while it is in the
+// shared cache, rather than each tile streaming all samples from memory.
+constexpr std::size_t kSamplesPerBlock = 512;
 
 // A length that is k * cols, with a product beyond 64 bits matching nothing.
 bool is_len(std::size_t len, std::size_t k, std::size_t cols) {
     const auto want = checked_mul(k, cols);
     return want && *want == len;
+}
+
+// One segment of samples [t0, t0 + rows) and the sums it adds to.
+struct Segment {
+    const double *x, *u, *y, *s;  // first sample of the segment
+    std::size_t rows, n_lift, m, n_state, p;
+    bool resume;
+    double *g, *r, *r_state;
+};
+
+// The sums of one segment for one tile of four regressor rows: the first
+// tiles take rows of x (its part of G's upper triangle, its row of the x-u
+// block, R and R2), the rest rows of u (the upper triangle of the u-u block
+// and the u rows of R). A tile writes only its own rows, each entry its own
+// sum in sample order, so the tiles may run in any order on any worker. A
+// second copy for processors with AVX2 keeps four lanes per vector (no fused
+// multiply-add: every product is rounded before it is added).
+__attribute__((target_clones("avx2", "default"))) void segment_tile(const Segment& sg, std::size_t tile) {
+    using lanes::v4;
+    const std::size_t n = sg.n_lift, m = sg.m, p = sg.p, x_tiles = (n + 3) / 4;
+    if (tile < x_tiles) {
+        const std::size_t a0 = tile * 4, a1 = std::min(a0 + 4, n);
+        gram::gram_rows<v4>(sg.x, n, sg.rows, n, a0, a1, sg.g, p, sg.resume);
+        if (m > 0) gram::cross<v4>(sg.x, n, sg.u, m, sg.rows, a0, a1, 0, m, sg.g + n, p, sg.resume);
+        gram::cross<v4>(sg.x, n, sg.y, n, sg.rows, a0, a1, 0, n, sg.r, n, sg.resume);
+        gram::cross<v4>(sg.x, n, sg.s, sg.n_state, sg.rows, a0, a1, 0, sg.n_state, sg.r_state, sg.n_state,
+                        sg.resume);
+    } else {
+        const std::size_t b0 = (tile - x_tiles) * 4, b1 = std::min(b0 + 4, m);
+        gram::gram_rows<v4>(sg.u, m, sg.rows, m, b0, b1, sg.g + n * p + n, p, sg.resume);
+        gram::cross<v4>(sg.u, m, sg.y, n, sg.rows, b0, b1, 0, n, sg.r + n * n, n, sg.resume);
+    }
 }
 
 }  // namespace
@@ -96,24 +136,26 @@ Result<Operators, PlainError> edmd_solve(std::span<const double> x_lift, std::sp
     // also the Gram matrix of the second regression, and the lower triangle
     // of G the mirror of the upper one.
     std::vector<double> g(*gp), r(*rp), g_state(*g2), r_state(*r2);
-    // The samples in segments, the sums resumed from one to the next, with
-    // a chance to interrupt in between.
-    for (std::size_t t0 = 0; t0 < k; t0 += kSamplesPerCheck) {
+    // The samples in blocks, the sums resumed from one to the next, with a
+    // chance to interrupt in between; within a block the tiles run on the
+    // pool.
+    const std::size_t tiles = (n_lift + 3) / 4 + (m + 3) / 4;
+    for (std::size_t t0 = 0; t0 < k; t0 += kSamplesPerBlock) {
         if (t0 > 0 && interrupted()) return interrupted_error();
-        const std::size_t rows = std::min(kSamplesPerCheck, k - t0);
-        const bool resume = t0 > 0;
-        const double* x = x_lift.data() + t0 * n_lift;
-        const double* u = inputs.data() + t0 * m;
-        const double* y = y_lift.data() + t0 * n_lift;
-        gram::gram_rows(x, n_lift, rows, n_lift, 0, n_lift, g.data(), p, resume);
-        if (m > 0) {
-            gram::cross(x, n_lift, u, m, rows, 0, n_lift, 0, m, g.data() + n_lift, p, resume);
-            gram::gram_rows(u, m, rows, m, 0, m, g.data() + n_lift * p + n_lift, p, resume);
-            gram::cross(u, m, y, n_lift, rows, 0, m, 0, n_lift, r.data() + n_lift * n_lift, n_lift, resume);
-        }
-        gram::cross(x, n_lift, y, n_lift, rows, 0, n_lift, 0, n_lift, r.data(), n_lift, resume);
-        gram::cross(x, n_lift, states.data() + t0 * n_state, n_state, rows, 0, n_lift, 0, n_state, r_state.data(),
-                    n_state, resume);
+        const Segment sg{x_lift.data() + t0 * n_lift,
+                         inputs.data() + t0 * m,
+                         y_lift.data() + t0 * n_lift,
+                         states.data() + t0 * n_state,
+                         std::min(kSamplesPerBlock, k - t0),
+                         n_lift,
+                         m,
+                         n_state,
+                         p,
+                         t0 > 0,
+                         g.data(),
+                         r.data(),
+                         r_state.data()};
+        pool::for_each_index(tiles, [&](std::size_t tile) { segment_tile(sg, tile); });
     }
     gram::mirror_upper(g.data(), p, p);
     for (std::size_t a = 0; a < n_lift; ++a)

@@ -1,8 +1,11 @@
+// The four-lane vectors below only travel between functions inlined into one
+// clone, so the note that their calling convention differs with AVX does not
+// concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #include "engine/lyapunov.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <optional>
 
 #include "engine/upde.hpp"
@@ -11,6 +14,7 @@
 #include "engine/util/float_sort.hpp"
 #include "engine/util/integrators.hpp"
 #include "engine/util/interrupt.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/scratch.hpp"
 #include "engine/util/wrap.hpp"
@@ -24,17 +28,7 @@ namespace {
 // split never changes a bit, only the overhead.
 constexpr std::size_t kParallelMinN = 64;
 constexpr std::size_t kRhsChunk = 16;
-constexpr std::size_t kJqChunk = 8;
-
-// Two lanes of doubles; lane-wise + and * round exactly like the scalar ones.
-typedef double v2 __attribute__((vector_size(16)));
-
-inline v2 load(const double* p) {
-    v2 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(double* p, v2 v) { std::memcpy(p, &v, sizeof v); }
+constexpr std::size_t kJqChunk = 16;
 
 template <class F>
 void over_rows(std::size_t n, std::size_t chunk, F&& f) {
@@ -46,8 +40,9 @@ void over_rows(std::size_t n, std::size_t chunk, F&& f) {
 
 // J q for a block of rows. Row i of the output is
 //   (sum over j != i, ascending, of w_ij q_j, from 0.0) - (diag_i + f_i) q_i
-// per column; rows are taken four at a time and columns eight at a time so
-// that each loaded element of q serves four rows.
+// per column; rows are taken G at a time and columns C at a time so that
+// each loaded element of q serves G rows. Each lane is one entry with its own
+// sum, so the tile's shape and the width of the vectors change no bit.
 struct JqKernel {
     std::size_t n;
     const double* q;
@@ -55,20 +50,20 @@ struct JqKernel {
     const double* dsum;  // diag_i + f_i
     double* out;
 
-    static constexpr std::size_t G = 4;  // rows
-    static constexpr std::size_t V = 4;  // two-lane vectors of columns
-
-    void block(std::size_t i0, std::size_t c0) const {
-        v2 acc[G][V] = {};
+    template <class V, std::size_t G, std::size_t C>
+    [[gnu::always_inline]] void block(std::size_t i0, std::size_t c0) const {
+        constexpr std::size_t L = sizeof(V) / sizeof(double);
+        constexpr std::size_t NV = C / L;
+        V acc[G][NV] = {};
         const double* wr[G];
         for (std::size_t g = 0; g < G; ++g) wr[g] = w + (i0 + g) * n;
         auto all = [&](std::size_t j) {
             const double* qj = q + j * n + c0;
-            v2 x[V];
-            for (std::size_t v = 0; v < V; ++v) x[v] = load(qj + 2 * v);
+            V x[NV];
+            for (std::size_t v = 0; v < NV; ++v) x[v] = lanes::load<V>(qj + L * v);
             for (std::size_t g = 0; g < G; ++g) {
-                const v2 wg = {wr[g][j], wr[g][j]};
-                for (std::size_t v = 0; v < V; ++v) acc[g][v] = acc[g][v] + wg * x[v];
+                const V wg = lanes::splat<V>(wr[g][j]);
+                for (std::size_t v = 0; v < NV; ++v) acc[g][v] = acc[g][v] + wg * x[v];
             }
         };
         for (std::size_t j = 0; j < i0; ++j) all(j);
@@ -76,17 +71,17 @@ struct JqKernel {
             const double* qj = q + j * n + c0;
             for (std::size_t g = 0; g < G; ++g) {
                 if (i0 + g == j) continue;
-                const v2 wg = {wr[g][j], wr[g][j]};
-                for (std::size_t v = 0; v < V; ++v) acc[g][v] = acc[g][v] + wg * load(qj + 2 * v);
+                const V wg = lanes::splat<V>(wr[g][j]);
+                for (std::size_t v = 0; v < NV; ++v) acc[g][v] = acc[g][v] + wg * lanes::load<V>(qj + L * v);
             }
         }
         for (std::size_t j = i0 + G; j < n; ++j) all(j);
         for (std::size_t g = 0; g < G; ++g) {
             const std::size_t i = i0 + g;
-            const v2 dg = {dsum[i], dsum[i]};
-            for (std::size_t v = 0; v < V; ++v) {
-                const std::size_t c = c0 + 2 * v;
-                store(out + i * n + c, acc[g][v] - dg * load(q + i * n + c));
+            const V dg = lanes::splat<V>(dsum[i]);
+            for (std::size_t v = 0; v < NV; ++v) {
+                const std::size_t c = c0 + L * v;
+                lanes::store(out + i * n + c, acc[g][v] - dg * lanes::load<V>(q + i * n + c));
             }
         }
     }
@@ -106,49 +101,44 @@ struct JqKernel {
         for (std::size_t c = c0; c < c1; ++c) o[c] = o[c] - dsum[i] * qi[c];
     }
 
-    void rows(std::size_t b, std::size_t e) const {
-        constexpr std::size_t kCols = 2 * V;
-        const std::size_t body_cols = n - n % kCols;
-        std::size_t i = b;
-        for (; i + G <= e; i += G) {
-            for (std::size_t c0 = 0; c0 < body_cols; c0 += kCols) block(i, c0);
-            for (std::size_t g = 0; g < G; ++g) row(i + g, body_cols, n);
-        }
-        for (; i < e; ++i) row(i, 0, n);
+    // Rows [b, e): column strips outside, row groups inside, so that the rows
+    // take the same strip of q while it is in cache; the rows and columns
+    // left over by the tiles one row at a time.
+    template <class V, std::size_t G, std::size_t C>
+    [[gnu::always_inline]] void rows(std::size_t b, std::size_t e) const {
+        const std::size_t body_cols = n - n % C;
+        const std::size_t groups_end = b + (e - b) / G * G;
+        for (std::size_t c0 = 0; c0 < body_cols; c0 += C)
+            for (std::size_t i = b; i < groups_end; i += G) block<V, G, C>(i, c0);
+        for (std::size_t i = b; i < groups_end; ++i) row(i, body_cols, n);
+        for (std::size_t i = groups_end; i < e; ++i) row(i, 0, n);
     }
 };
 
-}  // namespace
-
-Drive Drive::of(double zeta, double psi) {
-    Drive d{zeta, psi, 0.0, 0.0};
-    if (zeta != 0.0) {
-        d.zs = zeta * std::sin(psi);
-        d.zc = zeta * std::cos(psi);
-    }
-    return d;
+// A second copy for processors with AVX2 runs four lanes per vector (no
+// fused multiply-add: every product is still rounded before it is added).
+__attribute__((target_clones("avx2", "default"))) void jq_rows(const JqKernel& k, std::size_t b, std::size_t e) {
+    k.rows<lanes::v4, 4, 8>(b, e);
 }
+
+}  // namespace
 
 void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
-                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, const Drive& drive) {
+                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, double zeta,
+                 double psi, const Drive& drive) {
     if (!alpha_all_zero) {
         // With lags the arithmetic is the dense stepper's, sum for sum (without
         // a drive it adds no 0.0 term: only the sign of an exact zero differs).
-        upde::compute_derivative(n, phases, sin_buf, cos_buf, omegas, knm, alpha, false, out, drive.zeta, drive.psi);
+        upde::compute_derivative(n, phases, sin_buf, cos_buf, omegas, knm, alpha, false, out, zeta, psi);
         return;
     }
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
-    const double* s = sin_buf.data();
-    const double* c = cos_buf.data();
+    const kit::Pairwise pw{n, phases.data(), sin_buf.data(), cos_buf.data(), knm.data(), alpha.data()};
     over_rows(n, kRhsChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) {
-            const double* k = knm.data() + i * n;
-            const double si = s[i], ci = c[i];
-            double sum = 0.0;
-            for (std::size_t j = 0; j < n; ++j) sum = sum + k[j] * (s[j] * ci - c[j] * si);
-            const double f = drive.on() ? ci * drive.zs - si * drive.zc : 0.0;
-            out[i] = (sum + omegas[i]) + f;
+            const double f = drive.on ? drive.term(sin_buf[i], cos_buf[i]) : 0.0;
+            out[i] = (kit::pairwise_row(pw, i, true) + omegas[i]) + f;
         }
     });
 }
@@ -174,14 +164,54 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
             double diag = 0.0;
             for (std::size_t j = 0; j < n; ++j)
                 if (j != i) diag = diag + w[j];
-            const double f = drive.on() ? ci * drive.zc + si * drive.zs : 0.0;
+            const double f = drive.on ? ci * drive.zc + si * drive.zs : 0.0;
             dsum[i] = diag + f;
         }
-        kernel.rows(b, e);
+        jq_rows(kernel, b, e);
     });
 }
 
 namespace {
+
+// One stage with lags: compute_rhs then compute_jq for the same phases, bit
+// for bit, with one sincos per pair where they would take a sine and a cosine
+// of the same angle (glibc's sincos gives the bits of sin and cos).
+void lagged_stage(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
+                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
+                  std::span<const double> alpha, std::span<double> out, std::span<const double> q,
+                  const Drive& drive, std::span<double> jq_out, std::span<double> weights) {
+    for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
+    double* dsum = weights.data() + n * n;
+    const JqKernel kernel{n, q.data(), weights.data(), dsum, jq_out.data()};
+    const double* th = phases.data();
+    over_rows(n, kJqChunk, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) {
+            const double* k = knm.data() + i * n;
+            const double* a = alpha.data() + i * n;
+            double* w = weights.data() + i * n;
+            const double ti = th[i], si = sin_buf[i], ci = cos_buf[i];
+            // The dense stepper's row (its sum, then + omega, then + drive),
+            // and the Jacobian's weights and their sum without j == i.
+            double sum = 0.0, diag = 0.0;
+            for (std::size_t j = 0; j < n; ++j) {
+                double sn, cn;
+                ::sincos((th[j] - ti) - a[j], &sn, &cn);
+                sum = sum + sn * k[j];
+                if (j == i) {
+                    w[j] = 0.0;
+                } else {
+                    w[j] = k[j] * cn;
+                    diag = diag + w[j];
+                }
+            }
+            double o = sum + omegas[i];
+            if (drive.on) o = o + drive.term(si, ci);
+            out[i] = o;
+            dsum[i] = diag + (drive.on ? ci * drive.zc + si * drive.zs : 0.0);
+        }
+        jq_rows(kernel, b, e);
+    });
+}
 
 // Gram-Schmidt on the columns of q, with n*n of scratch to hold them as rows.
 void gram_schmidt(std::span<double> q, std::size_t n, double* cols, std::span<double> norms) {
@@ -304,7 +334,13 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
     const Drive drive = Drive::of(zeta, psi);
 
     auto f = [&](std::span<const double> s, std::span<double> out) {
-        compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, alpha_all_zero, out.first(n), drive);
+        if (!alpha_all_zero) {
+            lagged_stage(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, out.first(n), s.subspan(n), drive,
+                         out.subspan(n), weights);
+            return;
+        }
+        compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, alpha_all_zero, out.first(n), zeta, psi,
+                    drive);
         compute_jq(n, s.first(n), sin_buf, cos_buf, knm, alpha, alpha_all_zero, s.subspan(n), drive,
                    out.subspan(n), weights);
     };

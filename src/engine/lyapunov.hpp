@@ -9,25 +9,24 @@
 #include <span>
 #include <vector>
 
+#include "engine/util/stepper_kit.hpp"
 #include "types/error.hpp"
 
 namespace qel::lyapunov {
 
-// The drive: zs = zeta sin(psi), zc = zeta cos(psi), both 0.0 when zeta == 0
-// (a NaN zeta drives).
-struct Drive {
-    double zeta = 0.0, psi = 0.0, zs = 0.0, zc = 0.0;
-    static Drive of(double zeta, double psi);
-    bool on() const { return zeta != 0.0; }
-};
+// The drive is the steppers' (kit::Drive: zs = zeta sin(psi), zc = zeta
+// cos(psi), off when zeta == 0; a NaN zeta drives).
+using Drive = kit::Drive;
 
 // Fills sin_buf, cos_buf with the sines and cosines of phases, then writes
 // the phase velocities into out. alpha_all_zero selects the form without a
 // sine per pair. Lengths: n for phases, omegas, buffers and out, n*n for knm
-// and alpha.
+// and alpha. With lags the drive enters as zeta and psi, in the dense
+// stepper's form.
 void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
-                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, const Drive& drive);
+                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, double zeta,
+                 double psi, const Drive& drive);
 
 // out = J(phases) q, row-major n x n, with sin_buf and cos_buf as compute_rhs
 // left them for the same phases. weights is n*n + n scratch.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/util/interrupt.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
 #include "types/format.hpp"
 
@@ -43,7 +44,7 @@ void order_parameter_into(const double* phases, std::size_t t, std::size_t n, st
 namespace {
 
 // Two lanes of doubles; lane-wise + and * round exactly like the scalar ones.
-typedef double v2 __attribute__((vector_size(16)));
+using lanes::v2;
 
 template <class T>
 T splat(double x) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/util/finite.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -11,7 +12,7 @@ namespace qel::stuart_landau {
 namespace {
 
 // Two lanes, (phase sum, amplitude sum); lane-wise + and * round like scalars.
-typedef double v2 __attribute__((vector_size(16)));
+using lanes::v2;
 
 // A negative amplitude, and a NaN, couple as 0.
 inline double coupled_amplitude(double r) { return r > 0.0 ? r : 0.0; }

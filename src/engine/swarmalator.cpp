@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/util/finite.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -15,7 +16,7 @@ namespace {
 
 constexpr double kEps = 1e-6;
 
-typedef double v2 __attribute__((vector_size(16)));
+using lanes::v2;
 
 // Lane-wise square root, correctly rounded like std::sqrt.
 inline v2 sqrt2(v2 x) {

@@ -9,6 +9,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
@@ -21,7 +22,7 @@ namespace {
 using kit::Drive;
 
 // Two lanes of doubles; lane-wise + and * round exactly like the scalar ones.
-typedef double v2 __attribute__((vector_size(16)));
+using lanes::v2;
 
 struct Rows {
     static constexpr std::size_t kGroup = 8;

@@ -6,6 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import koopman_edmd as ref
+from support import same_on_one_cpu
 
 
 def data(k, n, m, ns, seed=0):
@@ -71,3 +72,14 @@ def test_zero_coordinate_gives_zero_columns_once_regularised():
     assert not a.reshape(4, 4)[:, 2].any() and not c.reshape(3, 4)[:, 2].any()
     shrunk = solve(x, u, y, s, 1e4)
     assert all(np.abs(p).max() < np.abs(q).max() for p, q in zip(shrunk, (a, b, c)))
+
+
+@pytest.mark.parametrize("k, n, m, ns", [(1300, 13, 6, 3), (700, 9, 0, 11), (520, 24, 8, 8)])
+def test_one_cpu_gives_the_same_bits(k, n, m, ns):
+    # Several sample blocks, and tiles cut at every matrix edge.
+    same_on_one_cpu(f"""
+import numpy as np, qel_kernel as qk
+rng = np.random.default_rng({k})
+x, u, y, s = (rng.normal(size={k} * c) for c in ({n}, {m}, {n}, {ns}))
+out = b"".join(a.tobytes() for a in qk.koopman_edmd_solve_rust(x, u, y, s, {k}, {n}, {m}, {ns}, 1e-3))
+""")

@@ -7,7 +7,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import hypergraph as ref
-from support import bits, internal_error
+from support import bits, internal_error, same_on_one_cpu
 
 I64 = np.int64
 
@@ -26,7 +26,7 @@ def edges_for(n):
     return [([0, 1, 2], 0.7), ([n - 1, 0], -1.3), ([1], 2.0), ([2, 2, n - 2], 0.4)]
 
 
-@pytest.mark.parametrize("n", [3, 9, 17])
+@pytest.mark.parametrize("n", [3, 9, 17, 70])
 @pytest.mark.parametrize("lags", [False, True])
 @pytest.mark.parametrize("zeta", [0.0, 0.8])
 def test_step_and_run_match_the_reference(n, lags, zeta):
@@ -185,3 +185,17 @@ def test_contiguity_messages():
         qk.PyHypergraphStepper(3).run(strided, np.zeros(3), [], np.zeros(9), np.zeros(9), 0.0, 0.0, 1)
     with pytest.raises(ValueError, match="^The given array is not contiguous or is misaligned.(\n|$)"):
         flat(np.zeros(3), np.zeros(3), 3, np.zeros(6, I64)[::2], [0], [1.0])
+
+
+@pytest.mark.parametrize("lags", [False, True])
+def test_one_cpu_gives_the_same_bits(lags):
+    # Rows in several chunks, in groups of eight and one by one.
+    same_on_one_cpu(f"""
+import numpy as np, qel_kernel as qk
+rng = np.random.default_rng(3)
+n = 203
+knm, alpha = rng.uniform(0.0, 0.02, n * n), rng.uniform(-0.3, 0.3, n * n) * {lags}
+nodes, offsets = np.arange(12, dtype=np.int64), np.arange(0, 12, 3, dtype=np.int64)
+out = qk.hypergraph_run_rust(rng.uniform(0.0, 6.0, n), rng.normal(1.0, 0.3, n), n, nodes, offsets,
+                             np.full(4, 0.3), knm, alpha, 0.5, 1.0, 0.01, 5).tobytes()
+""")

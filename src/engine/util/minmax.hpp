@@ -3,6 +3,8 @@
 #pragma once
 #include <cmath>
 
+#include "engine/util/lanes.hpp"
+
 namespace qel {
 
 // NaN in either argument gives NaN.
@@ -19,7 +21,7 @@ inline double nan_max(double a, double b) {
 // branch: where the sign of x is random, a mispredicted branch costs more than
 // the arithmetic around it.
 inline double positive_part(double x) {
-    typedef double v2 __attribute__((vector_size(16)));
+    using lanes::v2;
     const v2 v = {x, x};
     const v2 r = v > 0.0 ? v : v2{};
     return r[0];

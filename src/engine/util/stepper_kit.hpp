@@ -48,6 +48,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/stepper_core.hpp"
 #include "engine/util/wrap.hpp"
@@ -182,7 +183,7 @@ inline std::optional<InternalError> need_square(const char* name, std::size_t n,
 // The zero-lag flag: every lag compares equal to 0.0 (-0.0 included; a NaN
 // does not; an empty alpha does). Lags are mostly all zero or nonzero from the
 // start: a look at the head settles the second case without reading n*n
-// values (the hypergraph stepper asks at every evaluation).
+// values.
 inline bool all_alpha_zero(std::span<const double> alpha) {
     const std::size_t head = alpha.size() < 1024 ? alpha.size() : 1024;
     for (std::size_t j = 0; j < head; ++j)
@@ -299,7 +300,7 @@ inline double pairwise_row(const Pairwise& p, std::size_t i, bool zero_lag) {
 // + - * round exactly like the scalar ones, so sum_plain<Lanes8> gives each
 // row the bits of its own plain sum, without one chain of dependent adds per row.
 struct Lanes8 {
-    typedef double v2 __attribute__((vector_size(16)));
+    using v2 = lanes::v2;
     v2 l[4] = {};
 
     friend Lanes8 operator+(const Lanes8& a, const Lanes8& b) {

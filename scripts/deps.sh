@@ -24,7 +24,7 @@ qel_apt_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev
+qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev libopenblas-serial-dev
 
 if ! python3 -c 'import sys; sys.exit(sys.version_info < (3, 11))'; then
   echo "error: python3 is $(python3 -V 2>&1); qel_kernel needs Python 3.11 or newer" >&2

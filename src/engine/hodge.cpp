@@ -138,19 +138,22 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
         for (int k = 0; k < 3; ++k) v += kSideSign[k] * f[side[3 * t + k]];
         rhs[t] = v;
     }
-    // L2 = B2^T B2. Entries are sums of at most nine products of +-1, exact
-    // in any order, so the lower triangle is the upper one mirrored.
-    std::vector<double> l2(square_len(n_tris));
-    for (std::size_t t = 0; t < n_tris; ++t) {
-        const std::size_t* et = &side[3 * t];
-        for (std::size_t u = t; u < n_tris; ++u) {
-            const std::size_t* eu = &side[3 * u];
-            double v = 0.0;
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j)
-                    if (et[i] == eu[j]) v += kSideSign[i] * kSideSign[j];
-            l2[t * n_tris + u] = v;
-            l2[u * n_tris + t] = v;
+    // L2 = B2^T B2, gathered edge by edge: every pair of triangle sides lying
+    // on one edge adds the product of their signs. Entries are sums of +-1,
+    // exact in any order, so this equals the pairwise comparison of triangles.
+    std::vector<std::size_t> first(n_edges + 1, 0);  // sides of edge e: on_edge[first[e] .. first[e+1])
+    for (std::size_t j = 0; j < side.size(); ++j) ++first[side[j] + 1];
+    for (std::size_t e = 0; e < n_edges; ++e) first[e + 1] += first[e];
+    std::vector<std::size_t> on_edge(side.size()), fill(first.begin(), first.end() - 1);
+    for (std::size_t j = 0; j < side.size(); ++j) on_edge[fill[side[j]]++] = j;  // j = 3*t + k
+    std::vector<double> l2(square_len(n_tris), 0.0);
+    for (std::size_t e = 0; e < n_edges; ++e) {
+        for (std::size_t p = first[e]; p < first[e + 1]; ++p) {
+            const std::size_t i = on_edge[p];
+            for (std::size_t q = first[e]; q < first[e + 1]; ++q) {
+                const std::size_t j = on_edge[q];
+                l2[(i / 3) * n_tris + j / 3] += kSideSign[i % 3] * kSideSign[j % 3];
+            }
         }
     }
     auto psi = psd_pinv_apply(l2, n_tris, rhs);

@@ -1,22 +1,38 @@
 #include "engine/spectral.hpp"
 
-// The decomposition runs on the calling thread only, with Eigen's own kernels
-// (no BLAS or LAPACK back end): results must not depend on threads or on what
-// else is installed.
+// Decompositions run through LAPACK from Debian's single-threaded OpenBLAS
+// (linked by its own directory, see CMakeLists.txt): one thread, so the bits
+// never depend on the worker count and the solver never competes with the
+// pool. Eigen remains only for matrices beyond LAPACK's 32-bit sizes.
 #define EIGEN_DONT_PARALLELIZE
 #if defined(EIGEN_USE_BLAS) || defined(EIGEN_USE_LAPACKE) || defined(EIGEN_USE_MKL_ALL)
-#error "the symmetric eigen-solver must use Eigen's own kernels"
+#error "the Eigen fallback must use Eigen's own kernels"
 #endif
 #include <Eigen/Eigenvalues>
 
+#include <climits>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <new>
 #include <numeric>
 
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/float_sort.hpp"
 #include "types/format.hpp"
+
+// Fortran LAPACK with 32-bit integers; gfortran's hidden string lengths trail.
+extern "C" {
+void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
+             const int* lwork, int* iwork, const int* liwork, int* info, std::size_t, std::size_t);
+void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n, double* a, const int* lda,
+             const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m,
+             double* w, double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork,
+             const int* liwork, int* info, std::size_t, std::size_t, std::size_t);
+int openblas_get_parallel(void);
+void openblas_set_num_threads(int);
+}
 
 namespace qel::spectral {
 
@@ -38,16 +54,96 @@ Result<void, PlainError> check_square(std::span<const double> matrix, std::size_
 
 // Indices of the eigenvalues in ascending order; equal values keep the
 // solver's order.
-std::vector<std::size_t> ascending_order(const Eigen::VectorXd& values) {
-    std::vector<std::size_t> order(static_cast<std::size_t>(values.size()));
+std::vector<std::size_t> ascending_order(const std::vector<double>& values) {
+    std::vector<std::size_t> order(values.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    stable_sort_by(std::span<std::size_t>(order),
-                   [&](std::size_t k) { return values(static_cast<Eigen::Index>(k)); });
+    stable_sort_by(std::span<std::size_t>(order), [&](std::size_t k) { return values[k]; });
     return order;
 }
 
-// Runs the solver unless the input is non-finite; false when no usable result
-// came out (the caller then reports NaN throughout).
+// Largest order whose workspace for all eigenvectors (1 + 6n + 2n^2 doubles)
+// a 32-bit LAPACK count holds; larger matrices go to Eigen.
+constexpr std::size_t kLapackMaxN = 32000;
+
+// The single-threaded OpenBLAS may keep its buffers without locks: one solve
+// at a time. Should a threaded build of the same library have been loaded
+// first (by another module), it is held to one thread.
+std::unique_lock<std::mutex> lapack_lock() {
+    static std::mutex mutex;
+    std::unique_lock<std::mutex> lock(mutex);
+    static const bool one_thread = [] {
+        if (openblas_get_parallel() != 0) openblas_set_num_threads(1);
+        return true;
+    }();
+    (void)one_thread;
+    return lock;
+}
+
+// Workspace of the sizes a LAPACK query (lwork = liwork = -1) reported.
+struct Workspace {
+    std::vector<double> work;
+    std::vector<int> iwork;
+    int lwork, liwork;
+    Workspace(double wq, int iq) {
+        if (!(wq >= 1.0 && wq <= static_cast<double>(INT_MAX)) || iq < 1) throw std::bad_alloc();
+        lwork = static_cast<int>(wq);
+        liwork = iq;
+        work.resize(static_cast<std::size_t>(lwork));
+        iwork.resize(static_cast<std::size_t>(liwork));
+    }
+};
+
+// dsyevd on a copy of `matrix`: eigenvalues ascending into w and, for jobz
+// 'V', eigenvector k as column k of the column-major `a`. The row-major lower
+// triangle is LAPACK's column-major upper one. Returns LAPACK's info.
+int lapack_syevd(char jobz, std::span<const double> matrix, std::size_t n, std::vector<double>& a,
+                 std::vector<double>& w) {
+    const int ni = static_cast<int>(n);
+    a.assign(matrix.begin(), matrix.end());
+    w.assign(n, 0.0);
+    int info = 0, iq = 0;
+    const int query = -1;
+    double wq = 0.0;
+    auto lock = lapack_lock();
+    dsyevd_(&jobz, "U", &ni, a.data(), &ni, w.data(), &wq, &query, &iq, &query, &info, 1, 1);
+    if (info != 0) return info;
+    Workspace ws(wq, iq);
+    dsyevd_(&jobz, "U", &ni, a.data(), &ni, w.data(), ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork,
+            &info, 1, 1);
+    return info;
+}
+
+// dsyevr for the one eigenpair at 0-based ascending index k (< n): the
+// eigenvalue into `value`, the unit eigenvector into z (n entries).
+int lapack_syevr_one(std::span<const double> matrix, std::size_t n, std::size_t k, double& value,
+                     std::vector<double>& z) {
+    const int ni = static_cast<int>(n), index = static_cast<int>(k) + 1;
+    std::vector<double> a(matrix.begin(), matrix.end()), w(n, 0.0);
+    z.assign(n, 0.0);
+    const double unused = 0.0, abstol = 0.0;  // abstol 0: LAPACK's default tolerance
+    int found = 0, info = 0, iq = 0, isuppz[2] = {0, 0};
+    const int query = -1;
+    double wq = 0.0;
+    auto lock = lapack_lock();
+    dsyevr_("V", "I", "U", &ni, a.data(), &ni, &unused, &unused, &index, &index, &abstol, &found, w.data(), z.data(),
+            &ni, isuppz, &wq, &query, &iq, &query, &info, 1, 1, 1);
+    if (info != 0) return info;
+    Workspace ws(wq, iq);
+    dsyevr_("V", "I", "U", &ni, a.data(), &ni, &unused, &unused, &index, &index, &abstol, &found, w.data(), z.data(),
+            &ni, isuppz, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1, 1, 1);
+    if (info == 0 && found != 1) return -100;
+    value = w[0];
+    return info;
+}
+
+// LAPACK's info < 0 names an argument it refused: a fault of ours, reported.
+Result<void, PlainError> refused(const char* routine, int info, std::size_t n) {
+    if (info >= 0) return {};
+    return PlainError::internal_error(text::cat(routine, " refused its arguments (info ", info, ") for n = ", n));
+}
+
+// Eigen's solver for orders beyond LAPACK's counts, unless the input is
+// non-finite; false when no usable result came out.
 bool decompose(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>& solver, std::span<const double> matrix,
                std::size_t n, int options) {
     if (!all_finite_serial(matrix)) return false;
@@ -98,21 +194,24 @@ Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> m
         out.eigenvectors = {1.0};
         return out;
     }
-    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver;
-    if (!decompose(solver, matrix, n, Eigen::ComputeEigenvectors)) {
-        out.eigenvalues.assign(n, kNaN);
-        out.eigenvectors.assign(n * n, kNaN);
-        return out;
+    out.eigenvalues.assign(n, kNaN);
+    out.eigenvectors.assign(n * n, kNaN);
+    if (!all_finite_serial(matrix)) return out;
+    std::vector<double> values, vectors;  // vectors column-major: column k is vector k
+    if (n <= kLapackMaxN) {
+        const int info = lapack_syevd('V', matrix, n, vectors, values);
+        if (auto ok = refused("dsyevd", info, n); !ok) return std::move(ok).error();
+        if (info != 0) return out;
+    } else {
+        Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver;
+        if (!decompose(solver, matrix, n, Eigen::ComputeEigenvectors)) return out;
+        values.assign(solver.eigenvalues().data(), solver.eigenvalues().data() + n);
+        vectors.assign(solver.eigenvectors().data(), solver.eigenvectors().data() + n * n);
     }
-    const Eigen::VectorXd& values = solver.eigenvalues();
-    const Eigen::MatrixXd& vectors = solver.eigenvectors();  // column-major: column k is vector k
     std::vector<std::size_t> order = ascending_order(values);
-    out.eigenvalues.resize(n);
-    out.eigenvectors.resize(n * n);
     for (std::size_t k = 0; k < n; ++k) {
-        const auto src = static_cast<Eigen::Index>(order[k]);
-        out.eigenvalues[k] = values(src);
-        const double* col = vectors.col(src).data();
+        out.eigenvalues[k] = values[order[k]];
+        const double* col = vectors.data() + order[k] * n;
         for (std::size_t r = 0; r < n; ++r) out.eigenvectors[r * n + k] = col[r];
     }
     return out;
@@ -121,12 +220,53 @@ Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> m
 Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const double> matrix, std::size_t n) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
     if (n == 1) return std::vector<double>{matrix[0]};
-    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver;
-    if (!decompose(solver, matrix, n, Eigen::EigenvaluesOnly)) return std::vector<double>(n, kNaN);
-    const Eigen::VectorXd& values = solver.eigenvalues();
+    std::vector<double> values;
+    if (!all_finite_serial(matrix)) return std::vector<double>(n, kNaN);
+    if (n <= kLapackMaxN) {
+        std::vector<double> scratch;
+        const int info = lapack_syevd('N', matrix, n, scratch, values);
+        if (auto ok = refused("dsyevd", info, n); !ok) return std::move(ok).error();
+        if (info != 0) return std::vector<double>(n, kNaN);
+    } else {
+        Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver;
+        if (!decompose(solver, matrix, n, Eigen::EigenvaluesOnly)) return std::vector<double>(n, kNaN);
+        values.assign(solver.eigenvalues().data(), solver.eigenvalues().data() + n);
+    }
     std::vector<std::size_t> order = ascending_order(values);
     std::vector<double> out(n);
-    for (std::size_t k = 0; k < n; ++k) out[k] = values(static_cast<Eigen::Index>(order[k]));
+    for (std::size_t k = 0; k < n; ++k) out[k] = values[order[k]];
+    return out;
+}
+
+Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix, std::size_t n, std::size_t k) {
+    if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
+    if (k >= n)
+        return PlainError::internal_error(text::cat("symmetric_eigenpair asks for index ", k, " of n = ", n));
+    EigenPair out;
+    if (n == 1) {
+        out.value = matrix[0];
+        out.vector = {1.0};
+        return out;
+    }
+    if (n > kLapackMaxN) {
+        auto full = symmetric_eigen(matrix, n);
+        if (!full) return std::move(full).error();
+        out.value = full.value().eigenvalues[k];
+        out.vector.resize(n);
+        for (std::size_t r = 0; r < n; ++r) out.vector[r] = full.value().eigenvectors[r * n + k];
+        return out;
+    }
+    out.value = kNaN;
+    if (!all_finite_serial(matrix)) {
+        out.vector.assign(n, kNaN);
+        return out;
+    }
+    const int info = lapack_syevr_one(matrix, n, k, out.value, out.vector);
+    if (auto ok = refused("dsyevr", info, n); !ok) return std::move(ok).error();
+    if (info != 0) {
+        out.value = kNaN;
+        out.vector.assign(n, kNaN);
+    }
     return out;
 }
 
@@ -148,12 +288,9 @@ Result<std::vector<double>, PlainError> fiedler_vector(std::span<const double> k
     if (n < 2) return std::vector<double>(n, 0.0);
     auto lap = graph_laplacian(knm, n);
     if (!lap) return std::move(lap).error();
-    auto eig = symmetric_eigen(lap.value(), n);
-    if (!eig) return std::move(eig).error();
-    const std::vector<double>& vectors = eig.value().eigenvectors;
-    std::vector<double> out(n);
-    for (std::size_t i = 0; i < n; ++i) out[i] = vectors[i * n + 1];
-    return out;
+    auto pair = symmetric_eigenpair(lap.value(), n, 1);
+    if (!pair) return std::move(pair).error();
+    return std::move(pair).value().vector;
 }
 
 Result<double, PlainError> critical_coupling(std::span<const double> omegas, std::span<const double> knm,

@@ -29,9 +29,17 @@ Result<std::vector<double>, PlainError> graph_laplacian(std::span<const double> 
 // the solver's order; eigenvector signs are the solver's.
 Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> matrix, std::size_t n);
 
-// As symmetric_eigen, eigenvalues only: bit for bit the same eigenvalues,
-// without the cost of accumulating eigenvectors.
+// As symmetric_eigen, eigenvalues only (the same values up to the last bits),
+// without the cost of computing eigenvectors.
 Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const double> matrix, std::size_t n);
+
+// Eigenvalue k (0-based, ascending) of symmetric_eigen's matrix and its unit
+// eigenvector, without computing the others. k >= n is an internal error.
+struct EigenPair {
+    double value = 0.0;
+    std::vector<double> vector;
+};
+Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix, std::size_t n, std::size_t k);
 
 // Second-smallest Laplacian eigenvalue, unclamped; 0.0 for n < 2 (knm unread).
 Result<double, PlainError> fiedler_value(std::span<const double> knm, std::size_t n);

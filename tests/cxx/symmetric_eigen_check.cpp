@@ -1,6 +1,7 @@
 // The symmetric eigen-solver as engine modules call it: sorted pairs, column k
-// of the row-major result an orthonormal eigenvector, the eigenvalue-only path
-// bit-identical, NaN throughout for non-finite input, sizes checked.
+// of the row-major result an orthonormal eigenvector, the eigenvalue-only and
+// single-pair paths agreeing with it, NaN throughout for non-finite input,
+// sizes checked.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +33,20 @@ int main() {
             EXPECT(full.ok() && values.ok(), n);
             const auto& ev = full.value().eigenvalues;
             const auto& v = full.value().eigenvectors;
-            EXPECT(std::memcmp(ev.data(), values.value().data(), n * sizeof(double)) == 0, n);
+            for (int k = 0; k < n; ++k) {
+                EXPECT(std::fabs(ev[k] - values.value()[k]) < 1e-13 * n, n);
+                auto pair = symmetric_eigenpair(m, n, k);
+                EXPECT(pair.ok() && std::fabs(pair.value().value - ev[k]) < 1e-13 * n, n);
+                const auto& u = pair.value().vector;
+                double norm = 0.0, residual = 0.0;
+                for (int r = 0; r < n; ++r) {
+                    double mu = 0.0;
+                    for (int c = 0; c < n; ++c) mu += m[r * n + c] * u[c];
+                    residual = std::fmax(residual, std::fabs(mu - pair.value().value * u[r]));
+                    norm += u[r] * u[r];
+                }
+                EXPECT(std::fabs(norm - 1.0) < 1e-13 && residual < 1e-12 * n, n);
+            }
             for (int k = 0; k < n; ++k) {
                 EXPECT(k == 0 || ev[k - 1] <= ev[k], n);
                 for (int r = 0; r < n; ++r) {  // (M v_k)_r = lambda_k v_k[r]; v_k[r] at r*n + k
@@ -57,12 +71,21 @@ int main() {
         EXPECT(full.ok(), 6);
         for (double x : full.value().eigenvalues) EXPECT(std::isnan(x), 6);
         for (double x : full.value().eigenvectors) EXPECT(std::isnan(x), 6);
+        auto pair = symmetric_eigenpair(m, 6, 1);
+        EXPECT(pair.ok() && std::isnan(pair.value().value), 6);
+        for (double x : pair.value().vector) EXPECT(std::isnan(x), 6);
+    }
+    for (std::size_t k : {std::size_t(3), std::size_t(4)}) {
+        auto pair = symmetric_eigenpair(symmetric(3, 1, false), 3, k);
+        EXPECT(!pair.ok() && pair.error().internal, 3);
     }
     for (auto [len, n] : {std::pair<std::size_t, std::size_t>{0, 0}, {0, 1}, {3, 2}, {5, 2}, {4, std::size_t(1) << 32}}) {
         std::vector<double> m(len, 1.0);
         auto full = symmetric_eigen(m, n);
         auto values = symmetric_eigenvalues(m, n);
+        auto pair = symmetric_eigenpair(m, n, 0);
         EXPECT(!full.ok() && full.error().internal && !values.ok() && values.error().internal, n);
+        EXPECT(!pair.ok() && pair.error().internal, n);
     }
     return failures == 0 ? 0 : 1;
 }

@@ -174,13 +174,15 @@ Result<std::vector<double>, PlainError> psd_pinv_apply(std::span<const double> m
     const double lambda_max = lambda[m - 1];
     const double tol = 0.0 < lambda_max ? kRelativeCutoff * lambda_max : 0.0;
     const std::size_t nb = b.size() < m ? b.size() : m;
+    // V^T b row by row of V, so that memory is read in order; each sum still
+    // runs over increasing i.
     std::vector<double> coef(m, 0.0);
-    for (std::size_t k = 0; k < m; ++k) {
-        if (tol >= lambda[k]) continue;  // NaN fails the test and is kept
-        double s = 0.0;
-        for (std::size_t i = 0; i < nb; ++i) s += b[i] * v[i * m + k];
-        coef[k] = s / lambda[k];
+    for (std::size_t i = 0; i < nb; ++i) {
+        const double* row = &v[i * m];
+        for (std::size_t k = 0; k < m; ++k) coef[k] += b[i] * row[k];
     }
+    for (std::size_t k = 0; k < m; ++k)
+        coef[k] = tol >= lambda[k] ? 0.0 : coef[k] / lambda[k];  // NaN fails the test and is kept
     std::vector<double> x(m);
     for (std::size_t i = 0; i < m; ++i) {
         double s = 0.0;

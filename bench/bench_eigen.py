@@ -59,7 +59,8 @@ def spectral(n):
                                                                     subset_by_index=[1, 1])[0]),
                   targets={"peer (1 thread)": 1.0, "peer (all threads)": 1.0}, repeat=3)
     compare_peers("fiedler_value_rust vs eigvalsh (all)", lambda: qk.fiedler_value_rust(knm, n),
-                  faster_of_thread_counts(lambda: scipy.linalg.eigh(laplacian(knm, n), eigvals_only=True)[1]), repeat=3)
+                  faster_of_thread_counts(lambda: scipy.linalg.eigh(laplacian(knm, n), eigvals_only=True)[1]),
+                  repeat=3)
     compare_peers("fiedler_vector_rust vs eigh(subset 1)", lambda: qk.fiedler_vector_rust(knm, n),
                   faster_of_thread_counts(lambda: scipy.linalg.eigh(laplacian(knm, n), subset_by_index=[1, 1])[1]),
                   targets={"peer (1 thread)": 1.0, "peer (all threads)": 1.0}, repeat=3)

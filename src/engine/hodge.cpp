@@ -167,26 +167,27 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
 
 Result<std::vector<double>, PlainError> psd_pinv_apply(std::span<const double> matrix, std::size_t m,
                                                        std::span<const double> b) {
-    auto eig = spectral::symmetric_eigen(matrix, m);
+    // Only the eigenpairs above the cut-off are computed: the others would
+    // get a coefficient of zero.
+    auto eig = spectral::symmetric_eigen_above(matrix, m, kRelativeCutoff);
     if (!eig) return std::move(eig).error();
     const std::vector<double>& lambda = eig.value().eigenvalues;
-    const std::vector<double>& v = eig.value().eigenvectors;
-    const double lambda_max = lambda[m - 1];
-    const double tol = 0.0 < lambda_max ? kRelativeCutoff * lambda_max : 0.0;
+    const std::vector<double>& v = eig.value().eigenvectors;  // m x kept, row-major
+    const std::size_t kept = lambda.size();
     const std::size_t nb = b.size() < m ? b.size() : m;
     // V^T b row by row of V, so that memory is read in order; each sum still
     // runs over increasing i.
-    std::vector<double> coef(m, 0.0);
+    std::vector<double> coef(kept, 0.0);
     for (std::size_t i = 0; i < nb; ++i) {
-        const double* row = &v[i * m];
-        for (std::size_t k = 0; k < m; ++k) coef[k] += b[i] * row[k];
+        const double* row = &v[i * kept];
+        for (std::size_t k = 0; k < kept; ++k) coef[k] += b[i] * row[k];
     }
-    for (std::size_t k = 0; k < m; ++k)
-        coef[k] = tol >= lambda[k] ? 0.0 : coef[k] / lambda[k];  // NaN fails the test and is kept
+    for (std::size_t k = 0; k < kept; ++k) coef[k] /= lambda[k];
     std::vector<double> x(m);
     for (std::size_t i = 0; i < m; ++i) {
+        const double* row = &v[i * kept];
         double s = 0.0;
-        for (std::size_t k = 0; k < m; ++k) s += coef[k] * v[i * m + k];
+        for (std::size_t k = 0; k < kept; ++k) s += coef[k] * row[k];
         x[i] = s;
     }
     return x;

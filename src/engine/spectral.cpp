@@ -30,6 +30,16 @@ void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n
              const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m,
              double* w, double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork,
              const int* liwork, int* info, std::size_t, std::size_t, std::size_t);
+void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau,
+             double* work, const int* lwork, int* info, std::size_t);
+void dsterf_(const int* n, double* d, double* e, int* info);
+void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
+             const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
+             const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork, const int* liwork,
+             int* info, std::size_t, std::size_t);
+void dormtr_(const char* side, const char* uplo, const char* trans, const int* m, const int* n, const double* a,
+             const int* lda, const double* tau, double* c, const int* ldc, double* work, const int* lwork, int* info,
+             std::size_t, std::size_t, std::size_t);
 int openblas_get_parallel(void);
 void openblas_set_num_threads(int);
 }
@@ -136,6 +146,65 @@ int lapack_syevr_one(std::span<const double> matrix, std::size_t n, std::size_t 
     return info;
 }
 
+// The eigenpairs above a cut-off, computed as such: tridiagonal reduction,
+// all eigenvalues of the tridiagonal matrix (cheap) to place the cut-off,
+// then only the kept eigenvectors, back-transformed. `cutoff(largest)` gives
+// the cut-off; eigenvalues at or below it are left out. Fills values
+// (ascending) and vectors (column-major n x count); nonzero when LAPACK
+// failed, the caller then takes the full decomposition.
+template <class Cutoff>
+int lapack_eigen_above(std::span<const double> matrix, std::size_t n, Cutoff cutoff, std::vector<double>& values,
+                       std::vector<double>& vectors) {
+    const int ni = static_cast<int>(n);
+    std::vector<double> a(matrix.begin(), matrix.end()), d(n), e(n, 0.0), tau(n > 1 ? n - 1 : 1);
+    int info = 0;
+    const int query = -1;
+    double wq = 0.0;
+    auto lock = lapack_lock();
+    dsytrd_("U", &ni, a.data(), &ni, d.data(), e.data(), tau.data(), &wq, &query, &info, 1);
+    if (info != 0) return info;
+    {
+        Workspace ws(wq, 1);
+        dsytrd_("U", &ni, a.data(), &ni, d.data(), e.data(), tau.data(), ws.work.data(), &ws.lwork, &info, 1);
+        if (info != 0) return info;
+    }
+    std::vector<double> all(d), off(e);
+    dsterf_(&ni, all.data(), off.data(), &info);
+    if (info != 0) return 1;
+    const double tol = cutoff(all[n - 1]);
+    std::size_t first = 0;
+    while (first < n && tol >= all[first]) ++first;
+    values.clear();
+    vectors.clear();
+    if (first == n) return 0;
+    const int il = static_cast<int>(first) + 1, iu = ni;
+    const double unused = 0.0;
+    int found = 0, nzc = -1, tryrac = 0, iq = 0;
+    std::vector<int> isuppz(2 * (n - first));
+    double zq = 0.0;
+    dstemr_("V", "I", &ni, d.data(), e.data(), &unused, &unused, &il, &iu, &found, all.data(), &zq, &ni, &nzc,
+            isuppz.data(), &tryrac, &wq, &query, &iq, &query, &info, 1, 1);
+    if (info != 0) return info;
+    const std::size_t count = n - first;
+    values.assign(n, 0.0);
+    vectors.assign(n * count, 0.0);
+    nzc = static_cast<int>(count);
+    {
+        Workspace ws(wq, iq);
+        dstemr_("V", "I", &ni, d.data(), e.data(), &unused, &unused, &il, &iu, &found, values.data(), vectors.data(),
+                &ni, &nzc, isuppz.data(), &tryrac, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1,
+                1);
+        if (info != 0 || found != nzc) return info != 0 ? info : 1;
+    }
+    values.resize(count);
+    dormtr_("L", "U", "N", &ni, &nzc, a.data(), &ni, tau.data(), vectors.data(), &ni, &wq, &query, &info, 1, 1, 1);
+    if (info != 0) return info;
+    Workspace ws(wq, 1);
+    dormtr_("L", "U", "N", &ni, &nzc, a.data(), &ni, tau.data(), vectors.data(), &ni, ws.work.data(), &ws.lwork,
+            &info, 1, 1, 1);
+    return info;
+}
+
 // LAPACK's info < 0 names an argument it refused: a fault of ours, reported.
 Result<void, PlainError> refused(const char* routine, int info, std::size_t n) {
     if (info >= 0) return {};
@@ -235,6 +304,40 @@ Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const do
     std::vector<std::size_t> order = ascending_order(values);
     std::vector<double> out(n);
     for (std::size_t k = 0; k < n; ++k) out[k] = values[order[k]];
+    return out;
+}
+
+Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const double> matrix, std::size_t n,
+                                                             double relative) {
+    if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
+    const auto cutoff = [relative](double largest) { return 0.0 < largest ? relative * largest : 0.0; };
+    EigenDecomposition out;
+    if (n > 1 && n <= kLapackMaxN && all_finite_serial(matrix)) {
+        std::vector<double> values, vectors;
+        if (lapack_eigen_above(matrix, n, cutoff, values, vectors) == 0) {
+            const std::size_t count = values.size();
+            out.eigenvectors.resize(n * count);
+            for (std::size_t k = 0; k < count; ++k)
+                for (std::size_t r = 0; r < n; ++r) out.eigenvectors[r * count + k] = vectors[k * n + r];
+            out.eigenvalues = std::move(values);
+            return out;
+        }
+    }
+    // Sizes and inputs the reduction above does not take: the full
+    // decomposition, filtered (a NaN eigenvalue fails the test and is kept).
+    auto full = symmetric_eigen(matrix, n);
+    if (!full) return std::move(full).error();
+    const std::vector<double>& lambda = full.value().eigenvalues;
+    const double tol = cutoff(lambda[n - 1]);
+    std::vector<std::size_t> kept;
+    for (std::size_t k = 0; k < n; ++k)
+        if (!(tol >= lambda[k])) kept.push_back(k);
+    out.eigenvectors.resize(n * kept.size());
+    for (std::size_t j = 0; j < kept.size(); ++j) {
+        out.eigenvalues.push_back(lambda[kept[j]]);
+        for (std::size_t r = 0; r < n; ++r)
+            out.eigenvectors[r * kept.size() + j] = full.value().eigenvectors[r * n + kept[j]];
+    }
     return out;
 }
 

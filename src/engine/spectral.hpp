@@ -33,6 +33,14 @@ Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> m
 // without the cost of computing eigenvectors.
 Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const double> matrix, std::size_t n);
 
+// The eigenpairs of symmetric_eigen's matrix whose eigenvalue exceeds
+// `relative` times the largest one (exceeds 0 when the largest is not
+// positive; NaN eigenvalues are kept), without computing the others:
+// `eigenvalues` the count of them ascending, `eigenvectors` row-major
+// n x count, column j (entries r*count + j) belonging to eigenvalues[j].
+Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const double> matrix, std::size_t n,
+                                                             double relative);
+
 // Eigenvalue k (0-based, ascending) of symmetric_eigen's matrix and its unit
 // eigenvector, without computing the others. k >= n is an internal error.
 struct EigenPair {

@@ -62,6 +62,52 @@ int main() {
             }
         }
     }
+    // Pairs above a relative cut-off: the full decomposition's kept pairs, as
+    // a subspace, for a rank-deficient B^T B, the zero matrix and a negative one.
+    for (int rank : {0, 1, 7, 30}) {
+        const int n = 30;
+        std::mt19937_64 g(rank);
+        std::uniform_int_distribution<int> u(-1, 1);
+        std::vector<double> b(rank * n), m(n * n, 0.0);
+        for (double& x : b) x = u(g);
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c)
+                for (int k = 0; k < rank; ++k) m[r * n + c] += b[k * n + r] * b[k * n + c];
+        for (bool negative : {false, true}) {
+            if (negative)  // -(B^T B) - I: nothing is positive, so nothing is kept
+                for (int r = 0; r < n; ++r)
+                    for (int c = 0; c < n; ++c) m[r * n + c] = -m[r * n + c] - (r == c);
+            auto full = symmetric_eigen(m, n);
+            auto above = symmetric_eigen_above(m, n, 1e-9);
+            EXPECT(full.ok() && above.ok(), n);
+            const auto& ev = full.value().eigenvalues;
+            const auto& lambda = above.value().eigenvalues;
+            const auto& v = above.value().eigenvectors;
+            const double tol = ev[n - 1] > 0.0 ? 1e-9 * ev[n - 1] : 0.0;
+            std::size_t kept = 0;
+            for (double x : ev) kept += x > tol;
+            EXPECT(lambda.size() == kept && v.size() == kept * n && (!negative || kept == 0), n);
+            if (lambda.size() != kept) continue;
+            for (std::size_t j = 0; j < kept; ++j) EXPECT(std::fabs(lambda[j] - ev[n - kept + j]) < 1e-12 * n, n);
+            for (int r = 0; r < n; ++r)  // V V^T equals the projector of the full kept eigenvectors
+                for (int c = 0; c < n; ++c) {
+                    double ours = 0.0, theirs = 0.0;
+                    for (std::size_t j = 0; j < kept; ++j) {
+                        ours += v[r * kept + j] * v[c * kept + j];
+                        const std::size_t k = n - kept + j;
+                        theirs += full.value().eigenvectors[r * n + k] * full.value().eigenvectors[c * n + k];
+                    }
+                    EXPECT(std::fabs(ours - theirs) < 1e-10, n);
+                }
+        }
+    }
+    {
+        auto m = symmetric(5, 2, false);
+        m[7] = NAN;
+        auto above = symmetric_eigen_above(m, 5, 1e-9);
+        EXPECT(above.ok() && above.value().eigenvalues.size() == 5, 5);
+        for (double x : above.value().eigenvectors) EXPECT(std::isnan(x), 5);
+    }
     auto one = symmetric_eigen(std::vector<double>{-3.5}, 1);
     EXPECT(one.ok() && one.value().eigenvalues[0] == -3.5 && one.value().eigenvectors[0] == 1.0, 1);
     for (double bad : {NAN, INFINITY}) {
@@ -84,7 +130,9 @@ int main() {
         auto full = symmetric_eigen(m, n);
         auto values = symmetric_eigenvalues(m, n);
         auto pair = symmetric_eigenpair(m, n, 0);
+        auto above = symmetric_eigen_above(m, n, 1e-9);
         EXPECT(!full.ok() && full.error().internal && !values.ok() && values.error().internal, n);
+        EXPECT(!above.ok() && above.error().internal, n);
         EXPECT(!pair.ok() && pair.error().internal, n);
     }
     return failures == 0 ? 0 : 1;

@@ -141,7 +141,7 @@ int lapack_syevr_one(std::span<const double> matrix, std::size_t n, std::size_t 
     Workspace ws(wq, iq);
     dsyevr_("V", "I", "U", &ni, a.data(), &ni, &unused, &unused, &index, &index, &abstol, &found, w.data(), z.data(),
             &ni, isuppz, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1, 1, 1);
-    if (info == 0 && found != 1) return -100;
+    if (info == 0 && found != 1) return 1;  // no usable result: NaN, as for a failed solve
     value = w[0];
     return info;
 }

@@ -123,26 +123,30 @@ int lapack_syevd(char jobz, std::span<const double> matrix, std::size_t n, std::
     return info;
 }
 
-// dsyevr for the one eigenpair at 0-based ascending index k (< n): the
-// eigenvalue into `value`, the unit eigenvector into z (n entries).
-int lapack_syevr_one(std::span<const double> matrix, std::size_t n, std::size_t k, double& value,
-                     std::vector<double>& z) {
-    const int ni = static_cast<int>(n), index = static_cast<int>(k) + 1;
-    std::vector<double> a(matrix.begin(), matrix.end()), w(n, 0.0);
-    z.assign(n, 0.0);
+// dsyevr for the eigenpairs at 0-based ascending indices lo..hi (hi < n):
+// their eigenvalues into w and, for jobz 'V', their unit eigenvectors as the
+// columns of the column-major n x (hi - lo + 1) z.
+int lapack_syevr_range(char jobz, std::span<const double> matrix, std::size_t n, std::size_t lo, std::size_t hi,
+                       std::vector<double>& w, std::vector<double>& z) {
+    const int ni = static_cast<int>(n), il = static_cast<int>(lo) + 1, iu = static_cast<int>(hi) + 1;
+    const std::size_t count = hi - lo + 1;
+    std::vector<double> a(matrix.begin(), matrix.end());
+    std::vector<int> isuppz(2 * count);
+    w.assign(n, 0.0);
+    z.assign(jobz == 'V' ? n * count : 1, 0.0);
     const double unused = 0.0, abstol = 0.0;  // abstol 0: LAPACK's default tolerance
-    int found = 0, info = 0, iq = 0, isuppz[2] = {0, 0};
+    int found = 0, info = 0, iq = 0;
     const int query = -1;
     double wq = 0.0;
     auto lock = lapack_lock();
-    dsyevr_("V", "I", "U", &ni, a.data(), &ni, &unused, &unused, &index, &index, &abstol, &found, w.data(), z.data(),
-            &ni, isuppz, &wq, &query, &iq, &query, &info, 1, 1, 1);
+    dsyevr_(&jobz, "I", "U", &ni, a.data(), &ni, &unused, &unused, &il, &iu, &abstol, &found, w.data(), z.data(), &ni,
+            isuppz.data(), &wq, &query, &iq, &query, &info, 1, 1, 1);
     if (info != 0) return info;
     Workspace ws(wq, iq);
-    dsyevr_("V", "I", "U", &ni, a.data(), &ni, &unused, &unused, &index, &index, &abstol, &found, w.data(), z.data(),
-            &ni, isuppz, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1, 1, 1);
-    if (info == 0 && found != 1) return 1;  // no usable result: NaN, as for a failed solve
-    value = w[0];
+    dsyevr_(&jobz, "I", "U", &ni, a.data(), &ni, &unused, &unused, &il, &iu, &abstol, &found, w.data(), z.data(), &ni,
+            isuppz.data(), ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1, 1, 1);
+    if (info == 0 && found != static_cast<int>(count)) return 1;  // no usable result: NaN, as for a failed solve
+    w.resize(count);
     return info;
 }
 
@@ -223,11 +227,12 @@ bool decompose(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>& solver, std::span
     return solver.info() == Eigen::Success;
 }
 
-// Sorted eigenvalues of a Laplacian of n >= 2 oscillators.
-Result<std::vector<double>, PlainError> laplacian_eigenvalues(std::span<const double> knm, std::size_t n) {
+// Eigenvalues lo..hi (ascending) of a Laplacian of n > hi oscillators.
+Result<std::vector<double>, PlainError> laplacian_eigenvalues(std::span<const double> knm, std::size_t n,
+                                                              std::size_t lo, std::size_t hi) {
     auto lap = graph_laplacian(knm, n);
     if (!lap) return std::move(lap).error();
-    return symmetric_eigenvalues(lap.value(), n);
+    return symmetric_eigenvalue_range(lap.value(), n, lo, hi);
 }
 
 }  // namespace
@@ -307,6 +312,25 @@ Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const do
     return out;
 }
 
+Result<std::vector<double>, PlainError> symmetric_eigenvalue_range(std::span<const double> matrix, std::size_t n,
+                                                                   std::size_t lo, std::size_t hi) {
+    if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
+    if (lo > hi || hi >= n)
+        return PlainError::internal_error(
+            text::cat("symmetric_eigenvalue_range asks for indices ", lo, "..", hi, " of n = ", n));
+    if (n == 1 || n > kLapackMaxN || !all_finite_serial(matrix)) {
+        auto all = symmetric_eigenvalues(matrix, n);
+        if (!all) return all;
+        return std::vector<double>(all.value().begin() + static_cast<std::ptrdiff_t>(lo),
+                                   all.value().begin() + static_cast<std::ptrdiff_t>(hi) + 1);
+    }
+    std::vector<double> w, unused;
+    const int info = lapack_syevr_range('N', matrix, n, lo, hi, w, unused);
+    if (auto ok = refused("dsyevr", info, n); !ok) return std::move(ok).error();
+    if (info != 0) return std::vector<double>(hi - lo + 1, kNaN);
+    return w;
+}
+
 Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const double> matrix, std::size_t n,
                                                              double relative) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
@@ -364,27 +388,29 @@ Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix
         out.vector.assign(n, kNaN);
         return out;
     }
-    const int info = lapack_syevr_one(matrix, n, k, out.value, out.vector);
+    std::vector<double> w;
+    const int info = lapack_syevr_range('V', matrix, n, k, k, w, out.vector);
     if (auto ok = refused("dsyevr", info, n); !ok) return std::move(ok).error();
     if (info != 0) {
-        out.value = kNaN;
         out.vector.assign(n, kNaN);
+        return out;
     }
+    out.value = w[0];
     return out;
 }
 
 Result<double, PlainError> fiedler_value(std::span<const double> knm, std::size_t n) {
     if (n < 2) return 0.0;
-    auto ev = laplacian_eigenvalues(knm, n);
+    auto ev = laplacian_eigenvalues(knm, n, 1, 1);
     if (!ev) return std::move(ev).error();
-    return ev.value()[1];
+    return ev.value()[0];
 }
 
 Result<double, PlainError> spectral_gap(std::span<const double> knm, std::size_t n) {
     if (n < 3) return 0.0;
-    auto ev = laplacian_eigenvalues(knm, n);
+    auto ev = laplacian_eigenvalues(knm, n, 1, 2);
     if (!ev) return std::move(ev).error();
-    return ev.value()[2] - ev.value()[1];
+    return ev.value()[1] - ev.value()[0];
 }
 
 Result<std::vector<double>, PlainError> fiedler_vector(std::span<const double> knm, std::size_t n) {

@@ -33,6 +33,12 @@ Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> m
 // without the cost of computing eigenvectors.
 Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const double> matrix, std::size_t n);
 
+// Eigenvalues lo..hi (0-based, ascending, inclusive) of symmetric_eigen's
+// matrix, without computing the others; lo > hi or hi >= n is an internal
+// error. NaN throughout for non-finite input.
+Result<std::vector<double>, PlainError> symmetric_eigenvalue_range(std::span<const double> matrix, std::size_t n,
+                                                                   std::size_t lo, std::size_t hi);
+
 // The eigenpairs of symmetric_eigen's matrix whose eigenvalue exceeds
 // `relative` times the largest one (exceeds 0 when the largest is not
 // positive; NaN eigenvalues are kept), without computing the others:

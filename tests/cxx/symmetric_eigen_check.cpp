@@ -2,6 +2,7 @@
 // of the row-major result an orthonormal eigenvector, the eigenvalue-only and
 // single-pair paths agreeing with it, NaN throughout for non-finite input,
 // sizes checked.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,10 @@ int main() {
             const auto& v = full.value().eigenvectors;
             for (int k = 0; k < n; ++k) {
                 EXPECT(std::fabs(ev[k] - values.value()[k]) < 1e-13 * n, n);
+                auto range = symmetric_eigenvalue_range(m, n, k, std::min(k + 1, n - 1));
+                EXPECT(range.ok() && range.value().size() == std::size_t(std::min(k + 1, n - 1) - k + 1), n);
+                for (std::size_t j = 0; j < range.value().size(); ++j)
+                    EXPECT(std::fabs(range.value()[j] - ev[k + j]) < 1e-13 * n, n);
                 auto pair = symmetric_eigenpair(m, n, k);
                 EXPECT(pair.ok() && std::fabs(pair.value().value - ev[k]) < 1e-13 * n, n);
                 const auto& u = pair.value().vector;
@@ -123,7 +128,17 @@ int main() {
     }
     for (std::size_t k : {std::size_t(3), std::size_t(4)}) {
         auto pair = symmetric_eigenpair(symmetric(3, 1, false), 3, k);
-        EXPECT(!pair.ok() && pair.error().internal, 3);
+        auto range = symmetric_eigenvalue_range(symmetric(3, 1, false), 3, 1, k);
+        EXPECT(!pair.ok() && pair.error().internal && !range.ok() && range.error().internal, 3);
+    }
+    {
+        auto backwards = symmetric_eigenvalue_range(symmetric(3, 1, false), 3, 2, 1);
+        EXPECT(!backwards.ok() && backwards.error().internal, 3);
+        auto m = symmetric(4, 1, false);
+        m[5] = INFINITY;
+        auto range = symmetric_eigenvalue_range(m, 4, 1, 2);
+        EXPECT(range.ok() && range.value().size() == 2 && std::isnan(range.value()[0]) && std::isnan(range.value()[1]),
+               4);
     }
     for (auto [len, n] : {std::pair<std::size_t, std::size_t>{0, 0}, {0, 1}, {3, 2}, {5, 2}, {4, std::size_t(1) << 32}}) {
         std::vector<double> m(len, 1.0);

@@ -43,6 +43,7 @@ def faster_of_thread_counts(fn):
         with threadpool_limits(limits=limit):
             times[limit] = best_time(fn, repeat=2)
     limit = min(times, key=times.get)
+    print(f"{'':52s} (peer: 1 thread {fmt(times[1]).strip()}, all threads {fmt(times[None]).strip()})")
 
     def peer():
         with threadpool_limits(limits=limit):

@@ -24,7 +24,7 @@ qel_apt_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev
+qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev libopenblas-serial-dev
 # The formatter, one version, so that every machine formats alike.
 QEL_CLANG_FORMAT=clang-format-16
 qel_apt_install "$QEL_CLANG_FORMAT"

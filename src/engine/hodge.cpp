@@ -138,19 +138,22 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
         for (int k = 0; k < 3; ++k) v += kSideSign[k] * f[side[3 * t + k]];
         rhs[t] = v;
     }
-    // L2 = B2^T B2. Entries are sums of at most nine products of +-1, exact
-    // in any order, so the lower triangle is the upper one mirrored.
-    std::vector<double> l2(square_len(n_tris));
-    for (std::size_t t = 0; t < n_tris; ++t) {
-        const std::size_t* et = &side[3 * t];
-        for (std::size_t u = t; u < n_tris; ++u) {
-            const std::size_t* eu = &side[3 * u];
-            double v = 0.0;
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j)
-                    if (et[i] == eu[j]) v += kSideSign[i] * kSideSign[j];
-            l2[t * n_tris + u] = v;
-            l2[u * n_tris + t] = v;
+    // L2 = B2^T B2, gathered edge by edge: every pair of triangle sides lying
+    // on one edge adds the product of their signs. Entries are sums of +-1,
+    // exact in any order, so this equals the pairwise comparison of triangles.
+    std::vector<std::size_t> first(n_edges + 1, 0);  // sides of edge e: on_edge[first[e] .. first[e+1])
+    for (std::size_t j = 0; j < side.size(); ++j) ++first[side[j] + 1];
+    for (std::size_t e = 0; e < n_edges; ++e) first[e + 1] += first[e];
+    std::vector<std::size_t> on_edge(side.size()), fill(first.begin(), first.end() - 1);
+    for (std::size_t j = 0; j < side.size(); ++j) on_edge[fill[side[j]]++] = j;  // j = 3*t + k
+    std::vector<double> l2(square_len(n_tris), 0.0);
+    for (std::size_t e = 0; e < n_edges; ++e) {
+        for (std::size_t p = first[e]; p < first[e + 1]; ++p) {
+            const std::size_t i = on_edge[p];
+            for (std::size_t q = first[e]; q < first[e + 1]; ++q) {
+                const std::size_t j = on_edge[q];
+                l2[(i / 3) * n_tris + j / 3] += kSideSign[i % 3] * kSideSign[j % 3];
+            }
         }
     }
     auto psi = psd_pinv_apply(l2, n_tris, rhs);
@@ -164,24 +167,27 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
 
 Result<std::vector<double>, PlainError> psd_pinv_apply(std::span<const double> matrix, std::size_t m,
                                                        std::span<const double> b) {
-    auto eig = spectral::symmetric_eigen(matrix, m);
+    // Only the eigenpairs above the cut-off are computed: the others would
+    // get a coefficient of zero.
+    auto eig = spectral::symmetric_eigen_above(matrix, m, kRelativeCutoff);
     if (!eig) return std::move(eig).error();
     const std::vector<double>& lambda = eig.value().eigenvalues;
-    const std::vector<double>& v = eig.value().eigenvectors;
-    const double lambda_max = lambda[m - 1];
-    const double tol = 0.0 < lambda_max ? kRelativeCutoff * lambda_max : 0.0;
+    const std::vector<double>& v = eig.value().eigenvectors;  // m x kept, row-major
+    const std::size_t kept = lambda.size();
     const std::size_t nb = b.size() < m ? b.size() : m;
-    std::vector<double> coef(m, 0.0);
-    for (std::size_t k = 0; k < m; ++k) {
-        if (tol >= lambda[k]) continue;  // NaN fails the test and is kept
-        double s = 0.0;
-        for (std::size_t i = 0; i < nb; ++i) s += b[i] * v[i * m + k];
-        coef[k] = s / lambda[k];
+    // V^T b row by row of V, so that memory is read in order; each sum still
+    // runs over increasing i.
+    std::vector<double> coef(kept, 0.0);
+    for (std::size_t i = 0; i < nb; ++i) {
+        const double* row = &v[i * kept];
+        for (std::size_t k = 0; k < kept; ++k) coef[k] += b[i] * row[k];
     }
+    for (std::size_t k = 0; k < kept; ++k) coef[k] /= lambda[k];
     std::vector<double> x(m);
     for (std::size_t i = 0; i < m; ++i) {
+        const double* row = &v[i * kept];
         double s = 0.0;
-        for (std::size_t k = 0; k < m; ++k) s += coef[k] * v[i * m + k];
+        for (std::size_t k = 0; k < kept; ++k) s += coef[k] * row[k];
         x[i] = s;
     }
     return x;

@@ -29,9 +29,31 @@ Result<std::vector<double>, PlainError> graph_laplacian(std::span<const double> 
 // the solver's order; eigenvector signs are the solver's.
 Result<EigenDecomposition, PlainError> symmetric_eigen(std::span<const double> matrix, std::size_t n);
 
-// As symmetric_eigen, eigenvalues only: bit for bit the same eigenvalues,
-// without the cost of accumulating eigenvectors.
+// As symmetric_eigen, eigenvalues only (the same values up to the last bits),
+// without the cost of computing eigenvectors.
 Result<std::vector<double>, PlainError> symmetric_eigenvalues(std::span<const double> matrix, std::size_t n);
+
+// Eigenvalues lo..hi (0-based, ascending, inclusive) of symmetric_eigen's
+// matrix, without computing the others; lo > hi or hi >= n is an internal
+// error. NaN throughout for non-finite input.
+Result<std::vector<double>, PlainError> symmetric_eigenvalue_range(std::span<const double> matrix, std::size_t n,
+                                                                   std::size_t lo, std::size_t hi);
+
+// The eigenpairs of symmetric_eigen's matrix whose eigenvalue exceeds
+// `relative` times the largest one (exceeds 0 when the largest is not
+// positive; NaN eigenvalues are kept), without computing the others:
+// `eigenvalues` the count of them ascending, `eigenvectors` row-major
+// n x count, column j (entries r*count + j) belonging to eigenvalues[j].
+Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const double> matrix, std::size_t n,
+                                                             double relative);
+
+// Eigenvalue k (0-based, ascending) of symmetric_eigen's matrix and its unit
+// eigenvector, without computing the others. k >= n is an internal error.
+struct EigenPair {
+    double value = 0.0;
+    std::vector<double> vector;
+};
+Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix, std::size_t n, std::size_t k);
 
 // Second-smallest Laplacian eigenvalue, unclamped; 0.0 for n < 2 (knm unread).
 Result<double, PlainError> fiedler_value(std::span<const double> knm, std::size_t n);

@@ -6,7 +6,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import hodge as ref
-from support import internal_error
+from support import internal_error, same_on_one_cpu
 
 
 def run(knm, phases, n, edges, tris=()):
@@ -57,6 +57,36 @@ def test_against_incidence_matrices(n, seed, extra):
     for e, (s, d) in enumerate(pairs):
         if (s, d) not in extra and (d, s) not in extra:
             assert g[s * n + d] == -g[d * n + s] and g[s * n + d] + c[s * n + d] + h[s * n + d] == pytest.approx(f[e])
+
+
+@pytest.mark.parametrize(
+    "tris",
+    [
+        [(0, 1, 2), (0, 1, 2), (0, 2, 3)],  # a triangle listed twice
+        [(0, 1, 2), (0, 0, 1), (1, 1, 1)],  # sides on self edges, one edge twice within a triangle
+        [(0, 1, 2), (1, 2, 3), (0, 2, 3), (0, 1, 3)],  # the closed surface of a tetrahedron
+    ],
+)
+def test_triangle_matrix_with_shared_and_repeated_sides(tris):
+    n, edges = 4, [(0, 1), (1, 2), (0, 2), (2, 3), (0, 3), (1, 3), (0, 0), (1, 1)]
+    knm, phases = network(n, 8)
+    parts = run(knm, phases, n, edges, tris)
+    _, *expected = ref.decompose(knm, phases, n, edges, tris)
+    for ours, theirs in zip(parts, expected):
+        np.testing.assert_allclose(ours, ref.as_matrix(theirs, n, edges), rtol=0, atol=1e-12)
+
+
+def test_results_do_not_depend_on_the_cpus():
+    same_on_one_cpu(
+        "import itertools, numpy as np, qel_kernel as qk\n"
+        "rng = np.random.default_rng(2); n = 24\n"
+        "pairs = [p for p in itertools.combinations(range(n), 2) if rng.uniform() < 0.6]\n"
+        "tris = [t for t in itertools.combinations(range(n), 3) if {t[:2], t[1:], t[::2]} <= set(pairs)]\n"
+        "e, t = np.array(pairs, dtype=np.int64).ravel(), np.array(tris, dtype=np.int64).ravel()\n"
+        "parts = qk.hodge_decomposition_rust(rng.uniform(0.2, 2, n*n), rng.uniform(0, 6, n), n, e, len(pairs), t,"
+        " len(tris))\n"
+        "assert len(tris) > 300\n"
+        "out = b''.join(p.tobytes() for p in parts)\n")
 
 
 @pytest.mark.parametrize(

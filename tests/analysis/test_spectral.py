@@ -8,7 +8,7 @@ import pytest
 
 import qel_kernel as qk
 from reference import spectral as ref
-from support import internal_error
+from support import internal_error, same_on_one_cpu
 
 NAN, INF = math.nan, math.inf
 PAIR = [0.0, 1.0, 1.0, 0.0]  # lambda2 = 2
@@ -96,3 +96,33 @@ def test_short_couplings_fail_at_once(fn, reads_last_diagonal):
     for n in (10**6, 2**32, 2**63):  # n*n too large to allocate, or to represent
         internal_error(fn, np.zeros(3), n)
     assert time.perf_counter() - start < 1.0
+
+
+def test_solver_bits_do_not_depend_on_the_cpus_and_its_lapack_is_the_serial_one():
+    # n large enough that a threaded BLAS would split its sums.
+    same_on_one_cpu(
+        "import numpy as np, qel_kernel as qk\n"
+        "rng = np.random.default_rng(11); n = 400\n"
+        "knm = rng.uniform(0, 1, n*n) * (rng.uniform(size=n*n) > 0.5)\n"
+        "out = np.array([qk.fiedler_value_rust(knm, n), qk.spectral_gap_rust(knm, n)]).tobytes()"
+        " + qk.fiedler_vector_rust(knm, n).tobytes()\n")
+    try:
+        with open("/proc/self/maps") as maps:
+            system_blas = {line.split()[-1] for line in maps if "/usr/lib" in line and "openblas" in line}
+    except OSError:
+        pytest.skip("no /proc/self/maps")
+    assert system_blas and all("openblas-serial" in path for path in system_blas)
+
+
+@pytest.mark.parametrize("n", [2, 3, 50])
+def test_fiedler_vector_and_value_agree_with_a_full_decomposition(n):
+    """The one pair computed alone: its eigenvalue is lambda2 and its vector is unit, up to the repeated space."""
+    knm = ref.graph("complete", n) if n == 3 else random_knm(n, 17 + n)
+    lap = ref.laplacian(knm, n)
+    w, vecs = np.linalg.eigh(lap)
+    v = qk.fiedler_vector_rust(knm, n)
+    tol = 1e-12 * max(1.0, np.linalg.norm(lap))
+    assert qk.fiedler_value_rust(knm, n) == pytest.approx(w[1], abs=tol)
+    assert np.linalg.norm(v) == pytest.approx(1.0, abs=1e-13) and np.linalg.norm(lap @ v - w[1] * v) < tol
+    space = vecs[:, np.abs(w - w[1]) < 1e-9 * max(1.0, np.linalg.norm(lap))]
+    assert np.abs(space @ (space.T @ v) - v).max() < 1e-10

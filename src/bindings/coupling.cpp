@@ -19,6 +19,16 @@ Obj zeros_list(std::size_t count) {
     return list;
 }
 
+// The dict build returns: knm, a zero lag matrix of its size, n.
+Dict built_coupling(std::vector<double> knm, std::uint64_t n) {
+    const std::size_t count = knm.size();
+    Dict d;
+    d.set("knm", std::move(knm));
+    d.set("alpha", zeros_list(count));
+    d.set("n", n);
+    return d;
+}
+
 }  // namespace
 
 QEL_BINDINGS(coupling) {
@@ -29,14 +39,8 @@ QEL_BINDINGS(coupling) {
                 "Build coupling matrix. Returns dict with knm, alpha, n.",
                 [](const CouplingBuilder&, std::uint64_t n, double base_strength,
                    double decay_alpha) -> Result<Dict, QelError> {
-                    auto knm = coupling::build_knm(n, base_strength, decay_alpha);
-                    if (!knm) return std::move(knm).error();
-                    const std::size_t count = knm.value().size();
-                    Dict d;
-                    d.set("knm", std::move(knm).value());
-                    d.set("alpha", zeros_list(count));
-                    d.set("n", n);
-                    return d;
+                    return and_then(coupling::build_knm(n, base_strength, decay_alpha),
+                                    [&](std::vector<double> knm) { return built_coupling(std::move(knm), n); });
                 })
         .static_method("project", "project(knm, n)", "Project Knm to enforce symmetry, non-negative, zero diagonal.",
                        [](std::vector<double> knm, std::uint64_t n) {

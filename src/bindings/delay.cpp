@@ -11,12 +11,11 @@ QEL_BINDINGS(delay) {
                "",
                [](F64Array phases_init, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double zeta,
                   double psi, double dt, std::uint64_t delay_steps,
-                  std::uint64_t n_steps) -> Result<NewArray<double>, InternalError> {
-                   auto out = NewArray<double>::from(phases_init.span());
-                   auto st = delay::delayed_kuramoto_run(out.span(), omegas.span(), knm.span(), alpha.span(), n, zeta,
-                                                         psi, dt, delay_steps, n_steps);
-                   if (!st) return std::move(st).error();
-                   return out;
+                  std::uint64_t n_steps) {
+                   return filled(NewArray<double>::from(phases_init.span()), [&](NewArray<double>& out) {
+                       return delay::delayed_kuramoto_run(out.span(), omegas.span(), knm.span(), alpha.span(), n, zeta,
+                                                          psi, dt, delay_steps, n_steps);
+                   });
                });
 }
 

@@ -11,11 +11,9 @@ QEL_BINDINGS(lyapunov) {
                "",
                [](F64Array phases_init, F64Array omegas, F64Array knm, F64Array alpha, double dt,
                   std::uint64_t n_steps, std::uint64_t qr_interval, double zeta,
-                  double psi) -> Result<NewArray<double>, PlainError> {
-                   auto r = lyapunov::lyapunov_spectrum(phases_init.span(), omegas.span(), knm.span(), alpha.span(),
-                                                        dt, n_steps, qr_interval, zeta, psi);
-                   if (!r) return std::move(r).error();
-                   return NewArray<double>::from(r.value());
+                  double psi) {
+                   return AsArray{lyapunov::lyapunov_spectrum(phases_init.span(), omegas.span(), knm.span(),
+                                                              alpha.span(), dt, n_steps, qr_interval, zeta, psi)};
                });
 }
 

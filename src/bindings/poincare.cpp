@@ -9,13 +9,12 @@ QEL_BINDINGS(poincare) {
                "poincare_section_rust(traj_flat, t, d, normal, offset=0.0, direction=\"positive\")",
                "Returns (crossings_flat, crossing_times, n_crossings).",
                [](F64Array traj_flat, std::uint64_t t, std::uint64_t d, F64Array normal, double offset,
-                  std::string direction)
-                   -> Result<std::tuple<NewArray<double>, NewArray<double>, std::uint64_t>, PlainError> {
-                   auto dir = poincare::parse_direction(direction);
-                   if (!dir) return std::move(dir).error();
-                   return poincare::crossing_arrays(
-                       poincare::poincare_section(traj_flat.span(), t, d, normal.span(), offset, dir.value()),
-                       NewArray<double>::alloc);
+                  std::string direction) {
+                   return and_then(poincare::parse_direction(direction), [&](poincare::CrossingDirection dir) {
+                       return poincare::crossing_arrays(
+                           poincare::poincare_section(traj_flat.span(), t, d, normal.span(), offset, dir),
+                           NewArray<double>::alloc);
+                   });
                });
     m.function("phase_poincare_rust", "phase_poincare_rust(phases_flat, t, n, oscillator_idx=0, section_phase=0.0)",
                "",

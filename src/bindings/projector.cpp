@@ -51,9 +51,8 @@ QEL_BINDINGS(projector) {
         .method("project", "project($self, knob, value, previous_value)", "",
                 [](const ActionProjector& self, std::string knob, double value,
                    double previous_value) -> Result<double, PlainError> {
-                    auto k = parse_knob(knob);
-                    if (!k.ok()) return std::move(k).error();
-                    return self.project(k.value(), value, previous_value);
+                    return and_then(parse_knob(knob),
+                                    [&](Knob k) { return self.project(k, value, previous_value); });
                 });
 }
 

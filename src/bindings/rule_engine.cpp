@@ -54,9 +54,8 @@ QEL_BINDINGS(rule_engine) {
     m.cls<re::RuleEngine>(
          "PyRuleEngine", "PyRuleEngine(rules)", "",
          [](std::vector<RuleTuple> rules) -> Result<re::RuleEngine, PlainError> {
-             auto built = re::build_rules(rule_texts(std::move(rules)));
-             if (!built.ok()) return std::move(built).error();
-             return re::RuleEngine::create(std::move(built).value());
+             return and_then(re::build_rules(rule_texts(std::move(rules))),
+                             [](std::vector<re::PolicyRule> built) { return re::RuleEngine::create(std::move(built)); });
          })
         .method("evaluate", "evaluate($self, regime, ctx)",
                 "Evaluate rules. Returns list of (knob, scope, value, ttl_s, rule_name).",

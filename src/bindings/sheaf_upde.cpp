@@ -8,14 +8,6 @@ namespace {
 
 using sheaf_upde::SheafUPDEStepper;
 
-Result<NewArray<double>, QelError> advance(SheafUPDEStepper& s, std::vector<double>& phases, F64Array omegas,
-                                           F64Array maps, double zeta, F64Array psi, std::uint64_t n_steps) {
-    // Zero steps hand the copy back as given: no checks, no wrap.
-    if (Status st = s.run(phases, omegas.span(), maps.span(), psi.span(), zeta, n_steps); !st)
-        return std::move(st).error();
-    return NewArray<double>::from(phases);
-}
-
 }  // namespace
 
 QEL_BINDINGS(sheaf_upde) {
@@ -26,11 +18,15 @@ QEL_BINDINGS(sheaf_upde) {
             double rtol) { return make_stepper<SheafUPDEStepper>({dt, method, n_substeps, atol, rtol}, n, d); })
         .method("step", "step($self, phases, omegas, restriction_maps, zeta, psi)", "",
                 [](SheafUPDEStepper& s, PhasesCopy phases, F64Array omegas, F64Array maps, double zeta,
-                   F64Array psi) { return advance(s, phases.values, omegas, maps, zeta, psi, 1); })
+                   F64Array psi) {
+                    return advanced(s.run(phases.values, omegas.span(), maps.span(), psi.span(), zeta, 1), phases);
+                })
         .method("run", "run($self, phases, omegas, restriction_maps, zeta, psi, n_steps)", "",
                 [](SheafUPDEStepper& s, PhasesCopy phases, F64Array omegas, F64Array maps, double zeta,
                    F64Array psi, std::uint64_t n_steps) {
-                    return advance(s, phases.values, omegas, maps, zeta, psi, n_steps);
+                    // Zero steps hand the copy back as given: no checks, no wrap.
+                    return advanced(s.run(phases.values, omegas.span(), maps.span(), psi.span(), zeta, n_steps),
+                                    phases);
                 })
         .getter("n", "", [](const SheafUPDEStepper& s) -> std::uint64_t { return s.n(); })
         .getter("d", "", [](const SheafUPDEStepper& s) -> std::uint64_t { return s.d(); })

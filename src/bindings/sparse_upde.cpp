@@ -8,14 +8,12 @@ namespace {
 
 using sparse_upde::SparseUPDEStepper;
 
-Result<NewArray<double>, QelError> advance(SparseUPDEStepper& s, std::vector<double>& phases, F64Array omegas,
+// Zero steps hand the copy back as given: no checks, no wrap.
+Result<NewArray<double>, QelError> advance(SparseUPDEStepper& s, PhasesCopy& phases, F64Array omegas,
                                            USizeArray row_ptr, USizeArray col_indices, F64ArrayMut knm_values,
                                            double zeta, double psi, F64Array alpha_values, std::uint64_t n_steps) {
     const sparse_upde::Csr csr{row_ptr.span(), col_indices.span(), knm_values.span(), alpha_values.span()};
-    // Zero steps hand the copy back as given: no checks, no wrap.
-    auto st = s.run(phases, omegas.span(), csr, zeta, psi, n_steps);
-    if (!st) return std::move(st).error();
-    return NewArray<double>::from(phases);
+    return advanced(s.run(phases.values, omegas.span(), csr, zeta, psi, n_steps), phases);
 }
 
 }  // namespace
@@ -30,16 +28,15 @@ QEL_BINDINGS(sparse_upde) {
         .method("step", "step($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values)", "",
                 [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr,
                    USizeArray col_indices, F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values) {
-                    return advance(s, phases.values, omegas, row_ptr, col_indices, knm_values, zeta, psi,
-                                   alpha_values, 1);
+                    return advance(s, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values, 1);
                 })
         .method("run",
                 "run($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values, n_steps)", "",
                 [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr,
                    USizeArray col_indices, F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values,
                    std::uint64_t n_steps) {
-                    return advance(s, phases.values, omegas, row_ptr, col_indices, knm_values, zeta, psi,
-                                   alpha_values, n_steps);
+                    return advance(s, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values,
+                                   n_steps);
                 })
         .method("set_plasticity", "set_plasticity($self, lr, decay=0.0, modulator=1.0)", "",
                 [](SparseUPDEStepper& s, double lr, double decay, double modulator) {

@@ -10,11 +10,7 @@ QEL_BINDINGS(spectral) {
     m.function("spectral_gap_rust", "spectral_gap_rust(knm, n)", "",
                [](F64Array knm, std::uint64_t n) { return spectral::spectral_gap(knm.span(), n); });
     m.function("fiedler_vector_rust", "fiedler_vector_rust(knm, n)", "",
-               [](F64Array knm, std::uint64_t n) -> Result<NewArray<double>, PlainError> {
-                   auto v = spectral::fiedler_vector(knm.span(), n);
-                   if (!v) return std::move(v).error();
-                   return NewArray<double>::from(v.value());
-               });
+               [](F64Array knm, std::uint64_t n) { return AsArray{spectral::fiedler_vector(knm.span(), n)}; });
     m.function("critical_coupling_rust", "critical_coupling_rust(omegas, knm, n)", "",
                [](F64Array omegas, F64Array knm, std::uint64_t n) {
                    return spectral::critical_coupling(omegas.span(), knm.span(), n);

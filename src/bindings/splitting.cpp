@@ -27,12 +27,11 @@ QEL_BINDINGS(splitting) {
 
     m.function("splitting_run_rust", "splitting_run_rust(phases, omegas, knm, alpha, _n, zeta, psi, dt, n_steps)", "",
                [](F64Array phases, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t /*_n*/, double zeta,
-                  double psi, double dt, std::uint64_t n_steps) -> Result<NewArray<double>, InternalError> {
-                   auto out = NewArray<double>::from(phases.span());
-                   auto st = splitting::splitting_run(out.span(), omegas.span(), knm.span(), alpha.span(), zeta, psi,
-                                                      dt, n_steps);
-                   if (!st) return std::move(st).error();
-                   return out;
+                  double psi, double dt, std::uint64_t n_steps) {
+                   return filled(NewArray<double>::from(phases.span()), [&](NewArray<double>& out) {
+                       return splitting::splitting_run(out.span(), omegas.span(), knm.span(), alpha.span(), zeta, psi,
+                                                       dt, n_steps);
+                   });
                });
 }
 

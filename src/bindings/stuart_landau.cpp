@@ -13,11 +13,11 @@ using stuart_landau::StuartLandauStepper;
 Result<std::vector<double>, QelError> advance(StuartLandauStepper& s, F64Array state, F64Array omegas, F64Array mu,
                                               F64Array knm, F64Array knm_r, double zeta, double psi, F64Array alpha,
                                               double epsilon, std::uint64_t n_steps) {
-    std::vector<double> y(state.ptr, state.ptr + state.len);
     const stuart_landau::Inputs in{omegas.span(), mu.span(), knm.span(), knm_r.span(), alpha.span(),
                                    zeta,          psi,       epsilon};
-    if (Status st = n_steps == 1 ? s.step(y, in) : s.run(y, in, n_steps); !st) return std::move(st).error();
-    return y;
+    return filled(std::vector<double>(state.ptr, state.ptr + state.len), [&](std::vector<double>& y) {
+        return n_steps == 1 ? s.step(y, in) : s.run(y, in, n_steps);
+    });
 }
 
 }  // namespace

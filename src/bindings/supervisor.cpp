@@ -37,9 +37,7 @@ Dict action_dict(ControlAction&& a) {
 // Parses a regime name, applies op to it and names the regime op leaves.
 template <class Op>
 Result<std::string_view, PlainError> with_regime(const std::string& name, Op op) {
-    auto r = parse_regime(name);
-    if (!r.ok()) return std::move(r).error();
-    return regime_name(op(r.value()));
+    return and_then(parse_regime(name), [&](auto r) { return regime_name(op(r)); });
 }
 
 }  // namespace

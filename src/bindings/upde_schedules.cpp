@@ -51,11 +51,10 @@ QEL_BINDINGS(upde_schedules) {
                         upde::AxialDecay{spatial_k_base, spatial_decay_form, spatial_decay_exponent,
                                          spatial_decay_length_scale, spatial_epsilon},
                         upde::DopplerControls{doppler_strength, doppler_epsilon}, n_steps);
-                    if (!st) return std::move(st).error();
-                    auto out = NewArray<double>::alloc(ph.size() + pos.size());
-                    std::copy(ph.begin(), ph.end(), out.ptr);
-                    std::copy(pos.begin(), pos.end(), out.ptr + ph.size());
-                    return out;
+                    // The phases, then the positions, in one array.
+                    return and_then(std::move(st), [&] {
+                        return NewArray<double>::from(std::span<const double>(ph), std::span<const double>(pos));
+                    });
                 });
 }
 

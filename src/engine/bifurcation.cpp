@@ -63,12 +63,12 @@ bool reads_inputs(std::size_t n, std::uint64_t n_transient, std::uint64_t n_meas
 Result<void, PlainError> check_lengths(std::size_t n_phases, std::span<const double> omegas,
                                        std::span<const double> knm, std::size_t n) {
     if (n_phases < n)
-        return PlainError::internal_error(text::cat("phases_init has ", n_phases, " entries, fewer than n = ", n));
+        return InternalError(text::cat("phases_init has ", n_phases, " entries, fewer than n = ", n));
     if (omegas.size() < n)
-        return PlainError::internal_error(text::cat("omegas has ", omegas.size(), " entries, fewer than n = ", n));
+        return InternalError(text::cat("omegas has ", omegas.size(), " entries, fewer than n = ", n));
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("knm_flat has ", knm.size(), " entries, fewer than the n*n that n = ", n, " needs"));
     return {};
 }
@@ -80,7 +80,7 @@ Result<void, PlainError> check_lags(std::span<const double> knm, std::span<const
     const std::size_t nn = n * n;
     for (std::size_t idx = alpha.size(); idx < nn; ++idx) {
         if (!skipped(knm[idx] * k_scale))
-            return PlainError::internal_error(text::cat("alpha_flat has ", alpha.size(),
+            return InternalError(text::cat("alpha_flat has ", alpha.size(),
                                                         " entries, but the coupling at index ", idx,
                                                         " needs its lag at k_scale = ", k_scale));
     }

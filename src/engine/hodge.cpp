@@ -36,7 +36,7 @@ Result<std::size_t, PlainError> position(std::size_t row, std::size_t col, std::
     auto p = checked_mul(row, n);
     if (p) p = checked_add(*p, col);
     if (!p || *p >= len)
-        return PlainError::internal_error(text::cat("position ", row, "*n + ", col, " for n = ", n, " lies beyond ",
+        return InternalError(text::cat("position ", row, "*n + ", col, " for n = ", n, " lies beyond ",
                                                     what, " of length ", len));
     return *p;
 }
@@ -44,7 +44,7 @@ Result<std::size_t, PlainError> position(std::size_t row, std::size_t col, std::
 // Endpoint checked against n before any position is formed from it.
 Result<std::size_t, PlainError> endpoint(std::int64_t v, std::size_t n, std::size_t e) {
     if (v < 0 || static_cast<std::uint64_t>(v) >= n)
-        return PlainError::internal_error(text::cat("edge ", e, " has endpoint ", v, ", outside 0..", n - 1));
+        return InternalError(text::cat("edge ", e, " has endpoint ", v, ", outside 0..", n - 1));
     return static_cast<std::size_t>(v);
 }
 
@@ -113,7 +113,7 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
     if (n_tris == 0) return c;
     auto want = checked_mul(n_tris, 3);
     if (!want || tris.size() < *want)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("tris_flat has ", tris.size(), " entries, fewer than the 3*n_tris that n_tris = ", n_tris,
                       " reads"));
     // (s, d) -> edge index; a repeated pair keeps the later index.
@@ -127,7 +127,7 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
         for (int k = 0; k < 3; ++k) {
             auto it = lookup.find(sides[k]);
             if (it == lookup.end())
-                return PlainError::internal_error(text::cat("triangle ", t, " has side (", sides[k].first, ", ",
+                return InternalError(text::cat("triangle ", t, " has side (", sides[k].first, ", ",
                                                             sides[k].second, "), which is not a listed edge"));
             side[3 * t + k] = it->second;
         }
@@ -202,7 +202,7 @@ Result<HodgeParts, PlainError> hodge_decomposition(std::span<const double> knm, 
     // Nothing sized by n_edges is allocated before the edge list is known to hold it.
     auto want = checked_mul(n_edges, 2);
     if (!want || edges.size() < *want)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("edges_flat has ", edges.size(), " entries, fewer than the 2*n_edges that n_edges = ", n_edges,
                       " reads"));
     std::vector<Edge> ends;

@@ -75,21 +75,25 @@ struct Measure {
 Result<std::size_t, PlainError> matrix_bytes(std::uint64_t t) {
     auto cells = checked_mul(t, t);
     if (!cells || *cells > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()))
-        return PlainError::internal_error("capacity overflow");
+        return InternalError("capacity overflow");
     return *cells;
 }
 
 }  // namespace
 
-Result<void, PlainError> recurrence_matrix(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d,
-                                           double epsilon, bool angular, const ByteSink& sink) {
+namespace detail {
+
+Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t,
+                                                 std::uint64_t d) {
     auto td = checked_mul(t, d);
     if (!td || trajectory.size() != *td)
         return PlainError::value_error(
             text::cat("trajectory length ", trajectory.size(), " != T*d=", text::product(t, d)));
-    auto bytes = matrix_bytes(t);
-    if (!bytes) return std::move(bytes).error();
-    std::span<std::uint8_t> out = sink(bytes.value());
+    return matrix_bytes(t);
+}
+
+Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d,
+                                                double epsilon, bool angular, std::span<std::uint8_t> out) {
     if (t == 0) return {};
 
     const std::vector<double> x = coordinate_major(trajectory, t, d);
@@ -129,15 +133,18 @@ Result<void, PlainError> recurrence_matrix(std::span<const double> trajectory, s
     return {};
 }
 
-Result<void, PlainError> cross_recurrence_matrix(std::span<const double> traj_a, std::span<const double> traj_b,
-                                                 std::uint64_t t, std::uint64_t d, double epsilon, bool angular,
-                                                 const ByteSink& sink) {
+Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a,
+                                                       std::span<const double> traj_b, std::uint64_t t,
+                                                       std::uint64_t d) {
     auto td = checked_mul(t, d);
     if (!td || traj_a.size() != *td || traj_b.size() != *td)
         return PlainError::value_error(text::cat("trajectory lengths mismatch T*d=", text::product(t, d)));
-    auto bytes = matrix_bytes(t);
-    if (!bytes) return std::move(bytes).error();
-    std::span<std::uint8_t> out = sink(bytes.value());
+    return matrix_bytes(t);
+}
+
+Result<void, PlainError> cross_recurrence_matrix_into(std::span<const double> traj_a, std::span<const double> traj_b,
+                                                      std::uint64_t t, std::uint64_t d, double epsilon, bool angular,
+                                                      std::span<std::uint8_t> out) {
     if (t == 0) return {};
 
     const std::vector<double> xa = coordinate_major(traj_a, t, d);
@@ -155,6 +162,8 @@ Result<void, PlainError> cross_recurrence_matrix(std::span<const double> traj_a,
     if (!done) return interrupted_error();
     return {};
 }
+
+}  // namespace detail
 
 // ---------------------------------------------------------------------------
 // Recurrence quantification.

@@ -9,31 +9,58 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 
 #include "types/error.hpp"
 
 namespace qel::recurrence {
 
-// Where a T*T matrix goes: called once with its size in bytes, returns a
-// writable buffer of that size (the memory of the array handed to the
-// caller, so the matrix is written once). May throw std::bad_alloc.
-using ByteSink = std::function<std::span<std::uint8_t>(std::size_t)>;
+namespace detail {
+// The checks below, giving the matrix size in bytes.
+Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t,
+                                                 std::uint64_t d);
+Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a,
+                                                       std::span<const double> traj_b, std::uint64_t t,
+                                                       std::uint64_t d);
+// Fill out (T*T bytes); fail only when interrupted.
+Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d,
+                                                double epsilon, bool angular, std::span<std::uint8_t> out);
+Result<void, PlainError> cross_recurrence_matrix_into(std::span<const double> traj_a, std::span<const double> traj_b,
+                                                      std::uint64_t t, std::uint64_t d, double epsilon, bool angular,
+                                                      std::span<std::uint8_t> out);
+}  // namespace detail
 
 // Symmetric, ones on the diagonal (also for a point with NaN coordinates);
-// each unordered pair is measured once. Errors: "trajectory length {} != T*d={}",
-// and "capacity overflow" (internal) for a T*T beyond a signed 64-bit count.
-// T = 0 gives an empty matrix.
-Result<void, PlainError> recurrence_matrix(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d,
-                                           double epsilon, bool angular, const ByteSink& sink);
+// each unordered pair is measured once; written into the buffer that
+// alloc(T*T) returns (anything with span()), so the matrix is written once.
+// Errors: "trajectory length {} != T*d={}", and "capacity overflow"
+// (internal) for a T*T beyond a signed 64-bit count. T = 0 gives an empty
+// matrix.
+template <class Alloc>
+auto recurrence_matrix(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d, double epsilon,
+                       bool angular, Alloc&& alloc) -> Result<decltype(alloc(std::size_t{})), PlainError> {
+    auto bytes = detail::recurrence_bytes(trajectory, t, d);
+    if (!bytes) return std::move(bytes).error();
+    auto out = alloc(bytes.value());
+    auto done = detail::recurrence_matrix_into(trajectory, t, d, epsilon, angular, out.span());
+    if (!done) return std::move(done).error();
+    return out;
+}
 
 // Entry i*T + j compares point i of traj_a with point j of traj_b (a - b);
 // no diagonal forcing. Errors: "trajectory lengths mismatch T*d={}", and
 // "capacity overflow" as above.
-Result<void, PlainError> cross_recurrence_matrix(std::span<const double> traj_a, std::span<const double> traj_b,
-                                                 std::uint64_t t, std::uint64_t d, double epsilon, bool angular,
-                                                 const ByteSink& sink);
+template <class Alloc>
+auto cross_recurrence_matrix(std::span<const double> traj_a, std::span<const double> traj_b, std::uint64_t t,
+                             std::uint64_t d, double epsilon, bool angular, Alloc&& alloc)
+    -> Result<decltype(alloc(std::size_t{})), PlainError> {
+    auto bytes = detail::cross_recurrence_bytes(traj_a, traj_b, t, d);
+    if (!bytes) return std::move(bytes).error();
+    auto out = alloc(bytes.value());
+    auto done = detail::cross_recurrence_matrix_into(traj_a, traj_b, t, d, epsilon, angular, out.span());
+    if (!done) return std::move(done).error();
+    return out;
+}
 
 struct RqaMeasures {
     double rr = 0.0;        // recurrence rate

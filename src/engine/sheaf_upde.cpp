@@ -7,6 +7,7 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -94,11 +95,11 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     if (!nd) return QelError::invalid_dimension(text::cat("n*d overflows: n=", n, " d=", d));
     if (!checked_mul(*nd, *nd)) return QelError::invalid_dimension(text::cat("(n*d)^2 overflows: n*d=", *nd));
     SheafUPDEStepper s;
-    if (Status st = s.core_.init(config, *nd,
-                                 {{&s.sin_theta_, *nd}, {&s.cos_theta_, *nd}, {&s.y_entry_, *nd},
-                                  {&s.sin_psi_, d}, {&s.cos_psi_, d}});
-        !st)
-        return std::move(st).error();
+    // Sizes in units of d: the state and the per-entry views n*d values, the drive's views d.
+    auto built = kit::construct<kit::Oversize::Allocate>(
+        s.core_, d, config, n,
+        {{&s.sin_theta_, n}, {&s.cos_theta_, n}, {&s.y_entry_, n}, {&s.sin_psi_, 1}, {&s.cos_psi_, 1}});
+    if (!built) return std::move(built).error();
     s.n_ = n;
     s.d_ = d;
     s.nd_ = *nd;

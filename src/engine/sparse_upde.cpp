@@ -6,6 +6,7 @@
 #include "engine/plasticity.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/pool.hpp"
+#include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -151,10 +152,10 @@ void compute_derivative(std::size_t n, std::span<const double> phases, std::span
 }
 
 QelResult<SparseUPDEStepper> SparseUPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
-    if (n == 0) return QelError::invalid_dimension("n must be > 0");
     SparseUPDEStepper s;
-    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}}); !st)
-        return std::move(st).error();
+    auto built =
+        kit::construct<kit::Oversize::Allocate>(s.core_, n, config, 1, {{&s.sin_theta_, 1}, {&s.cos_theta_, 1}});
+    if (!built) return std::move(built).error();
     s.n_ = n;
     return s;
 }

@@ -54,10 +54,10 @@ using RowMajorMap =
     Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
 
 Result<void, PlainError> check_square(std::span<const double> matrix, std::size_t n) {
-    if (n == 0) return PlainError::internal_error("symmetric_eigen needs n >= 1, got n = 0");
+    if (n == 0) return InternalError("symmetric_eigen needs n >= 1, got n = 0");
     auto nn = checked_mul(n, n);
     if (!nn || *nn != matrix.size())
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("symmetric_eigen needs n*n entries for n = ", n, ", got ", matrix.size()));
     return {};
 }
@@ -212,7 +212,7 @@ int lapack_eigen_above(std::span<const double> matrix, std::size_t n, Cutoff cut
 // LAPACK's info < 0 names an argument it refused: a fault of ours, reported.
 Result<void, PlainError> refused(const char* routine, int info, std::size_t n) {
     if (info >= 0) return {};
-    return PlainError::internal_error(text::cat(routine, " refused its arguments (info ", info, ") for n = ", n));
+    return InternalError(text::cat(routine, " refused its arguments (info ", info, ") for n = ", n));
 }
 
 // Eigen's solver for orders beyond LAPACK's counts, unless the input is
@@ -242,7 +242,7 @@ Result<std::vector<double>, PlainError> graph_laplacian(std::span<const double> 
     // The largest index read is (n-1)*n + (n-2) = n*n - 2.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn - 1)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("knm has ", knm.size(), " entries, fewer than the n*n - 1 that the Laplacian of n = ", n,
                       " reads"));
     std::vector<double> lap(*nn, 0.0);
@@ -316,7 +316,7 @@ Result<std::vector<double>, PlainError> symmetric_eigenvalue_range(std::span<con
                                                                    std::size_t lo, std::size_t hi) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
     if (lo > hi || hi >= n)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("symmetric_eigenvalue_range asks for indices ", lo, "..", hi, " of n = ", n));
     if (n == 1 || n > kLapackMaxN || !all_finite_serial(matrix)) {
         auto all = symmetric_eigenvalues(matrix, n);
@@ -368,7 +368,7 @@ Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const dou
 Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix, std::size_t n, std::size_t k) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
     if (k >= n)
-        return PlainError::internal_error(text::cat("symmetric_eigenpair asks for index ", k, " of n = ", n));
+        return InternalError(text::cat("symmetric_eigenpair asks for index ", k, " of n = ", n));
     EigenPair out;
     if (n == 1) {
         out.value = matrix[0];
@@ -443,7 +443,7 @@ Result<double, PlainError> sync_convergence_rate(std::span<const double> knm, st
     // Decided before the decomposition: the mean below reads all n*n entries.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn)
-        return PlainError::internal_error(
+        return InternalError(
             text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " needs"));
     auto lambda2 = fiedler_value(knm, n);
     if (!lambda2) return lambda2;

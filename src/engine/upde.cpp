@@ -223,10 +223,10 @@ bool compute_derivative(std::size_t n, std::span<const double> phases, std::span
 }
 
 QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfig& config) {
-    if (n == 0) return QelError::invalid_dimension("n must be > 0");
     UPDEStepper s;
-    if (Status st = s.core_.init(config, n, {{&s.sin_theta_, n}, {&s.cos_theta_, n}, {&s.first_, n}}); !st)
-        return std::move(st).error();
+    auto built = kit::construct<kit::Oversize::Allocate>(s.core_, n, config, 1,
+                                                         {{&s.sin_theta_, 1}, {&s.cos_theta_, 1}, {&s.first_, 1}});
+    if (!built) return std::move(built).error();
     s.n_ = n;
     return s;
 }

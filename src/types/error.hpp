@@ -33,8 +33,6 @@ struct QelError {
     std::string debug() const;
 };
 
-struct InternalError;
-
 // A failure reported with the bare message (no prefix): a ValueError, or, when
 // `internal` is set, the module's internal-error exception (an InternalError,
 // below).
@@ -44,8 +42,6 @@ struct PlainError {
     std::source_location where = {};  // of an internal error, for the failure report
 
     static PlainError value_error(std::string m) { return {std::move(m), false}; }
-    // The same as InternalError(m): the one internal-error type.
-    static InternalError internal_error(std::string m, std::source_location w = std::source_location::current());
 };
 
 // A condition the engine cannot continue from ("capacity overflow", an index
@@ -61,10 +57,6 @@ struct InternalError : PlainError {
     explicit InternalError(std::string m, std::source_location w = std::source_location::current())
         : PlainError{std::move(m), true, w} {}
 };
-
-inline InternalError PlainError::internal_error(std::string m, std::source_location w) {
-    return InternalError(std::move(m), w);
-}
 
 template <class T>
 using QelResult = Result<T, QelError>;

@@ -70,6 +70,9 @@ def test_configuration_checks_in_order(kwargs, message):
         (lambda: qk.PySheafUPDEStepper(3, 1, n_substeps=0), ValueError, "invalid config: n_substeps must be >= 1"),
         (lambda: qk.PySheafUPDEStepper(2**40, 2**40), ValueError, "invalid dimension: n*d overflows: n=1099511627776 d=1099511627776"),
         (lambda: qk.PySheafUPDEStepper(1, 2**32), ValueError, "invalid dimension: (n*d)^2 overflows: n*d=4294967296"),
+        # These steppers leave large sizes to the allocator, even where the extended steppers refuse them.
+        (lambda: qk.PyUPDEStepper(2**60), MemoryError, ""),
+        (lambda: qk.PySparseUPDEStepper(2**60), MemoryError, ""),
         (lambda: qk.PyUPDEStepper(2**62), MemoryError, ""),
         (lambda: qk.PySparseUPDEStepper(2**61), MemoryError, ""),
         (lambda: qk.PySheafUPDEStepper(2**32 - 1, 1), MemoryError, ""),

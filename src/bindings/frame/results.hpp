@@ -53,6 +53,13 @@ struct NewArray {
         if (!values.empty()) std::memcpy(a.ptr, values.data(), values.size() * sizeof(T));
         return a;
     }
+    // first, then second, in one array.
+    static NewArray from(std::span<const T> first, std::span<const T> second) {
+        NewArray a = alloc(first.size() + second.size());
+        if (!first.empty()) std::memcpy(a.ptr, first.data(), first.size() * sizeof(T));
+        if (!second.empty()) std::memcpy(a.ptr + first.size(), second.data(), second.size() * sizeof(T));
+        return a;
+    }
     std::span<T> span() const { return {ptr, len}; }
     T& operator[](std::size_t i) const { return ptr[i]; }
 };
@@ -264,6 +271,35 @@ Result<std::tuple<NewArray<double>, NewArray<double>>, E> advanced(Result<void, 
                                                                    const C2& second) {
     if (!status) return std::move(status).error();
     return std::tuple{NewArray<double>::from(first.values), NewArray<double>::from(second.values)};
+}
+
+// A step a call depends on (a parse of a string argument, a build) and the
+// call: r's error, or f applied to r's value (f returns a value, or a Result
+// with the same error type):
+//     return and_then(parse_knob(knob), [&](Knob k) { return self.project(k, value, previous); });
+template <class T, class E, class F>
+auto and_then(Result<T, E> r, F&& f) {
+    if constexpr (std::is_void_v<T>) {
+        using U = std::invoke_result_t<F>;
+        using R = std::conditional_t<IsResult<U>::value, U, Result<U, E>>;
+        if (!r) return R(std::move(r).error());
+        return R(f());
+    } else {
+        using U = std::invoke_result_t<F, T&&>;
+        using R = std::conditional_t<IsResult<U>::value, U, Result<U, E>>;
+        if (!r) return R(std::move(r).error());
+        return R(f(std::move(r).value()));
+    }
+}
+
+// A new value that fill writes or advances in place (an array, a state
+// vector), returned when fill succeeds, else fill's error:
+//     return filled(NewArray<double>::alloc(n), [&](auto& out) { return engine::run(out.span(), ...); });
+template <class T, class F>
+auto filled(T value, F&& fill) -> Result<T, std::decay_t<decltype(fill(value).error())>> {
+    auto status = fill(value);
+    if (!status) return std::move(status).error();
+    return value;
 }
 
 template <class V>

@@ -16,20 +16,20 @@
 namespace qel {
 
 inline PlainError capacity_overflow(std::source_location loc = std::source_location::current()) {
-    return PlainError::internal_error("capacity overflow", loc);
+    return InternalError("capacity overflow", loc);
 }
 
 // A read at `index` of a sequence of `len` values.
 inline PlainError index_out_of_bounds(std::size_t len, std::size_t index,
                                       std::source_location loc = std::source_location::current()) {
-    return PlainError::internal_error(text::cat("index out of bounds: the len is ", len, " but the index is ", index),
+    return InternalError(text::cat("index out of bounds: the len is ", len, " but the index is ", index),
                                       loc);
 }
 
 // A slice ending at `end` of a sequence of `len` values.
 inline PlainError range_end_out_of_range(std::size_t end, std::size_t len,
                                          std::source_location loc = std::source_location::current()) {
-    return PlainError::internal_error(
+    return InternalError(
         text::cat("range end index ", end, " out of range for slice of length ", len), loc);
 }
 
@@ -40,7 +40,7 @@ E interrupted_error(std::source_location loc = std::source_location::current()) 
     if constexpr (std::is_same_v<E, QelError>)
         return QelError::integration_diverged("interrupted");
     else
-        return PlainError::internal_error("interrupted", loc);
+        return InternalError("interrupted", loc);
 }
 
 }  // namespace qel

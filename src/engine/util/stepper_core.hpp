@@ -38,10 +38,7 @@ public:
     // Validates config (its InvalidConfig, nothing allocated), then allocates
     // the integrators' buffers of state_len values and the stepper's own views,
     // all zero-filled in one block. Throws std::bad_alloc when the block cannot
-    // be had or its size does not fit.
-    Status init(const IntegrationConfig& config, std::size_t state_len, std::initializer_list<ScratchView> own) {
-        return init(config, state_len, std::span<const ScratchView>(own.begin(), own.size()));
-    }
+    // be had or its size does not fit. Steppers call it through kit::construct.
     Status init(const IntegrationConfig& config, std::size_t state_len, std::span<const ScratchView> own) {
         if (Status st = config.validate(); !st) return st;
         std::size_t total = 0;

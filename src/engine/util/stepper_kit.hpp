@@ -12,7 +12,9 @@
 //   Construction construct(core, n, config, state_width, {{&view, width}, ..}):
 //                n == 0, then config.validate(), then every buffer below 2^60
 //                values, then the core's zero-filled block; dt_config(dt) is
-//                the configuration of the steppers that take only dt.
+//                the configuration of the steppers that take only dt. Every
+//                stepper is built through it; construct<Oversize::Allocate>
+//                (the UPDE steppers) leaves large sizes to the allocator.
 //   Checks       check_phase_lengths(.., LengthText::Extended) (stepper_core.hpp)
 //                and kit::check_matrix_lengths (the two shared length
 //                messages; is_square_len and text::product for a
@@ -113,28 +115,47 @@ inline IntegrationConfig dt_config(double dt) {
     return IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler};
 }
 
+// What construct does with a buffer of 2^60 values or more: refuse it as
+// "capacity overflow" (internal), or ask the allocator for it, whose
+// std::bad_alloc the caller sees (the UPDE steppers, whose only errors are
+// QelErrors).
+enum class Oversize : bool { Refuse, Allocate };
+
 // n == 0 ("n must be > 0"), then config.validate() (its InvalidConfig), then
 // "capacity overflow" when the state (state_width * n values) or any own view
 // would hold 2^60 values or more; then the core's zero-filled scratch, the
 // integrators' buffers of state_width * n values and the views. A block that
 // cannot be had throws std::bad_alloc.
-inline Result<void, StepperError> construct(StepperCore& core, std::size_t n, const IntegrationConfig& config,
-                                            std::size_t state_width, std::initializer_list<PerOscillator> own,
-                                            std::source_location where = std::source_location::current()) {
-    if (n == 0) return StepperError(QelError::invalid_dimension("n must be > 0"));
-    if (Status st = config.validate(); !st) return StepperError(std::move(st).error());
-    auto state_len = value_count(state_width, n, where);
-    if (!state_len) return StepperError(std::move(state_len).error());
+template <Oversize O = Oversize::Refuse>
+auto construct(StepperCore& core, std::size_t n, const IntegrationConfig& config, std::size_t state_width,
+               std::initializer_list<PerOscillator> own, std::source_location where = std::source_location::current())
+    -> Result<void, std::conditional_t<O == Oversize::Refuse, StepperError, QelError>> {
+    using E = std::conditional_t<O == Oversize::Refuse, StepperError, QelError>;
+    auto count = [&](std::size_t width) -> Result<std::size_t, InternalError> {
+        if constexpr (O == Oversize::Refuse) {
+            return value_count(width, n, where);
+        } else {
+            auto len = checked_mul(width, n);
+            if (!len) throw std::bad_alloc();  // as the core does for a sum it cannot hold
+            return *len;
+        }
+    };
+    if (n == 0) return E(QelError::invalid_dimension("n must be > 0"));
+    if (Status st = config.validate(); !st) return E(std::move(st).error());
+    auto state_len = count(state_width);
+    if constexpr (O == Oversize::Refuse)
+        if (!state_len) return E(std::move(state_len).error());
     std::vector<ScratchView> views;
     views.reserve(own.size());
     for (const PerOscillator& v : own) {
-        auto len = value_count(v.width, n, where);
-        if (!len) return StepperError(std::move(len).error());
+        auto len = count(v.width);
+        if constexpr (O == Oversize::Refuse)
+            if (!len) return E(std::move(len).error());
         views.push_back({v.view, len.value()});
     }
     // The core's block is the sum of the buffers; a sum too large for memory is bad_alloc there.
     if (Status st = core.init(config, state_len.value(), std::span<const ScratchView>(views)); !st)
-        return StepperError(std::move(st).error());
+        return E(std::move(st).error());
     return {};
 }
 

@@ -33,10 +33,9 @@ run_ctest() {
   ctest --test-dir "$1" --output-on-failure
 }
 
-# Formatting check, off until the tree has been formatted once with this
-# version; then uncomment (QEL-FORMAT-CHECK).
-# echo "== formatting"
-# find src tests/cxx -name '*.cpp' -o -name '*.hpp' | sort | xargs "$QEL_CLANG_FORMAT" --dry-run --Werror
+# The C++ sources must be as the pinned formatter writes them.
+echo "== formatting"
+find src tests/cxx -name '*.cpp' -o -name '*.hpp' | sort | xargs "$QEL_CLANG_FORMAT" --dry-run --Werror
 
 qel_install_module "${defines[@]}"
 

@@ -20,21 +20,20 @@ QEL_BINDINGS(bifurcation) {
                "steady_state_r_rust(phases_init, omegas, knm_flat, alpha_flat, n, k_scale, dt, n_transient, "
                "n_measure)",
                "",
-               [](F64Array phases_init, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n,
-                  double k_scale, double dt, std::uint64_t n_transient, std::uint64_t n_measure) {
-                   return bifurcation::steady_state_r(phases_init.span(), omegas.span(), knm.span(), alpha.span(),
-                                                      n, k_scale, dt, n_transient, n_measure);
+               [](F64Array phases_init, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double k_scale,
+                  double dt, std::uint64_t n_transient, std::uint64_t n_measure) {
+                   return bifurcation::steady_state_r(phases_init.span(), omegas.span(), knm.span(), alpha.span(), n,
+                                                      k_scale, dt, n_transient, n_measure);
                });
     m.function("trace_sync_transition_rust",
                "trace_sync_transition_rust(omegas, knm_flat, alpha_flat, n, phases_init, k_min, k_max, n_points, "
                "dt, n_transient, n_measure)",
                "",
-               [](F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, F64Array phases_init,
-                  double k_min, double k_max, std::uint64_t n_points, double dt, std::uint64_t n_transient,
-                  std::uint64_t n_measure) {
+               [](F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, F64Array phases_init, double k_min,
+                  double k_max, std::uint64_t n_points, double dt, std::uint64_t n_transient, std::uint64_t n_measure) {
                    return bifurcation::trace_sync_transition(phases_init.span(), omegas.span(), knm.span(),
-                                                             alpha.span(), n, k_min, k_max, n_points, dt,
-                                                             n_transient, n_measure);
+                                                             alpha.span(), n, k_min, k_max, n_points, dt, n_transient,
+                                                             n_measure);
                });
     m.function("find_critical_coupling_bif_rust",
                "find_critical_coupling_bif_rust(omegas, knm_flat, alpha_flat, n, phases_init, dt, n_transient, "
@@ -49,9 +48,8 @@ QEL_BINDINGS(bifurcation) {
                "basin_stability_rust(omegas, knm_flat, alpha_flat, n, dt, n_transient, n_measure, n_samples, "
                "r_threshold, seed)",
                "",
-               [](F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double dt,
-                  std::uint64_t n_transient, std::uint64_t n_measure, std::uint64_t n_samples, double r_threshold,
-                  std::uint64_t seed) {
+               [](F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double dt, std::uint64_t n_transient,
+                  std::uint64_t n_measure, std::uint64_t n_samples, double r_threshold, std::uint64_t seed) {
                    return bifurcation::basin_stability(omegas.span(), knm.span(), alpha.span(), n, dt, n_transient,
                                                        n_measure, n_samples, r_threshold, seed);
                });

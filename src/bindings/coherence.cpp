@@ -16,9 +16,7 @@ QEL_BINDINGS(coherence) {
                     return self.compute_r_good(layer_rs);
                 })
         .method("compute_r_bad", "compute_r_bad($self, layer_rs)", "",
-                [](const CoherenceMonitor& self, std::vector<double> layer_rs) {
-                    return self.compute_r_bad(layer_rs);
-                })
+                [](const CoherenceMonitor& self, std::vector<double> layer_rs) { return self.compute_r_bad(layer_rs); })
         .method("detect_phase_lock", "detect_phase_lock($self, layer_rs, psi_values, cross_layer_alignment, threshold)",
                 "Detect phase-locked layer pairs from cross-layer alignment matrix.\n\n"
                 "`psi_values`: per-layer mean phase (same length as `layer_rs`).\n"

@@ -61,9 +61,9 @@ QEL_BINDINGS(coupling) {
                [](std::vector<double> knm, std::vector<double> positions, std::uint64_t n, std::uint64_t dim,
                   double k_base, std::int32_t decay_form_code, double decay_exponent, double decay_length_scale,
                   double epsilon) {
-                   return coupling::spatial_modulator::spatial_modulate_flat(
-                       knm, positions, n, dim, decay_form_code, k_base, decay_exponent, decay_length_scale,
-                       epsilon);
+                   return coupling::spatial_modulator::spatial_modulate_flat(knm, positions, n, dim, decay_form_code,
+                                                                             k_base, decay_exponent, decay_length_scale,
+                                                                             epsilon);
                });
 }
 

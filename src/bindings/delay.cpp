@@ -10,8 +10,7 @@ QEL_BINDINGS(delay) {
                "n_steps)",
                "",
                [](F64Array phases_init, F64Array omegas, F64Array knm, F64Array alpha, std::uint64_t n, double zeta,
-                  double psi, double dt, std::uint64_t delay_steps,
-                  std::uint64_t n_steps) {
+                  double psi, double dt, std::uint64_t delay_steps, std::uint64_t n_steps) {
                    return filled(NewArray<double>::from(phases_init.span()), [&](NewArray<double>& out) {
                        return delay::delayed_kuramoto_run(out.span(), omegas.span(), knm.span(), alpha.span(), n, zeta,
                                                           psi, dt, delay_steps, n_steps);

@@ -7,13 +7,19 @@ namespace qel::py {
 template <>
 struct TupleFields<ei_balance::EIBalance> {
     using R = ei_balance::EIBalance;
-    static constexpr auto fields = std::tuple{&R::ratio, &R::excitatory_strength, &R::inhibitory_strength,
-                                              &R::is_balanced, &R::mean_ee, &R::mean_ei, &R::mean_ie, &R::mean_ii};
+    static constexpr auto fields = std::tuple{&R::ratio,
+                                              &R::excitatory_strength,
+                                              &R::inhibitory_strength,
+                                              &R::is_balanced,
+                                              &R::mean_ee,
+                                              &R::mean_ei,
+                                              &R::mean_ie,
+                                              &R::mean_ii};
 };
 
 QEL_BINDINGS(ei_balance) {
-    m.function("compute_ei_balance_rust", "compute_ei_balance_rust(knm_flat, n, excitatory_indices, inhibitory_indices)",
-               "",
+    m.function("compute_ei_balance_rust",
+               "compute_ei_balance_rust(knm_flat, n, excitatory_indices, inhibitory_indices)", "",
                [](F64Array knm, std::uint64_t n, I64Array exc, I64Array inh) {
                    return ei_balance::compute_ei_balance_signed(knm.span(), n, exc.span(), inh.span());
                });

@@ -17,9 +17,9 @@ QEL_BINDINGS(ethical) {
                "",
                [](F64Array phases, F64Array knm, std::uint64_t n, double alpha_r, double beta_k, double gamma_q,
                   double nu_s, double kappa, double r_min, double connectivity_min, double max_coupling) {
-                   return ethical::compute_ethical_cost(
-                       phases.span(), knm.span(), n,
-                       {alpha_r, beta_k, gamma_q, nu_s, kappa, r_min, connectivity_min, max_coupling});
+                   return ethical::compute_ethical_cost(phases.span(), knm.span(), n,
+                                                        {alpha_r, beta_k, gamma_q, nu_s, kappa, r_min, connectivity_min,
+                                                         max_coupling});
                });
 }
 

@@ -1,6 +1,6 @@
 // torus_run_rust.
-#include "engine/geometric.hpp"
 #include "bindings/frame.hpp"
+#include "engine/geometric.hpp"
 
 namespace qel::py {
 

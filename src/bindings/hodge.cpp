@@ -13,10 +13,10 @@ struct TupleFields<hodge::HodgeParts> {
 QEL_BINDINGS(hodge) {
     m.function("hodge_decomposition_rust",
                "hodge_decomposition_rust(knm_flat, phases, n, edges_flat, n_edges, tris_flat, n_tris)", "",
-               [](F64Array knm, F64Array phases, std::uint64_t n, I64Array edges, std::uint64_t n_edges,
-                  I64Array tris, std::uint64_t n_tris) {
-                   return hodge::hodge_decomposition(knm.span(), phases.span(), n, edges.span(), n_edges,
-                                                     tris.span(), n_tris);
+               [](F64Array knm, F64Array phases, std::uint64_t n, I64Array edges, std::uint64_t n_edges, I64Array tris,
+                  std::uint64_t n_tris) {
+                   return hodge::hodge_decomposition(knm.span(), phases.span(), n, edges.span(), n_edges, tris.span(),
+                                                     n_tris);
                });
 }
 

@@ -1,6 +1,6 @@
 // PyHypergraphStepper and hypergraph_run_rust.
-#include "engine/hypergraph.hpp"
 #include "bindings/frame.hpp"
+#include "engine/hypergraph.hpp"
 #include "engine/util/stepper_kit.hpp"
 
 namespace qel::py {
@@ -15,9 +15,10 @@ struct TupleFields<Hyperedge> {
 };
 
 QEL_BINDINGS(hypergraph) {
-    m.cls<HypergraphStepper>(
-         "PyHypergraphStepper", "PyHypergraphStepper(n, dt=0.01)", "",
-         [](std::uint64_t n, double dt) { return HypergraphStepper::create(n, kit::dt_config(dt)); })
+    m.cls<HypergraphStepper>("PyHypergraphStepper", "PyHypergraphStepper(n, dt=0.01)", "",
+                             [](std::uint64_t n, double dt) {
+                                 return HypergraphStepper::create(n, kit::dt_config(dt));
+                             })
         .method("step", "step($self, phases, omegas, edges, knm, alpha, zeta, psi)", "",
                 [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
                    F64Array alpha, double zeta, double psi) {
@@ -26,10 +27,10 @@ QEL_BINDINGS(hypergraph) {
                 })
         .method("run", "run($self, phases, omegas, edges, knm, alpha, zeta, psi, n_steps)", "",
                 [](HypergraphStepper& s, PhasesCopy phases, F64Array omegas, std::vector<Hyperedge> edges, F64Array knm,
-                   F64Array alpha, double zeta, double psi,
-                   std::uint64_t n_steps) {
+                   F64Array alpha, double zeta, double psi, std::uint64_t n_steps) {
                     return advanced(s.run(phases.values, omegas.span(), edges, knm.span(), alpha.span(), zeta, psi,
-                                          n_steps), phases);
+                                          n_steps),
+                                    phases);
                 })
         .method("order_parameter", "order_parameter($self)", "", [](const HypergraphStepper& s) {
             auto op = s.order_parameter();

@@ -14,8 +14,7 @@ QEL_BINDINGS(koopman_edmd) {
     m.function("koopman_edmd_solve_rust",
                "koopman_edmd_solve_rust(x_lift, inputs, y_lift, states, k, n_lift, m, n_state, regularisation)", "",
                [](F64Array x_lift, F64Array inputs, F64Array y_lift, F64Array states, std::uint64_t k,
-                  std::uint64_t n_lift, std::uint64_t m, std::uint64_t n_state,
-                  double regularisation) {
+                  std::uint64_t n_lift, std::uint64_t m, std::uint64_t n_state, double regularisation) {
                    return koopman_edmd::edmd_solve(x_lift.span(), inputs.span(), y_lift.span(), states.span(), k,
                                                    n_lift, m, n_state, regularisation);
                });

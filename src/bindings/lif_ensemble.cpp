@@ -12,7 +12,9 @@ QEL_BINDINGS(lif_ensemble) {
                            return LIFEnsemble::create(n_layers, neurons_per_layer, noise_std);
                        })
         .method("step", "step($self, currents, n_substeps)", "",
-                [](LIFEnsemble& e, CopiedF64<"currents array not contiguous: The given array is not contiguous or is misaligned."> currents,
+                [](LIFEnsemble& e,
+                   CopiedF64<"currents array not contiguous: The given array is not contiguous or is misaligned.">
+                       currents,
                    std::uint64_t n_substeps) { return AsArray{e.step(currents.values, n_substeps)}; })
         .method("reset", "reset($self)", "", [](LIFEnsemble& e) { e.reset(); })
         .method("voltages", "voltages($self)", "",

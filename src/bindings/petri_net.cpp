@@ -33,23 +33,23 @@ Marking marking(DictArg<std::string, std::uint32_t>& tokens) {
 }  // namespace
 
 QEL_BINDINGS(petri_net) {
-    m.cls<PetriNet>(
-         "PyPetriNet", "PyPetriNet(places, transitions)", "",
-         [](std::vector<std::string> places, std::vector<TransitionItem> transitions) -> Result<PetriNet, PlainError> {
-             // Every guard is parsed before any place or arc is checked.
-             std::vector<Transition> ts;
-             ts.reserve(transitions.size());
-             for (auto& [name, inputs, outputs, guard_text] : transitions) {
-                 Transition t{std::move(name), arcs(inputs), arcs(outputs), std::nullopt};
-                 if (guard_text) {
-                     auto g = Guard::parse(*guard_text);
-                     if (!g.ok()) return PlainError{text::cat("guard parse error: ", g.error().message)};
-                     t.guard = std::move(g).value();
-                 }
-                 ts.push_back(std::move(t));
-             }
-             return PetriNet::create(std::move(places), std::move(ts));
-         })
+    m.cls<PetriNet>("PyPetriNet", "PyPetriNet(places, transitions)", "",
+                    [](std::vector<std::string> places,
+                       std::vector<TransitionItem> transitions) -> Result<PetriNet, PlainError> {
+                        // Every guard is parsed before any place or arc is checked.
+                        std::vector<Transition> ts;
+                        ts.reserve(transitions.size());
+                        for (auto& [name, inputs, outputs, guard_text] : transitions) {
+                            Transition t{std::move(name), arcs(inputs), arcs(outputs), std::nullopt};
+                            if (guard_text) {
+                                auto g = Guard::parse(*guard_text);
+                                if (!g.ok()) return PlainError{text::cat("guard parse error: ", g.error().message)};
+                                t.guard = std::move(g).value();
+                            }
+                            ts.push_back(std::move(t));
+                        }
+                        return PetriNet::create(std::move(places), std::move(ts));
+                    })
         .method("step", "step($self, tokens, ctx)",
                 "Step: fire first enabled transition. Returns (tokens_dict, fired_name_or_none).",
                 [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, MetricMap ctx) {
@@ -62,8 +62,7 @@ QEL_BINDINGS(petri_net) {
         .method("enabled", "enabled($self, tokens, ctx)", "Return names of all enabled transitions.",
                 [](const PetriNet& net, DictArg<std::string, std::uint32_t> tokens, MetricMap ctx) {
                     std::vector<std::string> names;
-                    for (std::size_t i : net.enabled(marking(tokens), ctx))
-                        names.push_back(net.transitions[i].name);
+                    for (std::size_t i : net.enabled(marking(tokens), ctx)) names.push_back(net.transitions[i].name);
                     return names;
                 })
         .method("active_places", "active_places($self, tokens)", "",

@@ -7,8 +7,8 @@ namespace qel::py {
 template <>
 struct TupleFields<phase_extract::AnalyticPhases> {
     using R = phase_extract::AnalyticPhases;
-    static constexpr auto fields = std::tuple{as_array(&R::phases), as_array(&R::amplitudes),
-                                              as_array(&R::frequencies), &R::dominant_frequency};
+    static constexpr auto fields =
+        std::tuple{as_array(&R::phases), as_array(&R::amplitudes), as_array(&R::frequencies), &R::dominant_frequency};
 };
 
 QEL_BINDINGS(phase_extract) {

@@ -11,18 +11,17 @@ QEL_BINDINGS(poincare) {
                [](F64Array traj_flat, std::uint64_t t, std::uint64_t d, F64Array normal, double offset,
                   std::string direction) {
                    return and_then(poincare::parse_direction(direction), [&](poincare::CrossingDirection dir) {
-                       return poincare::crossing_arrays(
-                           poincare::poincare_section(traj_flat.span(), t, d, normal.span(), offset, dir),
-                           NewArray<double>::alloc);
+                       return poincare::crossing_arrays(poincare::poincare_section(traj_flat.span(), t, d,
+                                                                                   normal.span(), offset, dir),
+                                                        NewArray<double>::alloc);
                    });
                });
-    m.function("phase_poincare_rust", "phase_poincare_rust(phases_flat, t, n, oscillator_idx=0, section_phase=0.0)",
-               "",
+    m.function("phase_poincare_rust", "phase_poincare_rust(phases_flat, t, n, oscillator_idx=0, section_phase=0.0)", "",
                [](F64Array phases_flat, std::uint64_t t, std::uint64_t n, std::uint64_t oscillator_idx,
                   double section_phase) {
-                   return poincare::crossing_arrays(
-                       poincare::phase_poincare(phases_flat.span(), t, n, oscillator_idx, section_phase),
-                       NewArray<double>::alloc);
+                   return poincare::crossing_arrays(poincare::phase_poincare(phases_flat.span(), t, n, oscillator_idx,
+                                                                             section_phase),
+                                                    NewArray<double>::alloc);
                });
 }
 

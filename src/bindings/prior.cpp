@@ -11,8 +11,7 @@ QEL_BINDINGS(prior) {
                });
     m.function("prior_log_probability_rust",
                "prior_log_probability_rust(k_base, decay_alpha, k_mean, k_std, alpha_mean, alpha_std)", "",
-               [](double k_base, double decay_alpha, double k_mean, double k_std, double alpha_mean,
-                  double alpha_std) {
+               [](double k_base, double decay_alpha, double k_mean, double k_std, double alpha_mean, double alpha_std) {
                    return prior::prior_log_probability(k_base, decay_alpha, k_mean, k_std, alpha_mean, alpha_std);
                });
 }

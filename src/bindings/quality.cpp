@@ -11,8 +11,7 @@ QEL_BINDINGS(quality) {
                [](std::uint64_t step_size, std::uint64_t n_states) {
                    return quality::transition_quality(step_size, n_states);
                });
-    m.function("transition_qualities_rust", "transition_qualities_rust(state_indices, n_states, initial_quality)",
-               "",
+    m.function("transition_qualities_rust", "transition_qualities_rust(state_indices, n_states, initial_quality)", "",
                // initial_quality is checked before the layout of state_indices.
                [](Deferred<I64Array> state_indices, std::uint64_t n_states,
                   double initial_quality) -> Result<NewArray<double>, PlainError> {

@@ -7,8 +7,8 @@ namespace qel::py {
 template <>
 struct TupleFields<recurrence::RqaMeasures> {
     using R = recurrence::RqaMeasures;
-    static constexpr auto fields = std::tuple{&R::rr, &R::det, &R::avg_diag, &R::max_diag,
-                                              &R::ent_diag, &R::lam, &R::trap_time, &R::max_vert};
+    static constexpr auto fields =
+        std::tuple{&R::rr, &R::det, &R::avg_diag, &R::max_diag, &R::ent_diag, &R::lam, &R::trap_time, &R::max_vert};
 };
 
 QEL_BINDINGS(recurrence) {

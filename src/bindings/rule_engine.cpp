@@ -51,12 +51,13 @@ std::vector<FiredTuple> fired_tuples(std::vector<re::FiredAction> fired) {
 }  // namespace
 
 QEL_BINDINGS(rule_engine) {
-    m.cls<re::RuleEngine>(
-         "PyRuleEngine", "PyRuleEngine(rules)", "",
-         [](std::vector<RuleTuple> rules) -> Result<re::RuleEngine, PlainError> {
-             return and_then(re::build_rules(rule_texts(std::move(rules))),
-                             [](std::vector<re::PolicyRule> built) { return re::RuleEngine::create(std::move(built)); });
-         })
+    m.cls<re::RuleEngine>("PyRuleEngine", "PyRuleEngine(rules)", "",
+                          [](std::vector<RuleTuple> rules) -> Result<re::RuleEngine, PlainError> {
+                              return and_then(re::build_rules(rule_texts(std::move(rules))),
+                                              [](std::vector<re::PolicyRule> built) {
+                                                  return re::RuleEngine::create(std::move(built));
+                                              });
+                          })
         .method("evaluate", "evaluate($self, regime, ctx)",
                 "Evaluate rules. Returns list of (knob, scope, value, ttl_s, rule_name).",
                 [](re::RuleEngine& e, std::string regime, re::MetricMap ctx) {

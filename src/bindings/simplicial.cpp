@@ -1,6 +1,6 @@
 // PySimplicialStepper and simplicial_run_rust.
-#include "engine/simplicial.hpp"
 #include "bindings/frame.hpp"
+#include "engine/simplicial.hpp"
 #include "engine/util/stepper_kit.hpp"
 
 namespace qel::py {
@@ -8,20 +8,22 @@ namespace qel::py {
 using simplicial::SimplicialStepper;
 
 QEL_BINDINGS(simplicial) {
-    m.cls<SimplicialStepper>(
-         "PySimplicialStepper", "PySimplicialStepper(n, dt=0.01)", "",
-         [](std::uint64_t n, double dt) { return SimplicialStepper::create(n, kit::dt_config(dt)); })
+    m.cls<SimplicialStepper>("PySimplicialStepper", "PySimplicialStepper(n, dt=0.01)", "",
+                             [](std::uint64_t n, double dt) {
+                                 return SimplicialStepper::create(n, kit::dt_config(dt));
+                             })
         .method("step", "step($self, phases, omegas, knm, alpha, zeta, psi, sigma2)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
                    double psi, double sigma2) {
-                    return advanced(s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi,
-                                           sigma2), phases);
+                    return advanced(s.step(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2),
+                                    phases);
                 })
         .method("run", "run($self, phases, omegas, knm, alpha, zeta, psi, sigma2, n_steps)", "",
                 [](SimplicialStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
                    double psi, double sigma2, std::uint64_t n_steps) {
                     return advanced(s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, sigma2,
-                                          n_steps), phases);
+                                          n_steps),
+                                    phases);
                 });
 
     m.function("simplicial_run_rust",

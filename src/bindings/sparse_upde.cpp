@@ -19,22 +19,22 @@ Result<NewArray<double>, QelError> advance(SparseUPDEStepper& s, PhasesCopy& pha
 }  // namespace
 
 QEL_BINDINGS(sparse_upde) {
-    m.cls<SparseUPDEStepper>(
-         "PySparseUPDEStepper",
-         "PySparseUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
-         [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol, double rtol) {
-             return make_stepper<SparseUPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
-         })
+    m.cls<SparseUPDEStepper>("PySparseUPDEStepper",
+                             "PySparseUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)",
+                             "",
+                             [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol,
+                                double rtol) {
+                                 return make_stepper<SparseUPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
+                             })
         .method("step", "step($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values)", "",
-                [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr,
-                   USizeArray col_indices, F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values) {
+                [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr, USizeArray col_indices,
+                   F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values) {
                     return advance(s, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values, 1);
                 })
-        .method("run",
-                "run($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values, n_steps)", "",
-                [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr,
-                   USizeArray col_indices, F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values,
-                   std::uint64_t n_steps) {
+        .method("run", "run($self, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values, n_steps)",
+                "",
+                [](SparseUPDEStepper& s, PhasesCopy phases, F64Array omegas, USizeArray row_ptr, USizeArray col_indices,
+                   F64ArrayMut knm_values, double zeta, double psi, F64Array alpha_values, std::uint64_t n_steps) {
                     return advance(s, phases, omegas, row_ptr, col_indices, knm_values, zeta, psi, alpha_values,
                                    n_steps);
                 })

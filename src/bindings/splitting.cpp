@@ -17,8 +17,8 @@ QEL_BINDINGS(splitting) {
         .method("run", "run($self, phases, omegas, knm, alpha, zeta, psi, n_steps)", "",
                 [](SplittingStepper& s, PhasesCopy phases, F64Array omegas, F64Array knm, F64Array alpha, double zeta,
                    double psi, std::uint64_t n_steps) {
-                    return advanced(s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi,
-                                          n_steps), phases);
+                    return advanced(s.run(phases.values, omegas.span(), knm.span(), alpha.span(), zeta, psi, n_steps),
+                                    phases);
                 })
         .method("order_parameter", "order_parameter($self)", "", [](const SplittingStepper& s) {
             auto op = s.order_parameter();

@@ -11,10 +11,10 @@ struct TupleFields<ssgf_costs::Costs> {
 };
 
 QEL_BINDINGS(ssgf_costs) {
-    m.function("compute_ssgf_costs_rust",
-               "compute_ssgf_costs_rust(w_flat, phases, n, w1=1.0, w2=0.5, w3=0.1, w4=0.1)", "",
-               [](F64Array w, F64Array phases, std::uint64_t n, double w1, double w2, double w3,
-                  double w4) { return ssgf_costs::checked_ssgf_costs(w.span(), phases.span(), n, {w1, w2, w3, w4}); });
+    m.function("compute_ssgf_costs_rust", "compute_ssgf_costs_rust(w_flat, phases, n, w1=1.0, w2=0.5, w3=0.1, w4=0.1)",
+               "", [](F64Array w, F64Array phases, std::uint64_t n, double w1, double w2, double w3, double w4) {
+                   return ssgf_costs::checked_ssgf_costs(w.span(), phases.span(), n, {w1, w2, w3, w4});
+               });
 }
 
 }  // namespace qel::py

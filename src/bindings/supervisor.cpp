@@ -21,8 +21,7 @@ using policy::SupervisorPolicy;
 using regime::RegimeManager;
 
 // (name, metric, lower, upper, severity)
-using BoundaryTuple =
-    std::tuple<std::string, std::string, std::optional<double>, std::optional<double>, std::string>;
+using BoundaryTuple = std::tuple<std::string, std::string, std::optional<double>, std::optional<double>, std::string>;
 
 Dict action_dict(ControlAction&& a) {
     Dict d;
@@ -50,8 +49,8 @@ QEL_BINDINGS(supervisor_regime) {
                     std::vector<boundaries::BoundaryDef> d;
                     d.reserve(defs.size());
                     for (auto& [name, metric, lower, upper, severity] : defs)
-                        d.push_back({std::move(name), std::move(metric), lower, upper,
-                                     boundaries::parse_severity(severity)});
+                        d.push_back(
+                            {std::move(name), std::move(metric), lower, upper, boundaries::parse_severity(severity)});
                     boundaries::BoundaryState st = o.observe(d, values.items);
                     Dict out;
                     out.set("violations", std::move(st.violations));
@@ -98,8 +97,9 @@ QEL_BINDINGS(supervisor_regime) {
                             })
         .method("decide", "decide($self, layer_rs, hard_violations)", "",
                 [](SupervisorPolicy& p, std::vector<double> layer_rs, std::vector<std::string> hard_violations) {
-                    std::vector<ControlAction> actions = p.decide(
-                        state_from_layer_rs(layer_rs), boundaries::make_boundary_state(std::move(hard_violations)));
+                    std::vector<ControlAction> actions =
+                        p.decide(state_from_layer_rs(layer_rs),
+                                 boundaries::make_boundary_state(std::move(hard_violations)));
                     std::vector<Dict> out;
                     out.reserve(actions.size());
                     for (ControlAction& a : actions) out.push_back(action_dict(std::move(a)));

@@ -22,13 +22,12 @@ QEL_BINDINGS(swarmalator) {
                               })
         .method("step", "step($self, pos, phases, omegas, a, b, j, k)",
                 "One Euler step. Returns (pos, phases) as new numpy arrays.",
-                [](SwarmalatorStepper& s, PosCopy pos, PhasesCopy phases, F64Array omegas, double a, double b,
-                   double j, double k) {
+                [](SwarmalatorStepper& s, PosCopy pos, PhasesCopy phases, F64Array omegas, double a, double b, double j,
+                   double k) {
                     return advanced(s.step(pos.values, phases.values, omegas.span(), a, b, j, k), pos, phases);
                 })
         .method("order_parameter", "order_parameter($self)",
-                "(R, psi) of the phases given to the latest accepted step.",
-                [](const SwarmalatorStepper& s) {
+                "(R, psi) of the phases given to the latest accepted step.", [](const SwarmalatorStepper& s) {
                     auto o = s.order_parameter();
                     return std::tuple{o.r, o.psi};
                 });

@@ -10,8 +10,8 @@ QEL_BINDINGS(twin_confidence) {
                [](F64Array model_phases, F64Array observed_phases, F64Array model_order, F64Array observed_order,
                   std::uint64_t n, std::uint64_t w, std::uint64_t n_bins) {
                    return AsArray{twin_confidence::twin_divergence(model_phases.span(), observed_phases.span(),
-                                                                   model_order.span(), observed_order.span(), n,
-                                                                   w, n_bins)};
+                                                                   model_order.span(), observed_order.span(), n, w,
+                                                                   n_bins)};
                });
 }
 

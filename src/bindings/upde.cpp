@@ -8,11 +8,12 @@ namespace qel::py {
 using upde::UPDEStepper;
 
 QEL_BINDINGS(upde) {
-    m.cls<UPDEStepper>(
-         "PyUPDEStepper", "PyUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
-         [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol, double rtol) {
-             return make_stepper<UPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
-         })
+    m.cls<UPDEStepper>("PyUPDEStepper",
+                       "PyUPDEStepper(n, dt=0.01, method=\"euler\", n_substeps=1, atol=1e-6, rtol=1e-3)", "",
+                       [](std::uint64_t n, double dt, std::string method, std::uint32_t n_substeps, double atol,
+                          double rtol) {
+                           return make_stepper<UPDEStepper>({dt, method, n_substeps, atol, rtol}, n);
+                       })
         .method("step", "step($self, phases, omegas, knm, zeta, psi, alpha)",
                 "Advance phases by one step. Returns new phases as numpy array.",
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
@@ -24,8 +25,8 @@ QEL_BINDINGS(upde) {
                 [](UPDEStepper& s, PhasesCopy phases, F64Array omegas, F64ArrayMut knm, double zeta, double psi,
                    F64Array alpha, std::uint64_t n_steps) {
                     // Zero steps hand the copy back as given: no checks, no wrap.
-                    return advanced(s.run(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(),
-                                          n_steps), phases);
+                    return advanced(s.run(phases.values, omegas.span(), knm.span(), zeta, psi, alpha.span(), n_steps),
+                                    phases);
                 })
         .method("set_plasticity", "set_plasticity($self, lr, decay=0.0, modulator=1.0)", "",
                 [](UPDEStepper& s, double lr, double decay, double modulator) {

@@ -23,10 +23,9 @@ struct Shape {
     std::size_t width = 0;  // D = n_heads * d_head
 };
 
-Result<Shape, PlainError> check(std::span<const double> knm, std::span<const double> theta,
-                                std::span<const double> w_q, std::span<const double> w_k,
-                                std::span<const double> w_v, std::span<const double> w_o, std::size_t n,
-                                std::size_t n_heads, double temperature, double lambda) {
+Result<Shape, PlainError> check(std::span<const double> knm, std::span<const double> theta, std::span<const double> w_q,
+                                std::span<const double> w_k, std::span<const double> w_v, std::span<const double> w_o,
+                                std::size_t n, std::size_t n_heads, double temperature, double lambda) {
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn)
         return PlainError::value_error(text::cat("knm length ", knm.size(), " != n*n ", text::product(n, n)));
@@ -36,8 +35,7 @@ Result<Shape, PlainError> check(std::span<const double> knm, std::span<const dou
         return PlainError::value_error("temperature must be finite and > 0");
     if (lambda < 0.0) return PlainError::value_error("lambda_ must be \u2265 0");
     if (w_q.size() % n_heads != 0)
-        return PlainError::value_error(
-            text::cat("w_q length ", w_q.size(), " not divisible by n_heads ", n_heads));
+        return PlainError::value_error(text::cat("w_q length ", w_q.size(), " not divisible by n_heads ", n_heads));
     if (w_k.size() != w_q.size() || w_v.size() != w_q.size())
         return PlainError::value_error("w_k / w_v must match w_q in length");
     const std::size_t per_head = w_q.size() / n_heads;
@@ -50,8 +48,8 @@ Result<Shape, PlainError> check(std::span<const double> knm, std::span<const dou
     auto dn = checked_mul(d_head, n_heads);
     auto dnd = dn ? checked_mul(*dn, d_head) : std::nullopt;
     if (!dnd || *dnd != per_head)
-        return PlainError::value_error(text::cat("cannot infer d_head from w_q shape: per_head=", per_head,
-                                                 ", n_heads=", n_heads));
+        return PlainError::value_error(
+            text::cat("cannot infer d_head from w_q shape: per_head=", per_head, ", n_heads=", n_heads));
     return Shape{d_head, *dn};
 }
 
@@ -79,10 +77,10 @@ struct Mask {
 // Working arrays, O(n * D) together.
 struct Model {
     std::size_t n, n_heads, d_head, width;
-    std::vector<double> q;         // [h][i][c]
-    std::vector<double> k_t;       // [h][c][j]: keys transposed, so scores run along j
-    std::vector<double> v;         // [h][j][c]
-    std::vector<bool> v_finite;    // per head
+    std::vector<double> q;       // [h][i][c]
+    std::vector<double> k_t;     // [h][c][j]: keys transposed, so scores run along j
+    std::vector<double> v;       // [h][j][c]
+    std::vector<bool> v_finite;  // per head
 };
 
 // Q[h][i][c] = sum_r X[i][r] * w[h][r][c], each sum from 0.0 in ascending r.
@@ -110,8 +108,7 @@ void project(const std::vector<double>& x, std::span<const double> w, const Mode
 }
 
 Model build_model(std::span<const double> theta, std::span<const double> w_q, std::span<const double> w_k,
-                  std::span<const double> w_v, std::size_t n, std::size_t n_heads, const Shape& shape,
-                  std::size_t nd) {
+                  std::span<const double> w_v, std::size_t n, std::size_t n_heads, const Shape& shape, std::size_t nd) {
     Model m{n, n_heads, shape.d_head, shape.width, {}, {}, {}, {}};
     const std::size_t width = shape.width, dh = shape.d_head;
     // Fourier features; an odd width leaves its last column at 0.
@@ -143,8 +140,7 @@ struct Row {
 
 // Head h's part of O[i] (d_head values at out): the masked softmax of the
 // scores of query i, then the weighted sum of the values.
-void attend(const Model& m, const Mask& mask, std::size_t h, std::size_t i, double inv_scale, Row& row,
-            double* out) {
+void attend(const Model& m, const Mask& mask, std::size_t h, std::size_t i, double inv_scale, Row& row, double* out) {
     const std::size_t n = m.n, dh = m.d_head;
     const std::size_t lo = mask.lo(i), hi = mask.hi(i);
     double* score = row.score.data();
@@ -207,9 +203,8 @@ void attend(const Model& m, const Mask& mask, std::size_t h, std::size_t i, doub
 }
 
 // Y = O * w_o for every oscillator, O formed one query row at a time.
-Result<std::vector<double>, PlainError> representations(const Model& m, const Mask& mask,
-                                                        std::span<const double> w_o, double temperature,
-                                                        std::size_t nd) {
+Result<std::vector<double>, PlainError> representations(const Model& m, const Mask& mask, std::span<const double> w_o,
+                                                        double temperature, std::size_t nd) {
     const std::size_t n = m.n, width = m.width, dh = m.d_head;
     std::vector<double> y(nd, 0.0);
     const double inv_scale = 1.0 / (temperature * std::sqrt(static_cast<double>(dh)));

@@ -7,8 +7,8 @@
 
 #include "engine/order_params.hpp"
 #include "engine/util/checked.hpp"
-#include "engine/util/internal_errors.hpp"
 #include "engine/util/integrators.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/mmix_lcg.hpp"
 #include "engine/util/pool.hpp"
@@ -62,8 +62,7 @@ bool reads_inputs(std::size_t n, std::uint64_t n_transient, std::uint64_t n_meas
 // Phases, frequencies and couplings: what every step reads whatever the scale.
 Result<void, PlainError> check_lengths(std::size_t n_phases, std::span<const double> omegas,
                                        std::span<const double> knm, std::size_t n) {
-    if (n_phases < n)
-        return InternalError(text::cat("phases_init has ", n_phases, " entries, fewer than n = ", n));
+    if (n_phases < n) return InternalError(text::cat("phases_init has ", n_phases, " entries, fewer than n = ", n));
     if (omegas.size() < n)
         return InternalError(text::cat("omegas has ", omegas.size(), " entries, fewer than n = ", n));
     auto nn = checked_mul(n, n);
@@ -80,9 +79,8 @@ Result<void, PlainError> check_lags(std::span<const double> knm, std::span<const
     const std::size_t nn = n * n;
     for (std::size_t idx = alpha.size(); idx < nn; ++idx) {
         if (!skipped(knm[idx] * k_scale))
-            return InternalError(text::cat("alpha_flat has ", alpha.size(),
-                                                        " entries, but the coupling at index ", idx,
-                                                        " needs its lag at k_scale = ", k_scale));
+            return InternalError(text::cat("alpha_flat has ", alpha.size(), " entries, but the coupling at index ", idx,
+                                           " needs its lag at k_scale = ", k_scale));
     }
     return {};
 }
@@ -94,8 +92,7 @@ class CoupledPairs {
 public:
     CoupledPairs() = default;
     // Reads all n*n couplings: only for a run that steps.
-    CoupledPairs(const Network& net, double k_scale)
-        : words_((net.n + 63) / 64), bits_(net.n * words_, 0) {
+    CoupledPairs(const Network& net, double k_scale) : words_((net.n + 63) / 64), bits_(net.n * words_, 0) {
         const std::size_t n = net.n;
         for (std::size_t i = 0; i < n; ++i)
             for (std::size_t j = 0; j < n; ++j)
@@ -121,8 +118,8 @@ private:
 };
 
 // dtheta_i/dt for the rows [b, e) at the phases y (y holds at least n entries).
-void derivative_rows(std::span<const double> y, std::span<double> out, const Network& net,
-                     const CoupledPairs& pairs, double k_scale, std::size_t b, std::size_t e) {
+void derivative_rows(std::span<const double> y, std::span<double> out, const Network& net, const CoupledPairs& pairs,
+                     double k_scale, std::size_t b, std::size_t e) {
     const std::size_t n = net.n;
     for (std::size_t i = b; i < e; ++i) {
         const std::size_t row = i * n;
@@ -150,9 +147,9 @@ void derivative(std::span<const double> y, std::span<double> out, const Network&
 // before the step (the derivative is complete before any phase moves).
 void euler_step(std::span<double> phases, std::span<double> deriv, const Network& net, const CoupledPairs& pairs,
                 double k_scale) {
-    integrators::euler_substep(
-        [&](std::span<const double> y, std::span<double> out) { derivative(y, out, net, pairs, k_scale); },
-        phases.first(net.n), deriv, net.dt);
+    integrators::euler_substep([&](std::span<const double> y,
+                                   std::span<double> out) { derivative(y, out, net, pairs, k_scale); },
+                               phases.first(net.n), deriv, net.dt);
 }
 
 // The relaxation and the averaged order parameter; nullopt when stopped()
@@ -210,9 +207,8 @@ double first_upward_crossing(const std::vector<double>& grid, const std::vector<
 
 }  // namespace
 
-Result<void, PlainError> check_reads(std::size_t n_phases, std::span<const double> omegas,
-                                     std::span<const double> knm, std::span<const double> alpha, std::size_t n,
-                                     double k_scale) {
+Result<void, PlainError> check_reads(std::size_t n_phases, std::span<const double> omegas, std::span<const double> knm,
+                                     std::span<const double> alpha, std::size_t n, double k_scale) {
     if (auto ok = check_lengths(n_phases, omegas, knm, n); !ok) return ok;
     return check_lags(knm, alpha, n, k_scale);
 }
@@ -229,8 +225,8 @@ Result<void, PlainError> kuramoto_step(std::span<double> phases, std::span<const
 }
 
 Result<double, PlainError> steady_state_r(std::span<const double> phases_init, std::span<const double> omegas,
-                                          std::span<const double> knm, std::span<const double> alpha,
-                                          std::size_t n, double k_scale, double dt, std::uint64_t n_transient,
+                                          std::span<const double> knm, std::span<const double> alpha, std::size_t n,
+                                          double k_scale, double dt, std::uint64_t n_transient,
                                           std::uint64_t n_measure) {
     if (reads_inputs(n, n_transient, n_measure)) {
         if (auto ok = check_reads(phases_init.size(), omegas, knm, alpha, n, k_scale); !ok)
@@ -271,10 +267,10 @@ Result<Transition, PlainError> trace_sync_transition(std::span<const double> pha
     return out;
 }
 
-Result<double, PlainError> find_critical_coupling(std::span<const double> phases_init,
-                                                  std::span<const double> omegas, std::span<const double> knm,
-                                                  std::span<const double> alpha, std::size_t n, double dt,
-                                                  std::uint64_t n_transient, std::uint64_t n_measure, double tol) {
+Result<double, PlainError> find_critical_coupling(std::span<const double> phases_init, std::span<const double> omegas,
+                                                  std::span<const double> knm, std::span<const double> alpha,
+                                                  std::size_t n, double dt, std::uint64_t n_transient,
+                                                  std::uint64_t n_measure, double tol) {
     auto r_at = [&](double k) {
         return steady_state_r(phases_init, omegas, knm, alpha, n, k, dt, n_transient, n_measure);
     };
@@ -299,8 +295,8 @@ Result<double, PlainError> find_critical_coupling(std::span<const double> phases
 
 Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::span<const double> knm,
                                           std::span<const double> alpha, std::size_t n, double dt,
-                                          std::uint64_t n_transient, std::uint64_t n_measure,
-                                          std::uint64_t n_samples, double r_threshold, std::uint64_t seed) {
+                                          std::uint64_t n_transient, std::uint64_t n_measure, std::uint64_t n_samples,
+                                          double r_threshold, std::uint64_t seed) {
     constexpr double kUnscaled = 1.0;
     if (n_samples > 0 && reads_inputs(n, n_transient, n_measure)) {
         if (auto ok = check_reads(n, omegas, knm, alpha, n, kUnscaled); !ok) return std::move(ok).error();

@@ -28,9 +28,8 @@ inline constexpr double kSyncThreshold = 0.1;
 // Whether steps at k_scale over n_phases phases read only entries that exist:
 // n phases and omegas, n*n couplings, and a lag for every pair that is not
 // skipped. Callers that run no step, or have n = 0, read nothing and need not ask.
-Result<void, PlainError> check_reads(std::size_t n_phases, std::span<const double> omegas,
-                                     std::span<const double> knm, std::span<const double> alpha, std::size_t n,
-                                     double k_scale);
+Result<void, PlainError> check_reads(std::size_t n_phases, std::span<const double> omegas, std::span<const double> knm,
+                                     std::span<const double> alpha, std::size_t n, double k_scale);
 
 // One Euler step on a snapshot of the phases: phases[i] for i < n becomes
 // old[i] + dt * (s_i + omega_i); the rest is untouched; nothing is wrapped.
@@ -44,8 +43,8 @@ Result<void, PlainError> kuramoto_step(std::span<double> phases, std::span<const
 // runs on the calling thread only; a large n splits each step's rows over the
 // pool (every row its own sum: the same bits).
 Result<double, PlainError> steady_state_r(std::span<const double> phases_init, std::span<const double> omegas,
-                                          std::span<const double> knm, std::span<const double> alpha,
-                                          std::size_t n, double k_scale, double dt, std::uint64_t n_transient,
+                                          std::span<const double> knm, std::span<const double> alpha, std::size_t n,
+                                          double k_scale, double dt, std::uint64_t n_transient,
                                           std::uint64_t n_measure);
 
 struct Transition {
@@ -65,10 +64,10 @@ Result<Transition, PlainError> trace_sync_transition(std::span<const double> pha
 
 // Bisection of the scale on [0, 20] for the threshold crossing: at most 31
 // runs; NaN when R at 20 is below the threshold.
-Result<double, PlainError> find_critical_coupling(std::span<const double> phases_init,
-                                                  std::span<const double> omegas, std::span<const double> knm,
-                                                  std::span<const double> alpha, std::size_t n, double dt,
-                                                  std::uint64_t n_transient, std::uint64_t n_measure, double tol);
+Result<double, PlainError> find_critical_coupling(std::span<const double> phases_init, std::span<const double> omegas,
+                                                  std::span<const double> knm, std::span<const double> alpha,
+                                                  std::size_t n, double dt, std::uint64_t n_transient,
+                                                  std::uint64_t n_measure, double tol);
 
 struct Basin {
     double fraction = 0.0;
@@ -82,7 +81,7 @@ struct Basin {
 // R reaches r_threshold.
 Result<Basin, PlainError> basin_stability(std::span<const double> omegas, std::span<const double> knm,
                                           std::span<const double> alpha, std::size_t n, double dt,
-                                          std::uint64_t n_transient, std::uint64_t n_measure,
-                                          std::uint64_t n_samples, double r_threshold, std::uint64_t seed);
+                                          std::uint64_t n_transient, std::uint64_t n_measure, std::uint64_t n_samples,
+                                          double r_threshold, std::uint64_t seed);
 
 }  // namespace qel::bifurcation

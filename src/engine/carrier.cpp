@@ -52,7 +52,7 @@ Result<std::vector<double>, PlainError> carrier_decode(std::span<const double> z
                 k[r] = softplus(s);
             }
         };
-        constexpr std::size_t kChunk = 256;                 // rows per task
+        constexpr std::size_t kChunk = 256;                      // rows per task
         constexpr std::size_t kWaveWork = std::size_t{1} << 24;  // products between interrupt checks
         const std::size_t wave = m >= kWaveWork / kChunk ? 1 : kWaveWork / (kChunk * m);
         const bool parallel = rows > kChunk && rows * m >= (std::size_t{1} << 16);  // checked above

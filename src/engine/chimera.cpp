@@ -48,8 +48,7 @@ Result<std::vector<double>, PlainError> local_order_parameter(std::span<const do
     // sized by n is allocated.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn)
-        return InternalError(
-            text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " reads"));
+        return InternalError(text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " reads"));
     std::vector<double> local(n, 0.0);
     // Rows that reached a missing phase; the lowest is reported after the loop.
     std::atomic<std::size_t> bad_row{kNone};
@@ -77,8 +76,7 @@ Result<std::vector<double>, PlainError> local_order_parameter(std::span<const do
     return local;
 }
 
-Result<Chimera, PlainError> detect_chimera(std::span<const double> phases, std::span<const double> knm,
-                                           std::size_t n) {
+Result<Chimera, PlainError> detect_chimera(std::span<const double> phases, std::span<const double> knm, std::size_t n) {
     Chimera out;
     if (n == 0) return out;
     auto local = local_order_parameter(phases, knm, n);

@@ -28,7 +28,6 @@ struct Chimera {
     std::vector<double> local_order;
 };
 
-Result<Chimera, PlainError> detect_chimera(std::span<const double> phases, std::span<const double> knm,
-                                           std::size_t n);
+Result<Chimera, PlainError> detect_chimera(std::span<const double> phases, std::span<const double> knm, std::size_t n);
 
 }  // namespace qel::chimera

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/gauss.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/gauss.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/lanes.hpp"
@@ -143,8 +143,8 @@ void solve_node(const Series& s, std::size_t i, std::span<double> row, const poo
 }
 
 Result<std::vector<double>, PlainError> estimate_coupling(std::span<const double> phases,
-                                                          std::span<const double> omegas, std::size_t n,
-                                                          std::size_t t, double dt) {
+                                                          std::span<const double> omegas, std::size_t n, std::size_t t,
+                                                          double dt) {
     if (n == 0) return std::vector<double>{};
     auto nn = buffer_len(n, n);
     if (!nn) return capacity_overflow();

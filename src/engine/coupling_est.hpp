@@ -32,7 +32,7 @@ void solve_node(const Series& s, std::size_t i, std::span<double> row, const poo
 // frequency) gives zeros. Errors: n*n beyond any allocation ("capacity
 // overflow") and an interrupted loop.
 Result<std::vector<double>, PlainError> estimate_coupling(std::span<const double> phases,
-                                                          std::span<const double> omegas, std::size_t n,
-                                                          std::size_t t, double dt);
+                                                          std::span<const double> omegas, std::size_t n, std::size_t t,
+                                                          double dt);
 
 }  // namespace qel::coupling_est

@@ -24,7 +24,9 @@ kit::StepperResult<DelayedStepper> DelayedStepper::create(std::size_t n, const I
     auto width = slots ? checked_mul(*slots, 2) : std::nullopt;
     DelayedStepper s;
     if (auto st = kit::construct(s.core_, n, config, 1,
-                                 {{&s.history_, width.value_or(SIZE_MAX)}, {&s.sin_buf_, 1}, {&s.cos_buf_, 1},
+                                 {{&s.history_, width.value_or(SIZE_MAX)},
+                                  {&s.sin_buf_, 1},
+                                  {&s.cos_buf_, 1},
                                   {&s.angles_, 1}});
         !st)
         return std::move(st).error();
@@ -77,15 +79,18 @@ void DelayedStepper::derivative(std::span<const double> theta, std::span<const d
     if (n >= kParallelMinN) {
         // On the pool the zero-lag rows are summed in blocks of eight.
         kit::rows_on_pool(n, [&](std::size_t i) {
-            if (alpha_zero) row.template operator()<kit::SumOrder::Blocks8>(i);
-            else row.template operator()<kit::SumOrder::Plain>(i);
+            if (alpha_zero)
+                row.template operator()<kit::SumOrder::Blocks8>(i);
+            else
+                row.template operator()<kit::SumOrder::Plain>(i);
         });
         return;
     }
     std::size_t i = 0;
     if (alpha_zero) {
         for (; i + 8 <= n; i += 8) {
-            const kit::Lanes8 p = kit::sum_plain<kit::Lanes8>(n, kit::ZeroLagRows8::at(n, i, hs, hc, sb, cb, knm.data()));
+            const kit::Lanes8 p =
+                kit::sum_plain<kit::Lanes8>(n, kit::ZeroLagRows8::at(n, i, hs, hc, sb, cb, knm.data()));
             for (std::size_t r = 0; r < 8; ++r) finish(i + r, p[r]);
         }
     }
@@ -103,11 +108,9 @@ Status DelayedStepper::step(std::span<double> phases, std::span<const double> om
     } else if (Status st = kit::check_finite(kNonFinite, {phases}); !st) {
         return st;
     }
-    core_.advance(
-        [&](std::span<const double> y, std::span<double> out) {
-            derivative(y, omegas, knm, alpha, scan.alpha_zero, drive, out);
-        },
-        phases);
+    core_.advance([&](std::span<const double> y,
+                      std::span<double> out) { derivative(y, omegas, knm, alpha, scan.alpha_zero, drive, out); },
+                  phases);
     wrap_phases(phases);
     write_idx_ = (write_idx_ + 1) % (delay_ + 1);
     ++steps_taken_;
@@ -123,7 +126,8 @@ Result<void, InternalError> delayed_kuramoto_run(std::span<double> phases, std::
     DelayedStepper& s = made.value();
     const kit::Drive d = kit::Drive::of(zeta, psi);
     DelayedStepper::InputScan scan;
-    Status st = run_steps(n_steps, [&](std::uint64_t) { return s.step(phases, omegas, knm, alpha, zeta, psi, d, scan); });
+    Status st =
+        run_steps(n_steps, [&](std::uint64_t) { return s.step(phases, omegas, knm, alpha, zeta, psi, d, scan); });
     if (!st) return kit::run_failure(st.error());
     return {};
 }

@@ -99,8 +99,7 @@ Result<EIBalance, PlainError> compute_ei_balance_signed(std::span<const double> 
 
 Result<std::vector<double>, PlainError> adjust_ei_ratio(std::span<const double> knm, std::size_t n,
                                                         std::span<const std::int64_t> excitatory,
-                                                        std::span<const std::int64_t> inhibitory,
-                                                        double target_ratio) {
+                                                        std::span<const std::int64_t> inhibitory, double target_ratio) {
     const std::vector<std::uint64_t> inh = non_negative(inhibitory);
     auto balance = compute_ei_balance(knm, n, non_negative(excitatory), inh);
     if (!balance) return std::move(balance).error();

@@ -22,7 +22,7 @@ struct EIBalance {
     double ratio = 1.0;  // +inf with no inhibition but positive excitation, 1.0 with neither
     double excitatory_strength = 0.0;
     double inhibitory_strength = 0.0;
-    bool is_balanced = true;  // 0.8 <= ratio <= 1.2
+    bool is_balanced = true;                                            // 0.8 <= ratio <= 1.2
     double mean_ee = 0.0, mean_ei = 0.0, mean_ie = 0.0, mean_ii = 0.0;  // rows, then columns
 };
 
@@ -40,7 +40,6 @@ Result<EIBalance, PlainError> compute_ei_balance_signed(std::span<const double> 
 // magnitude or the ratio is within 1e-10 of the target.
 Result<std::vector<double>, PlainError> adjust_ei_ratio(std::span<const double> knm, std::size_t n,
                                                         std::span<const std::int64_t> excitatory,
-                                                        std::span<const std::int64_t> inhibitory,
-                                                        double target_ratio);
+                                                        std::span<const std::int64_t> inhibitory, double target_ratio);
 
 }  // namespace qel::ei_balance

@@ -400,8 +400,7 @@ Result<std::vector<double>, PlainError> delay_embed(std::span<const double> sign
     return std::move(r.value().v);
 }
 
-Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag,
-                                              std::size_t n_bins) {
+Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag, std::size_t n_bins) {
     const std::size_t lags = std::min(signal.size() / 2, max_lag);
     if (lags < 2 || n_bins == 0) return std::size_t{1};
     const std::vector<std::uint64_t> codes = bin_codes(signal, n_bins);
@@ -409,11 +408,9 @@ Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, st
     std::vector<double> mi(lags);
     // Waves of about kSamplesPerWave samples between interrupt checks.
     const std::size_t wave = std::max<std::size_t>(1, kSamplesPerWave / signal.size());
-    const bool done = pool::for_chunks_interruptible(lags, 1, wave, true,
-                                                     [&](std::size_t b, std::size_t e) {
-                                                         for (std::size_t k = b; k < e; ++k)
-                                                             mi[k] = mutual_information(codes, k, n_bins);
-                                                     });
+    const bool done = pool::for_chunks_interruptible(lags, 1, wave, true, [&](std::size_t b, std::size_t e) {
+        for (std::size_t k = b; k < e; ++k) mi[k] = mutual_information(codes, k, n_bins);
+    });
     if (!done) return interrupted_error();
     for (std::size_t k = 1; k + 1 < lags; ++k)
         if (mi[k - 1] > mi[k] && mi[k + 1] > mi[k]) return k;

@@ -20,8 +20,7 @@ Result<std::size_t, PlainError> embedding_rows(std::size_t t, std::size_t delay,
 namespace detail {
 // Fills out (rows * dimension values, rows from embedding_rows) row-major:
 // entry i * dimension + j is signal[i + j * delay].
-void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension,
-                      std::span<double> out);
+void delay_embed_into(std::span<const double> signal, std::size_t delay, std::size_t dimension, std::span<double> out);
 }  // namespace detail
 
 // The flat embedding, written into the buffer that alloc(rows * dimension)
@@ -45,8 +44,7 @@ Result<std::vector<double>, PlainError> delay_embed(std::span<const double> sign
 // The first lag k in 1 .. L - 2 (L = min(T / 2, max_lag)) whose mutual
 // information is strictly below both neighbours, else 1. Fails only when
 // interrupted.
-Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag,
-                                              std::size_t n_bins);
+Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, std::size_t max_lag, std::size_t n_bins);
 
 // Per row of an n x dimension embedding: the Euclidean distance to the
 // nearest other row and its index (lowest index on ties); (+inf, 0) for a

@@ -10,8 +10,7 @@
 namespace qel::evs {
 
 Result<double, PlainError> frequency_specificity(std::span<const double> phases, std::size_t n_trials,
-                                                 std::size_t n_timepoints, double target_freq,
-                                                 double control_freq) {
+                                                 std::size_t n_timepoints, double target_freq, double control_freq) {
     const std::size_t T = n_timepoints;
     if (T == 0 || n_trials == 0 || target_freq <= 0.0 || control_freq <= 0.0) return 0.0;
     if (auto ok = itpc::check_matrix(phases.size(), n_trials, T); !ok) return std::move(ok).error();

@@ -36,8 +36,8 @@ Result<std::size_t, PlainError> position(std::size_t row, std::size_t col, std::
     auto p = checked_mul(row, n);
     if (p) p = checked_add(*p, col);
     if (!p || *p >= len)
-        return InternalError(text::cat("position ", row, "*n + ", col, " for n = ", n, " lies beyond ",
-                                                    what, " of length ", len));
+        return InternalError(
+            text::cat("position ", row, "*n + ", col, " for n = ", n, " lies beyond ", what, " of length ", len));
     return *p;
 }
 
@@ -113,9 +113,8 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
     if (n_tris == 0) return c;
     auto want = checked_mul(n_tris, 3);
     if (!want || tris.size() < *want)
-        return InternalError(
-            text::cat("tris_flat has ", tris.size(), " entries, fewer than the 3*n_tris that n_tris = ", n_tris,
-                      " reads"));
+        return InternalError(text::cat("tris_flat has ", tris.size(),
+                                       " entries, fewer than the 3*n_tris that n_tris = ", n_tris, " reads"));
     // (s, d) -> edge index; a repeated pair keeps the later index.
     std::unordered_map<std::pair<std::int64_t, std::int64_t>, std::size_t, PairHash> lookup;
     lookup.reserve(n_edges);
@@ -127,8 +126,8 @@ Result<std::vector<double>, PlainError> curl_flows(std::span<const std::int64_t>
         for (int k = 0; k < 3; ++k) {
             auto it = lookup.find(sides[k]);
             if (it == lookup.end())
-                return InternalError(text::cat("triangle ", t, " has side (", sides[k].first, ", ",
-                                                            sides[k].second, "), which is not a listed edge"));
+                return InternalError(text::cat("triangle ", t, " has side (", sides[k].first, ", ", sides[k].second,
+                                               "), which is not a listed edge"));
             side[3 * t + k] = it->second;
         }
     }
@@ -202,9 +201,8 @@ Result<HodgeParts, PlainError> hodge_decomposition(std::span<const double> knm, 
     // Nothing sized by n_edges is allocated before the edge list is known to hold it.
     auto want = checked_mul(n_edges, 2);
     if (!want || edges.size() < *want)
-        return InternalError(
-            text::cat("edges_flat has ", edges.size(), " entries, fewer than the 2*n_edges that n_edges = ", n_edges,
-                      " reads"));
+        return InternalError(text::cat("edges_flat has ", edges.size(),
+                                       " entries, fewer than the 2*n_edges that n_edges = ", n_edges, " reads"));
     std::vector<Edge> ends;
     auto f = edge_flows(knm, phases, n, edges, n_edges, ends);
     if (!f) return std::move(f).error();

@@ -18,8 +18,8 @@ kit::StepperResult<HypergraphStepper> HypergraphStepper::create(std::size_t n, c
 
 void HypergraphStepper::compute_derivative(std::span<const double> phases, std::span<const double> omegas,
                                            std::span<const Hyperedge> edges, std::span<const double> knm,
-                                           std::span<const double> alpha, bool zero_lag, double zeta,
-                                           double psi, std::span<double> out) {
+                                           std::span<const double> alpha, bool zero_lag, double zeta, double psi,
+                                           std::span<double> out) {
     const std::size_t n = n_;
     double* sn = sin_cache_.data();
     double* cs = cos_cache_.data();
@@ -63,11 +63,11 @@ void HypergraphStepper::euler(std::span<double> phases, std::span<const double> 
                               std::span<const Hyperedge> edges, std::span<const double> knm,
                               std::span<const double> alpha, bool zero_lag, double zeta, double psi) {
     std::span<double> y = phases.first(n_);
-    integrators::euler_substep(
-        [&](std::span<const double> x, std::span<double> out) {
-            compute_derivative(x, omegas, edges, knm, alpha, zero_lag, zeta, psi, out);
-        },
-        y, deriv_, core_.config().dt);
+    integrators::
+        euler_substep([&](std::span<const double> x,
+                          std::span<double>
+                              out) { compute_derivative(x, omegas, edges, knm, alpha, zero_lag, zeta, psi, out); },
+                      y, deriv_, core_.config().dt);
     wrap_phases(y);
 }
 
@@ -91,9 +91,9 @@ Status HypergraphStepper::step(std::span<double> phases, std::span<const double>
 }
 
 Result<void, kit::StepperError> HypergraphStepper::run(std::span<double> phases, std::span<const double> omegas,
-                                              std::span<const Hyperedge> edges, std::span<const double> knm,
-                                              std::span<const double> alpha, double zeta, double psi,
-                                              std::uint64_t n_steps) {
+                                                       std::span<const Hyperedge> edges, std::span<const double> knm,
+                                                       std::span<const double> alpha, double zeta, double psi,
+                                                       std::uint64_t n_steps) {
     if (n_steps == 0) return {};
     const std::size_t n = n_;
     if (auto e = kit::need("phases", n, phases.size())) return kit::StepperError(*e);
@@ -102,7 +102,7 @@ Result<void, kit::StepperError> HypergraphStepper::run(std::span<double> phases,
         for (std::size_t m : edges[e].nodes)
             if (m >= n)
                 return kit::StepperError(InternalError(text::cat("index out of range: hyperedge ", e, " holds node ", m,
-                                                        ", beyond the ", n, " oscillators")));
+                                                                 ", beyond the ", n, " oscillators")));
     // The lags are read, and settled, once for the whole run.
     const bool zero_lag = lag_free(knm, alpha);
     if (kit::is_square_len(knm.size(), n) && !zero_lag)

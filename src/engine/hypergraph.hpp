@@ -39,8 +39,8 @@ public:
     // steps would read past their end are refused before the first step
     // (InternalError); the QelError is an interrupt.
     Result<void, kit::StepperError> run(std::span<double> phases, std::span<const double> omegas,
-                               std::span<const Hyperedge> edges, std::span<const double> knm,
-                               std::span<const double> alpha, double zeta, double psi, std::uint64_t n_steps);
+                                        std::span<const Hyperedge> edges, std::span<const double> knm,
+                                        std::span<const double> alpha, double zeta, double psi, std::uint64_t n_steps);
 
     // R and psi of the phases of the latest derivative evaluation (0, 0 when new).
     order_params::OrderParameter order_parameter() const;

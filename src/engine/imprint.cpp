@@ -22,8 +22,7 @@ Status check_square(std::size_t n, std::size_t len) {
 QelResult<ImprintModel> ImprintModel::create(std::uint64_t n, double decay_rate, double saturation) {
     if (n == 0) return QelError::invalid_config("n must be > 0");
     if (!std::isfinite(decay_rate) || decay_rate < 0.0)
-        return QelError::invalid_config(
-            text::cat("decay_rate must be finite and non-negative, got ", decay_rate));
+        return QelError::invalid_config(text::cat("decay_rate must be finite and non-negative, got ", decay_rate));
     if (!std::isfinite(saturation) || !(saturation > 0.0))
         return QelError::invalid_config(text::cat("saturation must be finite and positive, got ", saturation));
     ImprintModel model;

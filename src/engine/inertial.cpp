@@ -25,8 +25,8 @@ using lanes::v4;
 // operations four lanes at a time (no fused multiply-add: every product is
 // still rounded before it is added).
 __attribute__((target_clones("avx2", "default"))) void coupling_rows(std::size_t n, std::size_t b, std::size_t e,
-                                                                      const double* s, const double* c,
-                                                                      const double* knm, double* out) {
+                                                                     const double* s, const double* c,
+                                                                     const double* knm, double* out) {
     std::size_t i = b;
     for (; i + 4 <= e; i += 4) {
         const double* k = knm + i * n;
@@ -74,8 +74,7 @@ Status InertialStepper::step(std::span<double> theta, std::span<double> omega_do
         in.damping.size() != n)
         return QelError::invalid_dimension(text::cat("expected theta/omega_dot/power/inertia/damping length ", n,
                                                      ", got ", theta.size(), "/", omega_dot.size(), "/",
-                                                     in.power.size(), "/", in.inertia.size(), "/",
-                                                     in.damping.size()));
+                                                     in.power.size(), "/", in.inertia.size(), "/", in.damping.size()));
     if (!kit::is_square_len(in.knm.size(), n))
         return QelError::invalid_dimension(
             text::cat("expected knm length ", text::product(n, n), " got ", in.knm.size()));
@@ -87,11 +86,9 @@ Status InertialStepper::step(std::span<double> theta, std::span<double> omega_do
     // One classical Runge-Kutta step of dt on [theta; w], whatever the method.
     std::copy(theta.begin(), theta.end(), state_.begin());
     std::copy(omega_dot.begin(), omega_dot.end(), state_.begin() + n);
-    integrators::rk4_substep(
-        [&](std::span<const double> y, std::span<double> dy) {
-            compute_derivative(n, y, in, sin_cache_, cos_cache_, dy);
-        },
-        state_, core_.rk4_buffers(), core_.config().dt);
+    integrators::rk4_substep([&](std::span<const double> y,
+                                 std::span<double> dy) { compute_derivative(n, y, in, sin_cache_, cos_cache_, dy); },
+                             state_, core_.rk4_buffers(), core_.config().dt);
     for (std::size_t i = 0; i < n; ++i) theta[i] = wrap_phase(state_[i]);
     std::copy(state_.begin() + n, state_.end(), omega_dot.begin());
     return {};

@@ -26,7 +26,9 @@ Result<std::vector<double>, PlainError> compute_itpc(std::span<const double> pha
     }
     if (auto ok = check_matrix(phases.size(), n_trials, T); !ok) return std::move(ok).error();
     std::vector<double> c(T), s(T);
-    if (!phasor_sums(phases, n_trials, T, [](double p) { return p; }, c, s)) return interrupted_error();
+    if (!phasor_sums(
+            phases, n_trials, T, [](double p) { return p; }, c, s))
+        return interrupted_error();
     const double inv = 1.0 / static_cast<double>(n_trials);
     for (std::size_t t = 0; t < T; ++t) {
         const double ms = s[t] * inv, mc = c[t] * inv;

@@ -28,8 +28,8 @@ Result<void, PlainError> check_matrix(std::size_t len, std::size_t n_trials, std
 template <class Phase>
 bool phasor_sums(std::span<const double> phases, std::size_t n_trials, std::size_t n_timepoints, Phase phase,
                  std::span<double> c, std::span<double> s) {
-    constexpr std::size_t kChunk = 256;               // time points per task
-    constexpr std::size_t kBlockValues = 1u << 20;    // phases per wave
+    constexpr std::size_t kChunk = 256;             // time points per task
+    constexpr std::size_t kBlockValues = 1u << 20;  // phases per wave
     const std::size_t T = n_timepoints;
     for (std::size_t t = 0; t < T; ++t) c[t] = s[t] = 0.0;
     const std::size_t block = T >= kBlockValues ? 1 : kBlockValues / T;

@@ -52,8 +52,7 @@ __attribute__((target_clones("avx2", "default"))) void segment_tile(const Segmen
         gram::gram_rows<v4>(sg.x, n, sg.rows, n, a0, a1, sg.g, p, sg.resume);
         if (m > 0) gram::cross<v4>(sg.x, n, sg.u, m, sg.rows, a0, a1, 0, m, sg.g + n, p, sg.resume);
         gram::cross<v4>(sg.x, n, sg.y, n, sg.rows, a0, a1, 0, n, sg.r, n, sg.resume);
-        gram::cross<v4>(sg.x, n, sg.s, sg.n_state, sg.rows, a0, a1, 0, sg.n_state, sg.r_state, sg.n_state,
-                        sg.resume);
+        gram::cross<v4>(sg.x, n, sg.s, sg.n_state, sg.rows, a0, a1, 0, sg.n_state, sg.r_state, sg.n_state, sg.resume);
     } else {
         const std::size_t b0 = (tile - x_tiles) * 4, b1 = std::min(b0 + 4, m);
         gram::gram_rows<v4>(sg.u, m, sg.rows, m, b0, b1, sg.g + n * p + n, p, sg.resume);
@@ -63,8 +62,8 @@ __attribute__((target_clones("avx2", "default"))) void segment_tile(const Segmen
 
 }  // namespace
 
-Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<const double> a,
-                                                    std::span<const double> b, std::size_t nrhs) {
+Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<const double> a, std::span<const double> b,
+                                                    std::size_t nrhs) {
     const auto width = checked_add(p, nrhs);
     if (!width) return capacity_overflow();
     const auto cells = buffer_len(p, *width);
@@ -110,11 +109,10 @@ Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<con
 }
 
 Result<Operators, PlainError> edmd_solve(std::span<const double> x_lift, std::span<const double> inputs,
-                                         std::span<const double> y_lift, std::span<const double> states,
-                                         std::size_t k, std::size_t n_lift, std::size_t m, std::size_t n_state,
+                                         std::span<const double> y_lift, std::span<const double> states, std::size_t k,
+                                         std::size_t n_lift, std::size_t m, std::size_t n_state,
                                          double regularisation) {
-    if (k == 0 || n_lift == 0 || n_state == 0)
-        return PlainError::value_error("k, n_lift and n_state must be positive");
+    if (k == 0 || n_lift == 0 || n_state == 0) return PlainError::value_error("k, n_lift and n_state must be positive");
     if (!is_len(x_lift.size(), k, n_lift)) return PlainError::value_error("x_lift has an inconsistent length");
     if (y_lift.size() != x_lift.size()) return PlainError::value_error("y_lift has an inconsistent length");
     if (!is_len(inputs.size(), k, m)) return PlainError::value_error("inputs has an inconsistent length");

@@ -13,8 +13,8 @@ namespace qel::koopman_edmd {
 // Solves a X = b (a: p x p, b and X: p x nrhs, row-major) by Gauss-Jordan
 // elimination with partial pivoting; "singular system in Koopman EDMD solve"
 // when a pivot column is exactly zero.
-Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<const double> a,
-                                                    std::span<const double> b, std::size_t nrhs);
+Result<std::vector<double>, PlainError> solve_multi(std::size_t p, std::span<const double> a, std::span<const double> b,
+                                                    std::size_t nrhs);
 
 struct Operators {
     std::vector<double> a;  // n_lift x n_lift
@@ -25,8 +25,7 @@ struct Operators {
 // All inputs time-major (row t is sample t); checks the counts, the four
 // lengths and the regularisation in that order.
 Result<Operators, PlainError> edmd_solve(std::span<const double> x_lift, std::span<const double> inputs,
-                                         std::span<const double> y_lift, std::span<const double> states,
-                                         std::size_t k, std::size_t n_lift, std::size_t m, std::size_t n_state,
-                                         double regularisation);
+                                         std::span<const double> y_lift, std::span<const double> states, std::size_t k,
+                                         std::size_t n_lift, std::size_t m, std::size_t n_state, double regularisation);
 
 }  // namespace qel::koopman_edmd

@@ -31,7 +31,9 @@ constexpr std::size_t kChunk = 1024;
 // thread looks for an interrupt request.
 constexpr std::uint64_t kPassWork = std::uint64_t{1} << 27;
 
-PlainError config_error(const char* msg) { return PlainError::value_error(QelError::invalid_config(msg).python_text()); }
+PlainError config_error(const char* msg) {
+    return PlainError::value_error(QelError::invalid_config(msg).python_text());
+}
 
 // Runs `substeps` substeps of the neurons [0, len) of a chunk. No neuron reads
 // another, so each runs all its substeps before the next chunk.

@@ -123,10 +123,9 @@ __attribute__((target_clones("avx2", "default"))) void jq_rows(const JqKernel& k
 
 }  // namespace
 
-void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
-                 std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
-                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, double zeta,
-                 double psi, const Drive& drive) {
+void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
+                 std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
+                 bool alpha_all_zero, std::span<double> out, double zeta, double psi, const Drive& drive) {
     if (!alpha_all_zero) {
         // With lags the arithmetic is the dense stepper's, sum for sum (without
         // a drive it adds no 0.0 term: only the sign of an exact zero differs).
@@ -176,10 +175,10 @@ namespace {
 // One stage with lags: compute_rhs then compute_jq for the same phases, bit
 // for bit, with one sincos per pair where they would take a sine and a cosine
 // of the same angle (glibc's sincos gives the bits of sin and cos).
-void lagged_stage(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
-                  std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
-                  std::span<const double> alpha, std::span<double> out, std::span<const double> q,
-                  const Drive& drive, std::span<double> jq_out, std::span<double> weights) {
+void lagged_stage(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
+                  std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
+                  std::span<double> out, std::span<const double> q, const Drive& drive, std::span<double> jq_out,
+                  std::span<double> weights) {
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
     double* dsum = weights.data() + n * n;
     const JqKernel kernel{n, q.data(), weights.data(), dsum, jq_out.data()};
@@ -287,11 +286,10 @@ std::vector<double> modified_gram_schmidt(std::span<double> q, std::size_t n) {
 }
 
 Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double> phases_init,
-                                                          std::span<const double> omegas,
-                                                          std::span<const double> knm,
+                                                          std::span<const double> omegas, std::span<const double> knm,
                                                           std::span<const double> alpha, double dt,
-                                                          std::uint64_t n_steps, std::uint64_t qr_interval,
-                                                          double zeta, double psi) {
+                                                          std::uint64_t n_steps, std::uint64_t qr_interval, double zeta,
+                                                          double psi) {
     const std::size_t n = phases_init.size();
     if (omegas.size() != n)
         return PlainError::value_error(text::cat("omegas length ", omegas.size(), " != phases length ", n));
@@ -316,8 +314,8 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
     if (!total) throw std::bad_alloc();
     ScratchBlock block(*total);
     double* p = block.data();
-    std::span<double> y(p, len), k1(p + len, len), k2(p + 2 * len, len), k3(p + 3 * len, len),
-        k4(p + 4 * len, len), stage(p + 5 * len, len), weights(p + 6 * len, *nn + n);
+    std::span<double> y(p, len), k1(p + len, len), k2(p + 2 * len, len), k3(p + 3 * len, len), k4(p + 4 * len, len),
+        stage(p + 5 * len, len), weights(p + 6 * len, *nn + n);
     std::span<double> sin_buf(p + 6 * len + *nn + n, n), cos_buf(p + 6 * len + *nn + 2 * n, n);
 
     std::span<double> theta = y.first(n), q = y.subspan(n);
@@ -341,8 +339,8 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
         }
         compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, alpha_all_zero, out.first(n), zeta, psi,
                     drive);
-        compute_jq(n, s.first(n), sin_buf, cos_buf, knm, alpha, alpha_all_zero, s.subspan(n), drive,
-                   out.subspan(n), weights);
+        compute_jq(n, s.first(n), sin_buf, cos_buf, knm, alpha, alpha_all_zero, s.subspan(n), drive, out.subspan(n),
+                   weights);
     };
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
     std::uint64_t n_qr = 0;

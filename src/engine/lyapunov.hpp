@@ -23,10 +23,9 @@ using Drive = kit::Drive;
 // sine per pair. Lengths: n for phases, omegas, buffers and out, n*n for knm
 // and alpha. With lags the drive enters as zeta and psi, in the dense
 // stepper's form.
-void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf,
-                 std::span<double> cos_buf, std::span<const double> omegas, std::span<const double> knm,
-                 std::span<const double> alpha, bool alpha_all_zero, std::span<double> out, double zeta,
-                 double psi, const Drive& drive);
+void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
+                 std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
+                 bool alpha_all_zero, std::span<double> out, double zeta, double psi, const Drive& drive);
 
 // out = J(phases) q, row-major n x n, with sin_buf and cos_buf as compute_rhs
 // left them for the same phases. weights is n*n + n scratch.
@@ -46,10 +45,9 @@ std::vector<double> modified_gram_schmidt(std::span<double> q, std::size_t n);
 // an empty spectrum, "qr_interval must be > 0", and the zero-diagonal rule
 // (|K_ii| <= 1e-12).
 Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double> phases_init,
-                                                          std::span<const double> omegas,
-                                                          std::span<const double> knm,
+                                                          std::span<const double> omegas, std::span<const double> knm,
                                                           std::span<const double> alpha, double dt,
-                                                          std::uint64_t n_steps, std::uint64_t qr_interval,
-                                                          double zeta, double psi);
+                                                          std::uint64_t n_steps, std::uint64_t qr_interval, double zeta,
+                                                          double psi);
 
 }  // namespace qel::lyapunov

@@ -48,8 +48,10 @@ using lanes::v2;
 
 template <class T>
 T splat(double x) {
-    if constexpr (std::is_same_v<T, v2>) return v2{x, x};
-    else return x;
+    if constexpr (std::is_same_v<T, v2>)
+        return v2{x, x};
+    else
+        return x;
 }
 
 // The window sums of the pairs (i0 + a, j0 + b), a < BI, b < BJ, over `window`
@@ -60,8 +62,8 @@ T splat(double x) {
 // terms and its imaginary sum the negated ones, so the magnitude is the same
 // bit for bit.
 template <std::size_t BI, std::size_t BJ>
-void pair_block(const double* c, const double* s, std::size_t n, std::size_t window, std::size_t i0,
-                std::size_t j0, double inv_w, double* out) {
+void pair_block(const double* c, const double* s, std::size_t n, std::size_t window, std::size_t i0, std::size_t j0,
+                double inv_w, double* out) {
     constexpr bool lanes = BJ % 2 == 0;
     using T = std::conditional_t<lanes, v2, double>;
     constexpr std::size_t NV = lanes ? BJ / 2 : BJ;

@@ -100,8 +100,8 @@ Result<std::vector<double>, PlainError> phase_distance_matrix(std::span<const do
         for (std::size_t j = i + 1; j < n; ++j) out[i * n + j] = circular_distance(phases[i], phases[j]);
     });
     ok = ok && for_rows(n, [&](std::size_t j) {
-        for (std::size_t i = 0; i < j; ++i) out[j * n + i] = out[i * n + j];
-    });
+             for (std::size_t i = 0; i < j; ++i) out[j * n + i] = out[i * n + j];
+         });
     if (!ok) return interrupted_error();
     return m;
 }

@@ -33,7 +33,8 @@ std::size_t to_slots(std::span<std::size_t> bins, std::size_t n_bins) {
     std::vector<std::size_t> used(bins.begin(), bins.end());
     std::sort(used.begin(), used.end());
     used.erase(std::unique(used.begin(), used.end()), used.end());
-    for (std::size_t& b : bins) b = static_cast<std::size_t>(std::lower_bound(used.begin(), used.end(), b) - used.begin());
+    for (std::size_t& b : bins)
+        b = static_cast<std::size_t>(std::lower_bound(used.begin(), used.end(), b) - used.begin());
     return used.size();
 }
 
@@ -78,12 +79,12 @@ Result<double, PlainError> modulation_index(std::span<const double> theta, std::
         sums[bins[i]] += amp[i];
         ++counts[bins[i]];
     }
-    return index_from_slots(n_slots, n_bins, [&](std::size_t b) { return sums[b]; }, counts.data());
+    return index_from_slots(
+        n_slots, n_bins, [&](std::size_t b) { return sums[b]; }, counts.data());
 }
 
-Result<std::vector<double>, PlainError> pac_matrix(std::span<const double> phases,
-                                                   std::span<const double> amplitudes, std::size_t t,
-                                                   std::size_t n, std::size_t n_bins) {
+Result<std::vector<double>, PlainError> pac_matrix(std::span<const double> phases, std::span<const double> amplitudes,
+                                                   std::size_t t, std::size_t n, std::size_t n_bins) {
     auto nn = buffer_len(n, n);
     if (!nn) return capacity_overflow();
     auto nt = checked_mul(n, t);

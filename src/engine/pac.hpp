@@ -20,8 +20,7 @@ Result<double, PlainError> modulation_index(std::span<const double> theta, std::
 // n*n indices, entry i*n + j for oscillator i's phases against oscillator
 // j's amplitudes; both inputs time-major (step k, oscillator i at k*n + i).
 // Zeros when either input holds fewer than n*t values or t or n is 0.
-Result<std::vector<double>, PlainError> pac_matrix(std::span<const double> phases,
-                                                   std::span<const double> amplitudes, std::size_t t,
-                                                   std::size_t n, std::size_t n_bins);
+Result<std::vector<double>, PlainError> pac_matrix(std::span<const double> phases, std::span<const double> amplitudes,
+                                                   std::size_t t, std::size_t n, std::size_t n_bins);
 
 }  // namespace qel::pac

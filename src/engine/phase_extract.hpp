@@ -11,7 +11,7 @@
 namespace qel::phase_extract {
 
 struct AnalyticPhases {
-    std::vector<double> phases;       // radians, in [0, 2pi]
+    std::vector<double> phases;  // radians, in [0, 2pi]
     std::vector<double> amplitudes;
     std::vector<double> frequencies;  // cycles per second; the first is 0
     double dominant_frequency = 0.0;  // cycles per second, never from bin 0

@@ -90,8 +90,8 @@ double joint_mutual_information(const std::vector<cc::Cell<3>>& abt, const Margi
 
 // Specific information I(T = target; X) from the cells of (T, x) starting at
 // `at`, which moves past them.
-double specific_information(const std::vector<cc::Cell<2>>& tx, std::size_t& at, std::uint64_t target,
-                            double c_t, double p_t, const Marginal& cx) {
+double specific_information(const std::vector<cc::Cell<2>>& tx, std::size_t& at, std::uint64_t target, double c_t,
+                            double p_t, const Marginal& cx) {
     double sum = 0.0;
     for (; at < tx.size() && tx[at].key[0] == target; ++at) {
         const double c = static_cast<double>(tx[at].count);
@@ -102,9 +102,8 @@ double specific_information(const std::vector<cc::Cell<2>>& tx, std::size_t& at,
 
 }  // namespace
 
-Result<std::pair<double, double>, PlainError> pid_decomposition(std::span<const double> phase_history,
-                                                                std::size_t t, std::size_t n,
-                                                                std::span<const std::int64_t> group_a,
+Result<std::pair<double, double>, PlainError> pid_decomposition(std::span<const double> phase_history, std::size_t t,
+                                                                std::size_t n, std::span<const std::int64_t> group_a,
                                                                 std::span<const std::int64_t> group_b,
                                                                 std::size_t n_bins) {
     const std::vector<std::size_t> A = members(group_a, n), B = members(group_b, n);
@@ -150,9 +149,9 @@ Result<std::pair<double, double>, PlainError> pid_decomposition(std::span<const 
     const Marginal m_t(ct, n_bins), m_a(ca, n_bins), m_b(cb, n_bins);
     const double i_ta = mutual_information(joint(ca, ct, n_bins), m_a, m_t, tf);
     const double i_tb = mutual_information(joint(cb, ct, n_bins), m_b, m_t, tf);
-    const auto abt = cc::count<3>(
-        {std::span<const std::uint64_t>(ca), std::span<const std::uint64_t>(cb), std::span<const std::uint64_t>(ct)},
-        {n_bins, n_bins, n_bins});
+    const auto abt = cc::count<3>({std::span<const std::uint64_t>(ca), std::span<const std::uint64_t>(cb),
+                                   std::span<const std::uint64_t>(ct)},
+                                  {n_bins, n_bins, n_bins});
     const double i_tab = joint_mutual_information(abt, m_t, tf);
 
     const auto ta = joint(ct, ca, n_bins), tb = joint(ct, cb, n_bins);

@@ -16,9 +16,8 @@ namespace qel::pid {
 // dropped; duplicates weigh twice. (0.0, 0.0) when a group is empty or t, n
 // or n_bins is 0. Both results are in nats and never negative. Memory grows
 // with t and n, never with n_bins.
-Result<std::pair<double, double>, PlainError> pid_decomposition(std::span<const double> phase_history,
-                                                                std::size_t t, std::size_t n,
-                                                                std::span<const std::int64_t> group_a,
+Result<std::pair<double, double>, PlainError> pid_decomposition(std::span<const double> phase_history, std::size_t t,
+                                                                std::size_t n, std::span<const std::int64_t> group_a,
                                                                 std::span<const std::int64_t> group_b,
                                                                 std::size_t n_bins);
 

@@ -16,9 +16,7 @@ inline double learn(double k, double f, double g, double dt, double si, double c
 }
 
 // dt finite and not below 0 (-0.0 passes), modulator finite.
-bool usable_rates(double dt, double modulator) {
-    return std::isfinite(dt) && !(dt < 0.0) && std::isfinite(modulator);
-}
+bool usable_rates(double dt, double modulator) { return std::isfinite(dt) && !(dt < 0.0) && std::isfinite(modulator); }
 
 }  // namespace
 
@@ -28,9 +26,7 @@ void PlasticityModel::update(std::span<const double> sin_theta, std::span<const 
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() != *nn) return;
     if (cos_theta.size() != n || !usable_rates(dt, modulator)) return;
-    if (!all_finite(sin_theta) || !all_finite(cos_theta) ||
-        !all_finite(knm))
-        return;
+    if (!all_finite(sin_theta) || !all_finite(cos_theta) || !all_finite(knm)) return;
 
     const double f = std::exp(-decay * dt);
     const double g = modulator * lr;
@@ -43,9 +39,8 @@ void PlasticityModel::update(std::span<const double> sin_theta, std::span<const 
 }
 
 void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span<const double> cos_theta,
-                                    std::span<const std::size_t> row_ptr,
-                                    std::span<const std::size_t> col_indices, std::span<double> values,
-                                    double lr, double decay, double modulator, double dt) {
+                                    std::span<const std::size_t> row_ptr, std::span<const std::size_t> col_indices,
+                                    std::span<double> values, double lr, double decay, double modulator, double dt) {
     const std::size_t n = sin_theta.size();
     if (cos_theta.size() != n) return;
     if (row_ptr.size() != n + 1 || values.size() != col_indices.size()) return;
@@ -56,9 +51,7 @@ void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span
         if (j >= n) return;
     if (!usable_rates(dt, modulator)) return;
     // The sparse stepper keeps off the worker pool.
-    if (!all_finite_serial(sin_theta) || !all_finite_serial(cos_theta) ||
-        !all_finite_serial(values))
-        return;
+    if (!all_finite_serial(sin_theta) || !all_finite_serial(cos_theta) || !all_finite_serial(values)) return;
 
     const double f = std::exp(-decay * dt);
     const double g = modulator * lr;
@@ -73,8 +66,7 @@ void PlasticityModel::update_sparse(std::span<const double> sin_theta, std::span
 
 Status PlasticitySetting::set(double lr, double decay, double modulator_) {
     auto usable = [](double v) { return std::isfinite(v) && !(v < 0.0); };
-    if (!usable(lr) || !usable(decay))
-        return QelError::invalid_config("lr and decay must be finite and non-negative");
+    if (!usable(lr) || !usable(decay)) return QelError::invalid_config("lr and decay must be finite and non-negative");
     model = PlasticityModel{lr, decay};
     modulator = modulator_;
     return {};

@@ -17,8 +17,8 @@ struct PlasticityModel {
     // Dense n x n row-major knm, n = sin_theta.size(). Unusable input (a
     // length that does not fit, negative or non-finite dt, non-finite
     // modulator or values) leaves knm exactly as it was, silently.
-    static void update(std::span<const double> sin_theta, std::span<const double> cos_theta,
-                       std::span<double> knm, double lr, double decay, double modulator, double dt);
+    static void update(std::span<const double> sin_theta, std::span<const double> cos_theta, std::span<double> knm,
+                       double lr, double decay, double modulator, double dt);
 
     // The same rule on compressed rows: row i owns values[row_ptr[i] .. row_ptr[i+1]),
     // col_indices gives each entry's column. Malformed rows are a silent no-op.

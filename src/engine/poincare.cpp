@@ -30,8 +30,9 @@ bool length_is(std::size_t len, std::size_t a, std::size_t b) {
 template <class Scan>
 Result<std::vector<std::vector<Crossings::Pair>>, PlainError> find_pairs(std::size_t n_pairs, Scan scan) {
     std::vector<std::vector<Crossings::Pair>> parts((n_pairs + kChunk - 1) / kChunk);
-    const bool ok = pool::for_chunks_interruptible(n_pairs, kChunk, kWave, n_pairs > kChunk,
-                                                   [&](std::size_t b, std::size_t e) { scan(b, e, parts[b / kChunk]); });
+    const bool ok =
+        pool::for_chunks_interruptible(n_pairs, kChunk, kWave, n_pairs > kChunk,
+                                       [&](std::size_t b, std::size_t e) { scan(b, e, parts[b / kChunk]); });
     if (!ok) return interrupted_error();
     return parts;
 }
@@ -69,8 +70,8 @@ void scan_pairs(std::size_t b, std::size_t e, std::vector<Crossings::Pair>& out,
 // Hyperplane crossings for one direction, the dimension fixed when D > 0.
 template <CrossingDirection Dir, std::size_t D>
 Result<std::vector<std::vector<Crossings::Pair>>, PlainError> hyperplane_pairs(const double* x, std::size_t T,
-                                                                                std::size_t dim, const double* u,
-                                                                                double offset) {
+                                                                               std::size_t dim, const double* u,
+                                                                               double offset) {
     const std::size_t d = D > 0 ? D : dim;
     auto distance = [&](std::size_t k) {
         const double* row = x + k * d;
@@ -93,8 +94,8 @@ Result<std::vector<std::vector<Crossings::Pair>>, PlainError> hyperplane_pairs(c
 
 template <CrossingDirection Dir>
 Result<std::vector<std::vector<Crossings::Pair>>, PlainError> hyperplane_pairs(const double* x, std::size_t T,
-                                                                                std::size_t d, const double* u,
-                                                                                double offset) {
+                                                                               std::size_t d, const double* u,
+                                                                               double offset) {
     switch (d) {
         case 1: return hyperplane_pairs<Dir, 1>(x, T, d, u, offset);
         case 2: return hyperplane_pairs<Dir, 2>(x, T, d, u, offset);
@@ -200,8 +201,7 @@ Result<Crossings, PlainError> phase_poincare(std::span<const double> phases, std
     std::vector<double> u(T);
     const bool ok = pool::for_chunks_interruptible(T, kChunk, kWave, T > kChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k)
-            u[k] = k == 0 ? p[oscillator_idx]
-                          : short_arc(p[k * N + oscillator_idx] - p[(k - 1) * N + oscillator_idx]);
+            u[k] = k == 0 ? p[oscillator_idx] : short_arc(p[k * N + oscillator_idx] - p[(k - 1) * N + oscillator_idx]);
     });
     if (!ok) return interrupted_error();
     for (std::size_t k0 = 1; k0 < T; k0 += kCheckEvery) {

@@ -83,8 +83,7 @@ Result<std::size_t, PlainError> matrix_bytes(std::uint64_t t) {
 
 namespace detail {
 
-Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t,
-                                                 std::uint64_t d) {
+Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d) {
     auto td = checked_mul(t, d);
     if (!td || trajectory.size() != *td)
         return PlainError::value_error(
@@ -106,7 +105,8 @@ Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajecto
     std::uint8_t* o = out.data();
     const bool done = pool::for_each_index_stoppable(n_pairs, [&](std::size_t p, const pool::Stop&) {
         const std::size_t bi =
-            static_cast<std::size_t>(std::upper_bound(first_pair.begin(), first_pair.end(), p) - first_pair.begin()) - 1;
+            static_cast<std::size_t>(std::upper_bound(first_pair.begin(), first_pair.end(), p) - first_pair.begin()) -
+            1;
         std::size_t bj = bi + (p - first_pair[bi]);
         const std::size_t i0 = bi * kTile, ni = std::min(kTile, t - i0);
         const std::size_t j0 = bj * kTile, nj = std::min(kTile, t - j0);
@@ -117,8 +117,10 @@ Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajecto
             for (std::size_t r = 0; r < ni; ++r) {
                 std::uint8_t* row = o + (i0 + r) * t + j0;
                 for (std::size_t c = 0; c < nj; ++c) {
-                    if (c == r) row[c] = 1;
-                    else row[c] = c > r ? tile[r * kTile + c] : tile[c * kTile + r];
+                    if (c == r)
+                        row[c] = 1;
+                    else
+                        row[c] = c > r ? tile[r * kTile + c] : tile[c * kTile + r];
                 }
             }
             return;
@@ -133,9 +135,8 @@ Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajecto
     return {};
 }
 
-Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a,
-                                                       std::span<const double> traj_b, std::uint64_t t,
-                                                       std::uint64_t d) {
+Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a, std::span<const double> traj_b,
+                                                       std::uint64_t t, std::uint64_t d) {
     auto td = checked_mul(t, d);
     if (!td || traj_a.size() != *td || traj_b.size() != *td)
         return PlainError::value_error(text::cat("trajectory lengths mismatch T*d=", text::product(t, d)));
@@ -282,8 +283,7 @@ struct Tally {
 
 // Diagonals q = j - i + T - 1 in [q0, q1) (run lengths never exceed T < 2^32).
 // The excluded main diagonal is neither scanned nor closed.
-void diagonal_band(const std::uint8_t* m, std::size_t t, std::size_t q0, std::size_t q1, bool skip_main,
-                   Tally& tally) {
+void diagonal_band(const std::uint8_t* m, std::size_t t, std::size_t q0, std::size_t q1, bool skip_main, Tally& tally) {
     std::vector<std::uint32_t> run(q1 - q0, 0);
     for (std::size_t i = 0; i < t; ++i) {
         // Columns i + q - (T - 1) for q in [q0, q1), clipped to [0, T).
@@ -306,8 +306,7 @@ void diagonal_band(const std::uint8_t* m, std::size_t t, std::size_t q0, std::si
 
 // Columns [j0, j1); an excluded main-diagonal cell ends its column's run
 // like a zero.
-void column_band(const std::uint8_t* m, std::size_t t, std::size_t j0, std::size_t j1, bool skip_main,
-                 Tally& tally) {
+void column_band(const std::uint8_t* m, std::size_t t, std::size_t j0, std::size_t j1, bool skip_main, Tally& tally) {
     std::vector<std::uint32_t> run(j1 - j0, 0);
     std::uint32_t* r = run.data();
     for (std::size_t i = 0; i < t; ++i) {
@@ -327,8 +326,7 @@ void column_band(const std::uint8_t* m, std::size_t t, std::size_t j0, std::size
 // with the empty runs at length 0, and the non-zero cells. False when
 // interrupted.
 template <class Band>
-bool scan_bands(std::size_t t, std::size_t lines, Band band, std::vector<std::uint64_t>& hist,
-                std::uint64_t& n_rec) {
+bool scan_bands(std::size_t t, std::size_t lines, Band band, std::vector<std::uint64_t>& hist, std::uint64_t& n_rec) {
     hist.assign(t + 1, 0);
     n_rec = 0;
     std::uint64_t empty = 0;

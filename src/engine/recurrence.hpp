@@ -17,11 +17,9 @@ namespace qel::recurrence {
 
 namespace detail {
 // The checks below, giving the matrix size in bytes.
-Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t,
-                                                 std::uint64_t d);
-Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a,
-                                                       std::span<const double> traj_b, std::uint64_t t,
-                                                       std::uint64_t d);
+Result<std::size_t, PlainError> recurrence_bytes(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d);
+Result<std::size_t, PlainError> cross_recurrence_bytes(std::span<const double> traj_a, std::span<const double> traj_b,
+                                                       std::uint64_t t, std::uint64_t d);
 // Fill out (T*T bytes); fail only when interrupted.
 Result<void, PlainError> recurrence_matrix_into(std::span<const double> trajectory, std::uint64_t t, std::uint64_t d,
                                                 double epsilon, bool angular, std::span<std::uint8_t> out);
@@ -67,9 +65,9 @@ struct RqaMeasures {
     double det = 0.0;       // determinism
     double avg_diag = 0.0;  // mean diagonal line length
     std::uint64_t max_diag = 0;
-    double ent_diag = 0.0;  // entropy (nats) of the diagonal line lengths
-    double lam = 0.0;       // laminarity
-    double trap_time = 0.0; // mean vertical line length
+    double ent_diag = 0.0;   // entropy (nats) of the diagonal line lengths
+    double lam = 0.0;        // laminarity
+    double trap_time = 0.0;  // mean vertical line length
     std::uint64_t max_vert = 0;
 };
 

@@ -14,8 +14,8 @@ namespace {
 constexpr std::uint64_t kInterruptEvery = std::uint64_t{1} << 16;
 }  // namespace
 
-Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, double delta, double k_coupling,
-                                   double dt, std::uint64_t n_steps) {
+Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, double delta, double k_coupling, double dt,
+                                   std::uint64_t n_steps) {
     const double half_k = k_coupling * 0.5;
     auto rhs = [&](std::span<const double> z, std::span<double> out) {
         const double x = z[0], y = z[1];
@@ -26,8 +26,7 @@ Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, dou
     std::array<double, 2> z{z_re, z_im}, k1{}, k2{}, k3{}, k4{}, stage{};
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
     for (std::uint64_t step = 0; step < n_steps; ++step) {
-        if (step % kInterruptEvery == kInterruptEvery - 1 && interrupted())
-            return InternalError("interrupted");
+        if (step % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return InternalError("interrupted");
         integrators::rk4_substep(rhs, z, buffers, dt);
     }
     const double x = z[0], y = z[1];

@@ -18,8 +18,8 @@ struct OaState {
 // n_steps classical RK4 steps of dz/dt = (K/2)(1 - |z|^2) z - (delta + i omega_0) z.
 // Nothing is validated: non-finite values propagate. Fails only when the
 // caller interrupts.
-Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, double delta, double k_coupling,
-                                   double dt, std::uint64_t n_steps);
+Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, double delta, double k_coupling, double dt,
+                                   std::uint64_t n_steps);
 
 struct LorentzianFit {
     double omega_0 = 0.0, delta = 0.0;

@@ -33,8 +33,8 @@ double clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi
 // (j, b) order while the d sums proceed side by side; a compile-time D keeps
 // them in registers, otherwise out itself accumulates.
 template <std::size_t D>
-void oscillator_row(std::size_t i, std::size_t n, std::size_t d_rt, const double* sin_theta,
-                    const double* cos_theta, const double* maps, double* out) {
+void oscillator_row(std::size_t i, std::size_t n, std::size_t d_rt, const double* sin_theta, const double* cos_theta,
+                    const double* maps, double* out) {
     const std::size_t d = D ? D : d_rt;
     const double* si = sin_theta + i * d;
     const double* ci = cos_theta + i * d;
@@ -60,9 +60,9 @@ void oscillator_row(std::size_t i, std::size_t n, std::size_t d_rt, const double
 }  // namespace
 
 void compute_derivative(std::size_t n, std::size_t d, std::span<const double> state, std::span<double> sin_theta,
-                        std::span<double> cos_theta, std::span<const double> omegas,
-                        std::span<const double> maps, std::span<const double> sin_psi,
-                        std::span<const double> cos_psi, std::span<double> out, double zeta) {
+                        std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> maps,
+                        std::span<const double> sin_psi, std::span<const double> cos_psi, std::span<double> out,
+                        double zeta) {
     const std::size_t nd = n * d;
     // glibc's sincos gives the bits of sin and cos, in one call.
     for (std::size_t k = 0; k < nd; ++k) ::sincos(state[k], &sin_theta[k], &cos_theta[k]);
@@ -96,9 +96,12 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     if (!checked_mul(*nd, *nd)) return QelError::invalid_dimension(text::cat("(n*d)^2 overflows: n*d=", *nd));
     SheafUPDEStepper s;
     // Sizes in units of d: the state and the per-entry views n*d values, the drive's views d.
-    auto built = kit::construct<kit::Oversize::Allocate>(
-        s.core_, d, config, n,
-        {{&s.sin_theta_, n}, {&s.cos_theta_, n}, {&s.y_entry_, n}, {&s.sin_psi_, 1}, {&s.cos_psi_, 1}});
+    auto built = kit::construct<kit::Oversize::Allocate>(s.core_, d, config, n,
+                                                         {{&s.sin_theta_, n},
+                                                          {&s.cos_theta_, n},
+                                                          {&s.y_entry_, n},
+                                                          {&s.sin_psi_, 1},
+                                                          {&s.cos_psi_, 1}});
     if (!built) return std::move(built).error();
     s.n_ = n;
     s.d_ = d;
@@ -106,8 +109,8 @@ QelResult<SheafUPDEStepper> SheafUPDEStepper::create(std::size_t n, std::size_t 
     return s;
 }
 
-Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> omegas,
-                              std::span<const double> maps, std::span<const double> psi, double zeta) {
+Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> maps,
+                              std::span<const double> psi, double zeta) {
     if (psi.size() != d_ || phases.size() != nd_ || omegas.size() != nd_)
         return QelError::invalid_dimension("Phase/omega/psi size mismatch");
     // nd_ * nd_ was checked at construction.
@@ -133,9 +136,8 @@ Status SheafUPDEStepper::step(std::span<double> phases, std::span<const double> 
     return {};
 }
 
-Status SheafUPDEStepper::run(std::span<double> phases, std::span<const double> omegas,
-                             std::span<const double> maps, std::span<const double> psi, double zeta,
-                             std::uint64_t n_steps) {
+Status SheafUPDEStepper::run(std::span<double> phases, std::span<const double> omegas, std::span<const double> maps,
+                             std::span<const double> psi, double zeta, std::uint64_t n_steps) {
     return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, maps, psi, zeta); });
 }
 
@@ -168,8 +170,8 @@ Status SheafUPDEStepper::rk45(F& f, std::span<double> y) {
 
         double sum = 0.0;
         for (std::size_t k = 0; k < nd_; ++k) {
-            const double est = h * (e1 * b.k1[k] + e3 * b.k3[k] + e4 * b.k4[k] + e5 * b.k5[k] + e6 * b.k6[k] +
-                                    e7 * b.k7[k]);
+            const double est =
+                h * (e1 * b.k1[k] + e3 * b.k3[k] + e4 * b.k4[k] + e5 * b.k5[k] + e6 * b.k6[k] + e7 * b.k7[k]);
             double sc = cfg.atol + cfg.rtol * abs_max_ignoring_nan(y[k], b.y5[k]);
             double q = est / sc;
             sum += q * q;

@@ -47,8 +47,8 @@ private:
 // Right-hand side at state (n*d angles) into out, refilling sin_theta and
 // cos_theta from the state. One work item per oscillator on the pool.
 void compute_derivative(std::size_t n, std::size_t d, std::span<const double> state, std::span<double> sin_theta,
-                        std::span<double> cos_theta, std::span<const double> omegas,
-                        std::span<const double> maps, std::span<const double> sin_psi,
-                        std::span<const double> cos_psi, std::span<double> out, double zeta);
+                        std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> maps,
+                        std::span<const double> sin_psi, std::span<const double> cos_psi, std::span<double> out,
+                        double zeta);
 
 }  // namespace qel::sheaf_upde

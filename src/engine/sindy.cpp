@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
-#include "engine/util/gauss.hpp"
 #include "engine/util/finite.hpp"
+#include "engine/util/gauss.hpp"
 #include "engine/util/gram.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/pool.hpp"
@@ -26,8 +26,8 @@ constexpr double kTiny = 1e-14;
 
 // G = theta^T theta (every entry a sum over the rows in order, row tiles in
 // parallel) and r = theta^T b.
-void normal_equations(const double* theta, const double* b, std::size_t rows, std::size_t cols, double* g,
-                      double* r, const pool::Stop& stop) {
+void normal_equations(const double* theta, const double* b, std::size_t rows, std::size_t cols, double* g, double* r,
+                      const pool::Stop& stop) {
     const std::size_t tiles = (cols + 3) / 4;
     pool::for_each_index(tiles, [&](std::size_t tile) {
         if (stop()) return;  // the caller discards g and r
@@ -122,9 +122,8 @@ bool fit_oscillator(std::span<const double> phases, std::span<const double> vel,
 
 }  // namespace
 
-Result<void, PlainError> validate_sindy_inputs(std::span<const double> phases, std::size_t n_osc,
-                                               std::size_t n_time, double dt, double threshold,
-                                               std::size_t max_iter) {
+Result<void, PlainError> validate_sindy_inputs(std::span<const double> phases, std::size_t n_osc, std::size_t n_time,
+                                               double dt, double threshold, std::size_t max_iter) {
     if (n_osc == 0) return PlainError::value_error("Phase-SINDy requires at least one oscillator");
     if (n_time < 2) return PlainError::value_error("Phase-SINDy requires at least two time samples");
     if (n_time - 1 < n_osc)
@@ -142,9 +141,8 @@ Result<void, PlainError> validate_sindy_inputs(std::span<const double> phases, s
     return {};
 }
 
-Result<std::vector<double>, PlainError> sindy_fit(std::span<const double> phases, std::size_t n_osc,
-                                                  std::size_t n_time, double dt, double threshold,
-                                                  std::size_t max_iter) {
+Result<std::vector<double>, PlainError> sindy_fit(std::span<const double> phases, std::size_t n_osc, std::size_t n_time,
+                                                  double dt, double threshold, std::size_t max_iter) {
     if (auto ok = validate_sindy_inputs(phases, n_osc, n_time, dt, threshold, max_iter); !ok)
         return std::move(ok).error();
     // After validation every buffer here is at most n_osc * n_time values.

@@ -100,8 +100,8 @@ void lagged_sums(std::size_t i, std::size_t end, const double* th, const std::si
 void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
                         std::span<double> cos_theta, std::span<const double> omegas,
                         std::span<const std::size_t> row_ptr, std::span<const std::size_t> col_indices,
-                        std::span<const double> knm_values, std::span<const double> alpha_values,
-                        bool all_alpha_zero, std::span<double> out, double zeta, double psi) {
+                        std::span<const double> knm_values, std::span<const double> alpha_values, bool all_alpha_zero,
+                        std::span<double> out, double zeta, double psi) {
     double* st = sin_theta.data();
     double* ct = cos_theta.data();
     const double* th = phases.data();
@@ -160,8 +160,8 @@ QelResult<SparseUPDEStepper> SparseUPDEStepper::create(std::size_t n, const Inte
     return s;
 }
 
-Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
-                               double zeta, double psi) {
+Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta,
+                               double psi) {
     using text::cat;
     const std::size_t n = n_;
     if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
@@ -170,16 +170,15 @@ Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double>
         return QelError::invalid_dimension(cat("expected row_ptr length ", n + 1, " got ", csr.row_ptr.size()));
     const std::size_t nnz = csr.col_indices.size();
     if (csr.knm_values.size() != nnz || csr.alpha_values.size() != nnz)
-        return QelError::invalid_dimension(cat("sparse edge arrays must match: col_indices=", nnz,
-                                               " knm_values=", csr.knm_values.size(),
-                                               " alpha_values=", csr.alpha_values.size()));
+        return QelError::invalid_dimension(cat("sparse edge arrays must match: col_indices=", nnz, " knm_values=",
+                                               csr.knm_values.size(), " alpha_values=", csr.alpha_values.size()));
     if (csr.row_ptr[0] != 0 || csr.row_ptr[n] != nnz)
         return QelError::invalid_dimension("row_ptr must start at 0 and end at col_indices length");
     if (!non_decreasing(csr.row_ptr)) return QelError::invalid_dimension("row_ptr must be monotonic non-decreasing");
     const EdgeScan edges = scan_edges(n, csr, nnz + n >= kParallelMinWork);
     if (edges.column_out_of_range) return QelError::invalid_dimension("col_indices contains out-of-range index");
-    if (!all_finite_serial(phases) || !all_finite_serial(omegas) || edges.non_finite ||
-        !std::isfinite(zeta) || !std::isfinite(psi))
+    if (!all_finite_serial(phases) || !all_finite_serial(omegas) || edges.non_finite || !std::isfinite(zeta) ||
+        !std::isfinite(psi))
         return QelError::integration_diverged("sparse step inputs contain NaN/Inf");
 
     const bool all_alpha_zero = !edges.any_lag;
@@ -190,15 +189,14 @@ Status SparseUPDEStepper::step(std::span<double> phases, std::span<const double>
         },
         phases);
     if (const auto& model = plasticity_.model)
-        plasticity::PlasticityModel::update_sparse(sin_theta_, cos_theta_, csr.row_ptr, csr.col_indices,
-                                                   csr.knm_values, model->lr, model->decay, plasticity_.modulator,
-                                                   core_.config().dt);
+        plasticity::PlasticityModel::update_sparse(sin_theta_, cos_theta_, csr.row_ptr, csr.col_indices, csr.knm_values,
+                                                   model->lr, model->decay, plasticity_.modulator, core_.config().dt);
     wrap_phases(phases);
     return {};
 }
 
-Status SparseUPDEStepper::run(std::span<double> phases, std::span<const double> omegas, const Csr& csr,
-                              double zeta, double psi, std::uint64_t n_steps) {
+Status SparseUPDEStepper::run(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta,
+                              double psi, std::uint64_t n_steps) {
     return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, csr, zeta, psi); });
 }
 

@@ -36,8 +36,8 @@ struct Csr {
 void compute_derivative(std::size_t n, std::span<const double> phases, std::span<double> sin_theta,
                         std::span<double> cos_theta, std::span<const double> omegas,
                         std::span<const std::size_t> row_ptr, std::span<const std::size_t> col_indices,
-                        std::span<const double> knm_values, std::span<const double> alpha_values,
-                        bool all_alpha_zero, std::span<double> out, double zeta, double psi);
+                        std::span<const double> knm_values, std::span<const double> alpha_values, bool all_alpha_zero,
+                        std::span<double> out, double zeta, double psi);
 
 class SparseUPDEStepper {
 public:
@@ -47,16 +47,13 @@ public:
 
     // One step: checks, integration, plasticity on knm_values (when set),
     // wrapping. On failure nothing has changed.
-    Status step(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta,
-                double psi);
+    Status step(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta, double psi);
     // n_steps steps; the first failure (or an interrupt) ends the run, keeping
     // what the steps before it did.
     Status run(std::span<double> phases, std::span<const double> omegas, const Csr& csr, double zeta, double psi,
                std::uint64_t n_steps);
 
-    Status set_plasticity(double lr, double decay, double modulator) {
-        return plasticity_.set(lr, decay, modulator);
-    }
+    Status set_plasticity(double lr, double decay, double modulator) { return plasticity_.set(lr, decay, modulator); }
     // The modulator stays as it was.
     void disable_plasticity() { plasticity_.model.reset(); }
 

@@ -27,11 +27,11 @@ extern "C" {
 void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
              const int* lwork, int* iwork, const int* liwork, int* info, std::size_t, std::size_t);
 void dsyevr_(const char* jobz, const char* range, const char* uplo, const int* n, double* a, const int* lda,
-             const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m,
-             double* w, double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork,
-             const int* liwork, int* info, std::size_t, std::size_t, std::size_t);
-void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau,
-             double* work, const int* lwork, int* info, std::size_t);
+             const double* vl, const double* vu, const int* il, const int* iu, const double* abstol, int* m, double* w,
+             double* z, const int* ldz, int* isuppz, double* work, const int* lwork, int* iwork, const int* liwork,
+             int* info, std::size_t, std::size_t, std::size_t);
+void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau, double* work,
+             const int* lwork, int* info, std::size_t);
 void dsterf_(const int* n, double* d, double* e, int* info);
 void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
              const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
@@ -50,15 +50,13 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-using RowMajorMap =
-    Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
+using RowMajorMap = Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
 
 Result<void, PlainError> check_square(std::span<const double> matrix, std::size_t n) {
     if (n == 0) return InternalError("symmetric_eigen needs n >= 1, got n = 0");
     auto nn = checked_mul(n, n);
     if (!nn || *nn != matrix.size())
-        return InternalError(
-            text::cat("symmetric_eigen needs n*n entries for n = ", n, ", got ", matrix.size()));
+        return InternalError(text::cat("symmetric_eigen needs n*n entries for n = ", n, ", got ", matrix.size()));
     return {};
 }
 
@@ -118,8 +116,8 @@ int lapack_syevd(char jobz, std::span<const double> matrix, std::size_t n, std::
     dsyevd_(&jobz, "U", &ni, a.data(), &ni, w.data(), &wq, &query, &iq, &query, &info, 1, 1);
     if (info != 0) return info;
     Workspace ws(wq, iq);
-    dsyevd_(&jobz, "U", &ni, a.data(), &ni, w.data(), ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork,
-            &info, 1, 1);
+    dsyevd_(&jobz, "U", &ni, a.data(), &ni, w.data(), ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1,
+            1);
     return info;
 }
 
@@ -196,16 +194,15 @@ int lapack_eigen_above(std::span<const double> matrix, std::size_t n, Cutoff cut
     {
         Workspace ws(wq, iq);
         dstemr_("V", "I", &ni, d.data(), e.data(), &unused, &unused, &il, &iu, &found, values.data(), vectors.data(),
-                &ni, &nzc, isuppz.data(), &tryrac, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1,
-                1);
+                &ni, &nzc, isuppz.data(), &tryrac, ws.work.data(), &ws.lwork, ws.iwork.data(), &ws.liwork, &info, 1, 1);
         if (info != 0 || found != nzc) return info != 0 ? info : 1;
     }
     values.resize(count);
     dormtr_("L", "U", "N", &ni, &nzc, a.data(), &ni, tau.data(), vectors.data(), &ni, &wq, &query, &info, 1, 1, 1);
     if (info != 0) return info;
     Workspace ws(wq, 1);
-    dormtr_("L", "U", "N", &ni, &nzc, a.data(), &ni, tau.data(), vectors.data(), &ni, ws.work.data(), &ws.lwork,
-            &info, 1, 1, 1);
+    dormtr_("L", "U", "N", &ni, &nzc, a.data(), &ni, tau.data(), vectors.data(), &ni, ws.work.data(), &ws.lwork, &info,
+            1, 1, 1);
     return info;
 }
 
@@ -217,8 +214,8 @@ Result<void, PlainError> refused(const char* routine, int info, std::size_t n) {
 
 // Eigen's solver for orders beyond LAPACK's counts, unless the input is
 // non-finite; false when no usable result came out.
-bool decompose(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>& solver, std::span<const double> matrix,
-               std::size_t n, int options) {
+bool decompose(Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>& solver, std::span<const double> matrix, std::size_t n,
+               int options) {
     if (!all_finite_serial(matrix)) return false;
     const auto en = static_cast<Eigen::Index>(n);
     // compute(), not computeDirect(): the closed forms for 2x2 and 3x3 are
@@ -242,9 +239,8 @@ Result<std::vector<double>, PlainError> graph_laplacian(std::span<const double> 
     // The largest index read is (n-1)*n + (n-2) = n*n - 2.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn - 1)
-        return InternalError(
-            text::cat("knm has ", knm.size(), " entries, fewer than the n*n - 1 that the Laplacian of n = ", n,
-                      " reads"));
+        return InternalError(text::cat("knm has ", knm.size(),
+                                       " entries, fewer than the n*n - 1 that the Laplacian of n = ", n, " reads"));
     std::vector<double> lap(*nn, 0.0);
     std::vector<double> degree(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
@@ -316,8 +312,7 @@ Result<std::vector<double>, PlainError> symmetric_eigenvalue_range(std::span<con
                                                                    std::size_t lo, std::size_t hi) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
     if (lo > hi || hi >= n)
-        return InternalError(
-            text::cat("symmetric_eigenvalue_range asks for indices ", lo, "..", hi, " of n = ", n));
+        return InternalError(text::cat("symmetric_eigenvalue_range asks for indices ", lo, "..", hi, " of n = ", n));
     if (n == 1 || n > kLapackMaxN || !all_finite_serial(matrix)) {
         auto all = symmetric_eigenvalues(matrix, n);
         if (!all) return all;
@@ -367,8 +362,7 @@ Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const dou
 
 Result<EigenPair, PlainError> symmetric_eigenpair(std::span<const double> matrix, std::size_t n, std::size_t k) {
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
-    if (k >= n)
-        return InternalError(text::cat("symmetric_eigenpair asks for index ", k, " of n = ", n));
+    if (k >= n) return InternalError(text::cat("symmetric_eigenpair asks for index ", k, " of n = ", n));
     EigenPair out;
     if (n == 1) {
         out.value = matrix[0];
@@ -443,8 +437,7 @@ Result<double, PlainError> sync_convergence_rate(std::span<const double> knm, st
     // Decided before the decomposition: the mean below reads all n*n entries.
     auto nn = checked_mul(n, n);
     if (!nn || knm.size() < *nn)
-        return InternalError(
-            text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " needs"));
+        return InternalError(text::cat("knm has ", knm.size(), " entries, fewer than the n*n that n = ", n, " needs"));
     auto lambda2 = fiedler_value(knm, n);
     if (!lambda2) return lambda2;
     double sum = 0.0;

@@ -38,8 +38,8 @@ kit::StepperResult<SplittingStepper> SplittingStepper::create(std::size_t n, con
     return s;
 }
 
-void SplittingStepper::rk4_coupling(std::span<double> theta, std::span<const double> knm,
-                                    std::span<const double> alpha, bool alpha_zero, double zeta, double psi) {
+void SplittingStepper::rk4_coupling(std::span<double> theta, std::span<const double> knm, std::span<const double> alpha,
+                                    bool alpha_zero, double zeta, double psi) {
     integrators::rk4_substep(
         [&](std::span<const double> y, std::span<double> out) {
             compute_coupling_deriv(n_, y, knm, alpha, alpha_zero, sin_cache_, cos_cache_, out, zeta, psi);
@@ -47,20 +47,20 @@ void SplittingStepper::rk4_coupling(std::span<double> theta, std::span<const dou
         theta, core_.rk4_buffers(), core_.config().dt, integrators::StageStates::Wrapped);
 }
 
-void SplittingStepper::strang_step(std::span<double> theta, std::span<const double> omegas,
-                                   std::span<const double> knm, std::span<const double> alpha, bool alpha_zero,
-                                   double zeta, double psi) {
+void SplittingStepper::strang_step(std::span<double> theta, std::span<const double> omegas, std::span<const double> knm,
+                                   std::span<const double> alpha, bool alpha_zero, double zeta, double psi) {
     const double half = 0.5 * core_.config().dt;
     for (std::size_t i = 0; i < n_; ++i) theta[i] = wrap_phase(omegas[i] * half + theta[i]);
     rk4_coupling(theta, knm, alpha, alpha_zero, zeta, psi);
     for (std::size_t i = 0; i < n_; ++i) theta[i] = wrap_phase(omegas[i] * half + theta[i]);
 }
 
-Status SplittingStepper::step(std::span<double> phases, std::span<const double> omegas,
-                              std::span<const double> knm, std::span<const double> alpha, double zeta, double psi) {
+Status SplittingStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<const double> knm,
+                              std::span<const double> alpha, double zeta, double psi) {
     if (Status st = check_phase_lengths(n_, phases.size(), omegas.size(), LengthText::Extended); !st) return st;
     if (Status st = kit::check_matrix_lengths(n_, knm.size(), alpha.size()); !st) return st;
-    if (Status st = kit::check_finite("splitting step inputs contain NaN/Inf", {phases, omegas, knm, alpha}, {zeta, psi});
+    if (Status st =
+            kit::check_finite("splitting step inputs contain NaN/Inf", {phases, omegas, knm, alpha}, {zeta, psi});
         !st)
         return st;
     strang_step(phases, omegas, knm, alpha, kit::all_alpha_zero(alpha), zeta, psi);
@@ -70,8 +70,8 @@ Status SplittingStepper::step(std::span<double> phases, std::span<const double> 
 namespace {
 // What a run reads: n values of phases and omegas, n*n of knm, and n*n of
 // alpha unless every lag is zero (then alpha is only scanned).
-Result<void, InternalError> check_run_lengths(std::size_t n, std::size_t phases, std::size_t omegas,
-                                              std::size_t knm, std::size_t alpha, bool alpha_zero) {
+Result<void, InternalError> check_run_lengths(std::size_t n, std::size_t phases, std::size_t omegas, std::size_t knm,
+                                              std::size_t alpha, bool alpha_zero) {
     auto short_of = [&](const char* name, std::size_t len, std::string need) {
         return InternalError(text::cat(name, " has ", len, " entries, fewer than the ", need, " a step reads"));
     };

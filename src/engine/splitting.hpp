@@ -39,8 +39,8 @@ public:
     // step; longer ones are read only as far as n (n*n); phases past n stay.
     // An interrupt stops between steps, keeping the steps done.
     Result<void, InternalError> run(std::span<double> phases, std::span<const double> omegas,
-                                    std::span<const double> knm, std::span<const double> alpha, double zeta,
-                                    double psi, std::uint64_t n_steps);
+                                    std::span<const double> knm, std::span<const double> alpha, double zeta, double psi,
+                                    std::uint64_t n_steps);
 
     // R and psi of the caches: sin and cos of the state of the latest field
     // evaluation (the fourth stage of the last step); (0, 0) before any step.

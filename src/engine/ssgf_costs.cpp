@@ -17,8 +17,8 @@ bool usable_weight(double w) { return std::isfinite(w) && !(w < 0.0); }
 
 }  // namespace
 
-Result<Costs, PlainError> compute_ssgf_costs(std::span<const double> w, std::span<const double> phases,
-                                             std::size_t n, const Weights& weights) {
+Result<Costs, PlainError> compute_ssgf_costs(std::span<const double> w, std::span<const double> phases, std::size_t n,
+                                             const Weights& weights) {
     order_params::Accumulator acc;
     for (double p : phases) acc.add(p);
     const double r = acc.finish().r;
@@ -47,8 +47,8 @@ Result<Costs, PlainError> compute_ssgf_costs(std::span<const double> w, std::spa
     return out;
 }
 
-Result<Costs, PlainError> checked_ssgf_costs(std::span<const double> w, std::span<const double> phases,
-                                             std::size_t n, const Weights& weights) {
+Result<Costs, PlainError> checked_ssgf_costs(std::span<const double> w, std::span<const double> phases, std::size_t n,
+                                             const Weights& weights) {
     auto nn = checked_mul(n, n);
     if (!nn) return PlainError::value_error("n*n overflow in SSGF cost input");
     if (w.size() != *nn)

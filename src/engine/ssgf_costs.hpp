@@ -23,11 +23,11 @@ struct Costs {
 
 // The costs of inputs that passed check(): w holds n*n finite values, phases
 // n finite values, the weights are finite and not negative.
-Result<Costs, PlainError> compute_ssgf_costs(std::span<const double> w, std::span<const double> phases,
-                                             std::size_t n, const Weights& weights);
+Result<Costs, PlainError> compute_ssgf_costs(std::span<const double> w, std::span<const double> phases, std::size_t n,
+                                             const Weights& weights);
 
 // The input checks in their order (ValueError texts), then the costs.
-Result<Costs, PlainError> checked_ssgf_costs(std::span<const double> w, std::span<const double> phases,
-                                             std::size_t n, const Weights& weights);
+Result<Costs, PlainError> checked_ssgf_costs(std::span<const double> w, std::span<const double> phases, std::size_t n,
+                                             const Weights& weights);
 
 }  // namespace qel::ssgf_costs

@@ -66,8 +66,14 @@ void post_step(std::size_t n, std::span<double> state) {
 void compute_derivative(std::size_t n, std::span<const double> y, const Inputs& in, bool zero_lag,
                         std::span<double> sin_cache, std::span<double> cos_cache, std::span<double> out) {
     for (std::size_t j = 0; j < n; ++j) ::sincos(y[j], &sin_cache[j], &cos_cache[j]);
-    const Rows rows{n, y.data(), y.data() + n, sin_cache.data(), cos_cache.data(), &in,
-                    kit::Drive::of(in.zeta, in.psi), out.data()};
+    const Rows rows{n,
+                    y.data(),
+                    y.data() + n,
+                    sin_cache.data(),
+                    cos_cache.data(),
+                    &in,
+                    kit::Drive::of(in.zeta, in.psi),
+                    out.data()};
     using kit::SumOrder;
     if (n < kParallelMinN) {
         for (std::size_t i = 0; i < n; ++i) rows.row<SumOrder::Plain>(i, zero_lag);
@@ -102,11 +108,9 @@ Status StuartLandauStepper::check_inputs(std::size_t state_len, const Inputs& in
 
 void StuartLandauStepper::advance(std::span<double> state, const Inputs& in, bool zero_lag) {
     const std::size_t n = n_;
-    core_.advance(
-        [&](std::span<const double> y, std::span<double> out) {
-            compute_derivative(n, y, in, zero_lag, sin_cache_, cos_cache_, out);
-        },
-        state, integrators::StageScaling::SlopeFirst);
+    core_.advance([&](std::span<const double> y,
+                      std::span<double> out) { compute_derivative(n, y, in, zero_lag, sin_cache_, cos_cache_, out); },
+                  state, integrators::StageScaling::SlopeFirst);
     post_step(n, state);
 }
 
@@ -128,8 +132,8 @@ Status StuartLandauStepper::run(std::span<double> state, const Inputs& in, std::
     // checks and the lag scan give the same answers each time, so they are
     // made once; the state is checked before every step.
     if (Status st = check_inputs(state.size(), in); !st) return st;
-    Status inputs_ok = kit::check_finite(kNonFinite, {in.omegas, in.mu, in.knm, in.knm_r, in.alpha},
-                                         {in.zeta, in.psi, in.epsilon});
+    Status inputs_ok =
+        kit::check_finite(kNonFinite, {in.omegas, in.mu, in.knm, in.knm_r, in.alpha}, {in.zeta, in.psi, in.epsilon});
     const bool zero_lag = kit::all_alpha_zero(in.alpha);
     return run_steps(n_steps, [&](std::uint64_t) -> Status {
         if (Status st = kit::check_finite(kNonFinite, {state}); !st) return st;

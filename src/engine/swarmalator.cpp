@@ -144,7 +144,7 @@ struct Pass {
 }  // namespace
 
 Result<SwarmalatorStepper, kit::StepperError> SwarmalatorStepper::create(std::size_t n, std::size_t dim,
-                                                               const IntegrationConfig& config) {
+                                                                         const IntegrationConfig& config) {
     SwarmalatorStepper s;
     // No integrator state: the step is its own Euler update.
     auto built = kit::construct(s.core_, n, config, 0,
@@ -156,17 +156,15 @@ Result<SwarmalatorStepper, kit::StepperError> SwarmalatorStepper::create(std::si
 }
 
 Result<void, kit::StepperError> SwarmalatorStepper::step(std::span<double> pos, std::span<double> phases,
-                                               std::span<const double> omegas, double a, double b, double j,
-                                               double k) {
+                                                         std::span<const double> omegas, double a, double b, double j,
+                                                         double k) {
     const std::size_t n = n_, dim = dim_;
     const std::size_t n_dim = n * dim;  // sized at construction
     if (pos.size() != n_dim || phases.size() != n || omegas.size() != n)
-        return kit::StepperError{QelError::invalid_dimension(text::cat("expected pos=", n_dim, ", phases=", n,
-                                                                       ", omegas=", n, "; got pos=", pos.size(),
-                                                                       ", phases=", phases.size(),
-                                                                       ", omegas=", omegas.size()))};
-    if (Status st = kit::check_finite("swarmalator inputs contain NaN/Inf", {pos, phases, omegas}, {a, b, j, k});
-        !st)
+        return kit::StepperError{QelError::invalid_dimension(
+            text::cat("expected pos=", n_dim, ", phases=", n, ", omegas=", n, "; got pos=", pos.size(),
+                      ", phases=", phases.size(), ", omegas=", omegas.size()))};
+    if (Status st = kit::check_finite("swarmalator inputs contain NaN/Inf", {pos, phases, omegas}, {a, b, j, k}); !st)
         return kit::StepperError{std::move(st).error()};
 
     const double inv_n = 1.0 / static_cast<double>(n);
@@ -175,8 +173,9 @@ Result<void, kit::StepperError> SwarmalatorStepper::step(std::span<double> pos, 
     // The pass hands out dpos in rows of dim values; there is no row of none.
     if (dim == 0) return kit::StepperError{InternalError("chunk_size must not be zero")};
 
-    const Pass pass{n,         dim,         pos.data(),   sin_cache_.data(), cos_cache_.data(), omegas.data(),
-                    dpos_.data(), dphase_.data(), a, b,     j,                 k * inv_n};
+    const Pass
+        pass{n, dim, pos.data(), sin_cache_.data(), cos_cache_.data(), omegas.data(), dpos_.data(), dphase_.data(),
+             a, b,   j,          k * inv_n};
     pass.run();
 
     // Every sum is formed before anyone moves, so this order changes nothing.

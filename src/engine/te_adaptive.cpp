@@ -25,8 +25,7 @@ Result<std::vector<double>, PlainError> adapt_coupling(std::span<const double> k
         // The last off-diagonal position is n*n - 2.
         auto nn = checked_mul(n, n);
         const std::size_t needed = nn ? *nn - 1 : 0;
-        if (!nn || knm.size() < needed)
-            return index_out_of_bounds(knm.size(), first_offdiagonal_from(knm.size(), n));
+        if (!nn || knm.size() < needed) return index_out_of_bounds(knm.size(), first_offdiagonal_from(knm.size(), n));
         if (te.size() < needed) return index_out_of_bounds(te.size(), first_offdiagonal_from(te.size(), n));
     }
     const double keep = 1.0 - decay;

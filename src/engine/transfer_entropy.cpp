@@ -83,8 +83,7 @@ double conditional_entropy(std::span<const std::uint64_t> target, std::span<cons
                                 target.size());
 }
 
-double phase_transfer_entropy(std::span<const double> source, std::span<const double> target,
-                              std::uint64_t n_bins) {
+double phase_transfer_entropy(std::span<const double> source, std::span<const double> target, std::uint64_t n_bins) {
     const std::size_t len = std::min(source.size(), target.size());
     if (n_bins == 0 || len < 3) return 0.0;
     const std::size_t n = len - 1;
@@ -103,8 +102,8 @@ Result<std::vector<double>, PlainError> transfer_entropy_matrix(std::span<const 
                                                                 std::uint64_t n_bins) {
     auto total = checked_mul(n_time, n_osc);
     if (!total || phase_series.size() != *total)
-        return PlainError::value_error(text::cat("phase_series length ", phase_series.size(),
-                                                 " != N*T=", text::product(n_time, n_osc)));
+        return PlainError::value_error(
+            text::cat("phase_series length ", phase_series.size(), " != N*T=", text::product(n_time, n_osc)));
     auto cells = checked_mul(n_osc, n_osc);
     if (!cells || !checked_mul(*cells, sizeof(double))) return InternalError("capacity overflow");
     std::vector<double> te(*cells, 0.0);

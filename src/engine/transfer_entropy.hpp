@@ -20,8 +20,7 @@ double conditional_entropy(std::span<const std::uint64_t> target, std::span<cons
 
 // Transfer entropy from source to target over the shorter length; 0.0 when
 // n_bins == 0 or fewer than 3 samples; never negative.
-double phase_transfer_entropy(std::span<const double> source, std::span<const double> target,
-                              std::uint64_t n_bins);
+double phase_transfer_entropy(std::span<const double> source, std::span<const double> target, std::uint64_t n_bins);
 
 // Entry i*n_osc + j: transfer entropy from oscillator i to oscillator j, from
 // the oscillator-major series (oscillator i at i*n_time .. (i+1)*n_time - 1);

@@ -169,8 +169,8 @@ Evaluation evaluate(std::size_t n, std::span<const double> phases, std::span<dou
                     std::span<const double> alpha, Form form, std::span<double> out, double zeta, double psi) {
     // glibc's sincos gives the bits of sin and cos, at about half the cost.
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_theta[j], &cos_theta[j]);
-    Rows rows{n,           phases.data(), sin_theta.data(), cos_theta.data(), omegas.data(),
-              knm.data(),  alpha.data(),  out.data(),       Drive{}};
+    Rows rows{n,          phases.data(), sin_theta.data(), cos_theta.data(), omegas.data(),
+              knm.data(), alpha.data(),  out.data(),       Drive{}};
     rows.drive = Drive::of(zeta, psi);
     const bool guess = form == Form::Guess;
 
@@ -217,8 +217,8 @@ bool compute_derivative(std::size_t n, std::span<const double> phases, std::span
                         std::span<double> cos_theta, std::span<const double> omegas, std::span<const double> knm,
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi) {
-    return evaluate(n, phases, sin_theta, cos_theta, omegas, knm, alpha,
-                    all_alpha_zero ? Form::ZeroLag : Form::General, out, zeta, psi)
+    return evaluate(n, phases, sin_theta, cos_theta, omegas, knm, alpha, all_alpha_zero ? Form::ZeroLag : Form::General,
+                    out, zeta, psi)
         .sums_finite;
 }
 
@@ -231,8 +231,8 @@ QelResult<UPDEStepper> UPDEStepper::create(std::size_t n, const IntegrationConfi
     return s;
 }
 
-Status UPDEStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm,
-                         double zeta, double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse) {
+Status UPDEStepper::step(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
+                         double psi, std::span<const double> alpha, std::optional<CouplingScan>* reuse) {
     const std::size_t n = n_;
     if (auto st = check_phase_lengths(n, phases.size(), omegas.size()); !st) return st;
     auto nn = checked_mul(n, n);
@@ -252,8 +252,8 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
         scan = **reuse;
     } else {
         // The zero-lag form runs when every lag == 0.0, -0.0 included.
-        const bool can_evaluate = all_finite(omegas) && std::isfinite(plasticity_.modulator) &&
-                                  std::isfinite(zeta) && std::isfinite(psi);
+        const bool can_evaluate =
+            all_finite(omegas) && std::isfinite(plasticity_.modulator) && std::isfinite(zeta) && std::isfinite(psi);
         Evaluation ev;
         if (can_evaluate) {
             ev = evaluate(n, phases, sin_theta_, cos_theta_, omegas, knm, alpha, Form::Guess, first_, zeta, psi);
@@ -288,8 +288,8 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
         phases);
 
     if (const auto& model = plasticity_.model)
-        plasticity::PlasticityModel::update(sin_theta_, cos_theta_, knm, model->lr, model->decay,
-                                            plasticity_.modulator, core_.config().dt);
+        plasticity::PlasticityModel::update(sin_theta_, cos_theta_, knm, model->lr, model->decay, plasticity_.modulator,
+                                            core_.config().dt);
     if (reuse) {
         if (plasticity_.model)
             reuse->reset();
@@ -300,8 +300,8 @@ Status UPDEStepper::step(std::span<double> phases, std::span<const double> omega
     return {};
 }
 
-Status UPDEStepper::run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm,
-                        double zeta, double psi, std::span<const double> alpha, std::uint64_t n_steps) {
+Status UPDEStepper::run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
+                        double psi, std::span<const double> alpha, std::uint64_t n_steps) {
     std::optional<CouplingScan> scan;
     return run_steps(n_steps, [&](std::uint64_t) { return step(phases, omegas, knm, zeta, psi, alpha, &scan); });
 }

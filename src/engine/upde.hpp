@@ -29,7 +29,6 @@ bool compute_derivative(std::size_t n, std::span<const double> phases, std::span
                         std::span<const double> alpha, bool all_alpha_zero, std::span<double> out, double zeta,
                         double psi);
 
-
 // Doppler shift of the schedules: a gain of any finite sign and a positive
 // regulariser of the speed denominator.
 struct DopplerControls {
@@ -75,25 +74,21 @@ public:
 
     // n_steps steps on the same inputs; the first failure (or an interrupt)
     // ends the run, keeping what the steps before it did to knm and the stepper.
-    Status run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta,
-               double psi, std::span<const double> alpha, std::uint64_t n_steps);
+    Status run(std::span<double> phases, std::span<const double> omegas, std::span<double> knm, double zeta, double psi,
+               std::span<const double> alpha, std::uint64_t n_steps);
 
     // lr and decay finite and >= 0, else InvalidConfig; modulator unchecked
     // (a non-finite one makes later steps fail).
-    Status set_plasticity(double lr, double decay, double modulator) {
-        return plasticity_.set(lr, decay, modulator);
-    }
+    Status set_plasticity(double lr, double decay, double modulator) { return plasticity_.set(lr, decay, modulator); }
 
     // Schedules (upde_schedules.cpp): flat time-major rows of n values, one
     // row per step, each step being one call of step() above.
-    Status run_omega_schedule(std::span<double> phases, std::span<const double> omega_schedule,
-                              std::span<double> knm, std::span<const double> alpha, double zeta, double psi,
-                              std::uint64_t n_steps);
+    Status run_omega_schedule(std::span<double> phases, std::span<const double> omega_schedule, std::span<double> knm,
+                              std::span<const double> alpha, double zeta, double psi, std::uint64_t n_steps);
     // Adds compute_doppler_term of the current knm to each row's frequencies.
-    Status run_doppler_schedule(std::span<double> phases, std::span<const double> omega_schedule,
-                                std::span<double> knm, std::span<const double> alpha,
-                                std::span<const double> velocity_schedule, double zeta, double psi,
-                                const DopplerControls& doppler, std::uint64_t n_steps);
+    Status run_doppler_schedule(std::span<double> phases, std::span<const double> omega_schedule, std::span<double> knm,
+                                std::span<const double> alpha, std::span<const double> velocity_schedule, double zeta,
+                                double psi, const DopplerControls& doppler, std::uint64_t n_steps);
     // Oscillators on one axis: each step rebuilds the coupling from knm and
     // the current distances, shifts frequencies by the Doppler term, steps,
     // then moves positions by velocity * dt. knm is only read.

@@ -46,8 +46,8 @@ Status compute_doppler_term(std::span<double> out, std::span<const double> v, st
 }
 
 Status UPDEStepper::run_omega_schedule(std::span<double> phases, std::span<const double> omega_schedule,
-                                       std::span<double> knm, std::span<const double> alpha, double zeta,
-                                       double psi, std::uint64_t n_steps) {
+                                       std::span<double> knm, std::span<const double> alpha, double zeta, double psi,
+                                       std::uint64_t n_steps) {
     const std::size_t n = n_;
     auto total = checked_mul(n_steps, n);
     if (!total) return QelError::invalid_dimension("omega schedule is too large");
@@ -70,15 +70,14 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
     auto total = checked_mul(n_steps, n);
     if (!total) return QelError::invalid_dimension("Doppler schedule is too large");
     if (omega_schedule.size() != *total || velocity_schedule.size() != *total)
-        return QelError::invalid_dimension(text::cat("expected Doppler schedule length ", *total,
-                                                     ", got omega=", omega_schedule.size(),
-                                                     " velocity=", velocity_schedule.size()));
+        return QelError::invalid_dimension(text::cat("expected Doppler schedule length ", *total, ", got omega=",
+                                                     omega_schedule.size(), " velocity=", velocity_schedule.size()));
     std::vector<double> shift(n, 0.0), omega_eff(n, 0.0);
     std::optional<CouplingScan> scan;
     return run_steps(n_steps, [&](std::uint64_t s) {
         // The coupling as left by the previous step's plasticity.
-        auto st = compute_doppler_term(shift, velocity_schedule.subspan(s * n, n), knm, n, doppler.strength,
-                                       doppler.epsilon);
+        auto st =
+            compute_doppler_term(shift, velocity_schedule.subspan(s * n, n), knm, n, doppler.strength, doppler.epsilon);
         if (!st) return st;
         const double* row = omega_schedule.data() + s * n;
         for (std::size_t i = 0; i < n; ++i) omega_eff[i] = row[i] + shift[i];
@@ -88,25 +87,23 @@ Status UPDEStepper::run_doppler_schedule(std::span<double> phases, std::span<con
 
 Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::span<double> positions,
                                               std::span<const double> omega_schedule, std::span<const double> knm,
-                                              std::span<const double> alpha,
-                                              std::span<const double> velocity_schedule, double zeta, double psi,
-                                              const AxialDecay& decay, const DopplerControls& doppler,
-                                              std::uint64_t n_steps) {
+                                              std::span<const double> alpha, std::span<const double> velocity_schedule,
+                                              double zeta, double psi, const AxialDecay& decay,
+                                              const DopplerControls& doppler, std::uint64_t n_steps) {
     const std::size_t n = n_;
     if (positions.size() != n || phases.size() != n)
         return QelError::invalid_dimension("moving-frame phases/positions shape mismatch");
     if (!is_square_of(knm.size(), n) || !is_square_of(alpha.size(), n))
         return QelError::invalid_dimension("moving-frame knm/alpha shape mismatch");
     if (!std::isfinite(decay.k_base) || decay.k_base < 0.0 || !finite_positive(decay.exponent) ||
-        !finite_positive(decay.length_scale) || !finite_positive(decay.epsilon) ||
-        !finite_positive(doppler.epsilon) || !std::isfinite(doppler.strength))
+        !finite_positive(decay.length_scale) || !finite_positive(decay.epsilon) || !finite_positive(doppler.epsilon) ||
+        !std::isfinite(doppler.strength))
         return QelError::integration_diverged("invalid moving-frame controls");
     auto total = checked_mul(n_steps, n);
     if (!total) return QelError::invalid_dimension("moving-frame schedule is too large");
     if (omega_schedule.size() != *total || velocity_schedule.size() != *total)
-        return QelError::invalid_dimension(text::cat("expected moving-frame schedule length ", *total,
-                                                     ", got omega=", omega_schedule.size(),
-                                                     " velocity=", velocity_schedule.size()));
+        return QelError::invalid_dimension(text::cat("expected moving-frame schedule length ", *total, ", got omega=",
+                                                     omega_schedule.size(), " velocity=", velocity_schedule.size()));
     if (!all_finite_serial(positions) || !all_finite_serial(knm))
         return QelError::integration_diverged("moving-frame positions/knm contain NaN/Inf");
 
@@ -115,9 +112,9 @@ Status UPDEStepper::run_moving_frame_schedule(std::span<double> phases, std::spa
     return run_steps(n_steps, [&](std::uint64_t s) {
         // Rebuilt from the caller's knm every step, so plasticity on k_eff
         // never carries over and knm is never written.
-        auto st = coupling::spatial_modulator::spatial_modulate_axial(positions, knm, k_eff, n, decay.k_base,
-                                                                      decay.form, decay.exponent,
-                                                                      decay.length_scale, decay.epsilon);
+        auto st =
+            coupling::spatial_modulator::spatial_modulate_axial(positions, knm, k_eff, n, decay.k_base, decay.form,
+                                                                decay.exponent, decay.length_scale, decay.epsilon);
         if (!st) return st;
         std::span<const double> v = velocity_schedule.subspan(s * n, n);
         st = compute_doppler_term(shift, v, k_eff, n, doppler.strength, doppler.epsilon);

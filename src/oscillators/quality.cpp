@@ -33,8 +33,7 @@ void transition_qualities(std::span<const std::int64_t> s, std::uint64_t n_state
 }
 
 double PhaseQualityScorer::score(std::span<const double> qualities, std::span<const double> amplitudes) const {
-    if (qualities.empty() || amplitudes.empty() || !std::isfinite(collapse_threshold_) ||
-        !std::isfinite(min_quality_))
+    if (qualities.empty() || amplitudes.empty() || !std::isfinite(collapse_threshold_) || !std::isfinite(min_quality_))
         return 0.0;
     const std::size_t len = qualities.size() < amplitudes.size() ? qualities.size() : amplitudes.size();
     double num = 0.0, den = 0.0;

@@ -17,8 +17,7 @@ double clamp_gain(double x) { return nan_min(5.0, nan_max(0.0, x)); }
 
 }  // namespace
 
-QelResult<ActiveInferenceAgent> ActiveInferenceAgent::create(std::uint64_t n_hidden, double target_r,
-                                                             double lr) {
+QelResult<ActiveInferenceAgent> ActiveInferenceAgent::create(std::uint64_t n_hidden, double target_r, double lr) {
     if (n_hidden == 0) return QelError::invalid_config("n_hidden > 0");
     if (!std::isfinite(target_r) || target_r < 0.0 || target_r > 1.0)
         return QelError::invalid_config("target_r must be finite and in [0, 1]");

@@ -26,8 +26,7 @@ struct ActiveInferenceAgent {
     // From an already measured R and mean phase (target_r and 0.0 when absent):
     // gain 10 * lr * |R - target_r| in [0, 5], the phase turned by pi when R
     // is above the target and returned untouched otherwise.
-    std::pair<double, double> control_observed(std::optional<double> r_obs,
-                                               std::optional<double> psi_obs) const;
+    std::pair<double, double> control_observed(std::optional<double> r_obs, std::optional<double> psi_obs) const;
 };
 
 }  // namespace qel::active_inference

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "types/text.hpp"
 #include "types/format.hpp"
+#include "types/text.hpp"
 
 namespace qel::boundaries {
 
@@ -74,8 +74,7 @@ BoundaryState BoundaryObserver::observe(std::span<const BoundaryDef> defs, Metri
     std::vector<std::pair<std::string_view, double>> index;
     index.reserve(values.size());
     for (const auto& [k, v] : values) index.emplace_back(k, v);
-    std::stable_sort(index.begin(), index.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(index.begin(), index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     auto lookup = [&](std::string_view key) -> std::optional<double> {
         auto it = std::upper_bound(index.begin(), index.end(), key,
                                    [](std::string_view k, const auto& e) { return k < e.first; });
@@ -96,8 +95,8 @@ BoundaryState BoundaryObserver::observe(std::span<const BoundaryDef> defs, Metri
         }
         const bool outside = (d.lower && v < *d.lower) || (d.upper && v > *d.upper);
         if (!outside) continue;
-        std::string msg = text::cat(d.name, ": ", d.metric, "=", fixed4(v), " outside [", bound_form(d.lower),
-                                    ", ", bound_form(d.upper), "]");
+        std::string msg = text::cat(d.name, ": ", d.metric, "=", fixed4(v), " outside [", bound_form(d.lower), ", ",
+                                    bound_form(d.upper), "]");
         st.violations.push_back(msg);
         (d.severity == Severity::Hard ? st.hard_violations : st.soft_violations).push_back(std::move(msg));
     }

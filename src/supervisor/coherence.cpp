@@ -33,8 +33,7 @@ double mean_r(std::span<const double> layer_rs, std::span<const std::uint64_t> i
     return count == 0 ? 0.0 : sum / static_cast<double>(count);
 }
 
-CoherenceMonitor CoherenceMonitor::create(std::span<const std::uint64_t> good,
-                                          std::span<const std::uint64_t> bad) {
+CoherenceMonitor CoherenceMonitor::create(std::span<const std::uint64_t> good, std::span<const std::uint64_t> bad) {
     CoherenceMonitor m;
     m.good_layers = first_occurrences(good, {});
     std::unordered_set<std::uint64_t> good_set(m.good_layers.begin(), m.good_layers.end());

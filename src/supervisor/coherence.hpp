@@ -26,8 +26,9 @@ struct CoherenceMonitor {
     // Pairs (i, j), i < j < n, whose alignment[i * n + j] >= threshold, by i
     // then j. Only the strict upper triangle is read. An unusable threshold or
     // an alignment that is not n x n gives no pairs.
-    static std::vector<std::pair<std::uint64_t, std::uint64_t>> detect_phase_lock(
-        std::size_t n, std::span<const double> alignment, double threshold);
+    static std::vector<std::pair<std::uint64_t, std::uint64_t>> detect_phase_lock(std::size_t n,
+                                                                                  std::span<const double> alignment,
+                                                                                  double threshold);
 };
 
 }  // namespace qel::coherence

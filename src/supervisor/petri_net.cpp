@@ -6,11 +6,10 @@
 #include <system_error>
 #include <unordered_set>
 
-#include "types/text.hpp"
 #include "types/format.hpp"
+#include "types/text.hpp"
 
 namespace qel::petri_net {
-
 
 namespace {
 
@@ -126,12 +125,13 @@ Result<PetriNet, PlainError> PetriNet::create(std::vector<std::string> places, s
     for (const Transition& t : transitions) {
         if (t.name.empty()) return PlainError{"transition names must not be empty"};
         if (t.guard && (text::is_blank(t.guard->metric) || !std::isfinite(t.guard->threshold)))
-            return PlainError{qel::text::cat("transition ", text::quoted(t.name), " has invalid guard metric/threshold")};
+            return PlainError{
+                qel::text::cat("transition ", text::quoted(t.name), " has invalid guard metric/threshold")};
         for (const auto* arcs : {&t.inputs, &t.outputs}) {
             for (const Arc& a : *arcs) {
                 if (a.weight == 0)
-                    return PlainError{qel::text::cat("transition ", text::quoted(t.name), " has zero-weight arc for place ",
-                                                     text::quoted(a.place))};
+                    return PlainError{qel::text::cat("transition ", text::quoted(t.name),
+                                                     " has zero-weight arc for place ", text::quoted(a.place))};
                 if (!declared(a.place))
                     return PlainError{qel::text::cat("transition ", text::quoted(t.name), " references unknown place ",
                                                      text::quoted(a.place))};

@@ -55,11 +55,10 @@ private:
 };
 
 struct PetriNet {
-    std::vector<std::string> places;        // declaration order; repeats allowed
-    std::vector<Transition> transitions;    // declaration order is the priority order
+    std::vector<std::string> places;      // declaration order; repeats allowed
+    std::vector<Transition> transitions;  // declaration order is the priority order
 
-    static Result<PetriNet, PlainError> create(std::vector<std::string> places,
-                                               std::vector<Transition> transitions);
+    static Result<PetriNet, PlainError> create(std::vector<std::string> places, std::vector<Transition> transitions);
 
     bool is_enabled(const Transition& t, const Marking& m, const MetricMap& ctx) const;
     // Indices of the enabled transitions, ascending.

@@ -26,8 +26,7 @@ std::vector<ControlAction> SupervisorPolicy::decide(const UPDEState& state, cons
     if (!state.validate().ok()) return actions;
     const Regime now = manager_.transition(manager_.evaluate(state, boundary));
     switch (now) {
-        case Regime::Nominal:
-            break;
+        case Regime::Nominal: break;
         case Regime::Degraded:
             actions.push_back({Knob::K, "global", 0.05, 10.0, "degraded: boost global coupling"});
             break;

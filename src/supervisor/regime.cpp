@@ -60,8 +60,7 @@ Regime RegimeManager::transition(Regime proposed) {
     }
     // A request stopped here keeps its passed hold for the next one.
     if (last_transition_step_ != 0 && !critical) {
-        const std::uint64_t since =
-            step_count_ > last_transition_step_ ? step_count_ - last_transition_step_ : 0;
+        const std::uint64_t since = step_count_ > last_transition_step_ ? step_count_ - last_transition_step_ : 0;
         if (since < cooldown_steps_) return current_;
     }
     return commit_transition(proposed);

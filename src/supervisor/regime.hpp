@@ -51,8 +51,8 @@ private:
     std::size_t log_len_ = 0;
     double hysteresis_;
     std::uint64_t cooldown_steps_;
-    std::uint64_t hysteresis_hold_steps_;  // 0 disables the hold
-    std::uint64_t step_count_ = 0;         // transition requests of both kinds
+    std::uint64_t hysteresis_hold_steps_;     // 0 disables the hold
+    std::uint64_t step_count_ = 0;            // transition requests of both kinds
     std::uint64_t last_transition_step_ = 0;  // 0: nothing committed yet
     std::uint64_t hold_counter_ = 0;
     Regime current_ = Regime::Nominal;

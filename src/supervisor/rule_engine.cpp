@@ -4,17 +4,17 @@
 #include <limits>
 #include <utility>
 
-#include "types/text.hpp"
 #include "types/action.hpp"
 #include "types/format.hpp"
+#include "types/text.hpp"
 
 namespace qel::rule_engine {
 
 namespace {
 
+using text::cat;
 using text::quoted;
 using text::to_upper;
-using text::cat;
 
 bool finite_non_negative(double v) { return std::isfinite(v) && !(v < 0.0); }
 

@@ -41,8 +41,8 @@ struct PolicyRule {
     std::vector<std::string> regimes;  // upper case
     std::vector<RuleAction> actions;
     RuleCondition condition;
-    double cooldown_s = 0.0;           // 0: none
-    std::uint32_t max_fires = 0;       // 0: unlimited
+    double cooldown_s = 0.0;      // 0: none
+    std::uint32_t max_fires = 0;  // 0: unlimited
 };
 
 // A rule as the caller describes it, before its texts are parsed.

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "types/text.hpp"
 #include "types/format.hpp"
+#include "types/text.hpp"
 
 namespace qel {
 
@@ -33,8 +33,7 @@ Result<void, PlainError> ControlAction::validate() const {
     if (text::is_blank(scope)) return PlainError{"control action scope must not be blank"};
     if (!std::isfinite(value)) return PlainError{"control action value must be finite"};
     if (!std::isfinite(ttl_s) || ttl_s < 0.0) return PlainError{"control action ttl_s must be finite and >= 0"};
-    if (text::is_blank(justification))
-        return PlainError{"control action justification must not be blank"};
+    if (text::is_blank(justification)) return PlainError{"control action justification must not be blank"};
     return {};
 }
 
@@ -46,8 +45,7 @@ Result<void, PlainError> UPDEState::validate() const {
     }
     for (double a : cross_layer_alignment)
         if (!std::isfinite(a)) return PlainError{"cross-layer alignment and stability_proxy must be finite"};
-    if (!std::isfinite(stability_proxy))
-        return PlainError{"cross-layer alignment and stability_proxy must be finite"};
+    if (!std::isfinite(stability_proxy)) return PlainError{"cross-layer alignment and stability_proxy must be finite"};
     return {};
 }
 
@@ -58,16 +56,13 @@ double mean_layer_r(std::span<const double> layer_rs) {
     return sum / static_cast<double>(layer_rs.size());
 }
 
-UPDEState state_from_layer_rs(std::span<const double> layer_rs) {
-    return state_from_layers(layer_rs, {}, {});
-}
+UPDEState state_from_layer_rs(std::span<const double> layer_rs) { return state_from_layers(layer_rs, {}, {}); }
 
 UPDEState state_from_layers(std::span<const double> layer_rs, std::span<const double> psi,
                             std::span<const double> cross_layer_alignment) {
     UPDEState s;
     s.layers.reserve(layer_rs.size());
-    for (std::size_t i = 0; i < layer_rs.size(); ++i)
-        s.layers.push_back({layer_rs[i], i < psi.size() ? psi[i] : 0.0});
+    for (std::size_t i = 0; i < layer_rs.size(); ++i) s.layers.push_back({layer_rs[i], i < psi.size() ? psi[i] : 0.0});
     s.cross_layer_alignment.assign(cross_layer_alignment.begin(), cross_layer_alignment.end());
     s.stability_proxy = mean_layer_r(layer_rs);
     s.regime = Regime::Nominal;

@@ -25,7 +25,9 @@ inline void append(std::string& out, char c) { out.push_back(c); }
 inline void append(std::string& out, double v) { out.append(num(v)); }
 template <std::integral I>
     requires(!std::same_as<I, char> && !std::same_as<I, bool>)
-inline void append(std::string& out, I v) { out.append(std::to_string(v)); }
+inline void append(std::string& out, I v) {
+    out.append(std::to_string(v));
+}
 
 // cat("expected ", n, ", got ", 0.5) -> "expected 3, got 0.5"
 template <class... A>

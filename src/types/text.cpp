@@ -13,8 +13,7 @@ namespace qel::text {
 
 bool is_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 namespace {
@@ -103,12 +102,9 @@ bool needs_unicode_escape(UChar32 c) {
         case U_PRIVATE_USE_CHAR:
         case U_UNASSIGNED:
         case U_LINE_SEPARATOR:
-        case U_PARAGRAPH_SEPARATOR:
-            return true;
-        case U_SPACE_SEPARATOR:
-            return c != 0x20;
-        default:
-            return false;
+        case U_PARAGRAPH_SEPARATOR: return true;
+        case U_SPACE_SEPARATOR: return c != 0x20;
+        default: return false;
     }
 }
 
@@ -189,8 +185,8 @@ std::string to_upper(std::string_view s) {
         while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
         UErrorCode status = U_ZERO_ERROR;
         // The root locale: the plain Unicode mappings, no Turkic or Greek specials.
-        icu::CaseMap::utf8ToUpper("", 0, icu::StringPiece(s.data() + pos, static_cast<std::int32_t>(end - pos)),
-                                  sink, nullptr, status);
+        icu::CaseMap::utf8ToUpper("", 0, icu::StringPiece(s.data() + pos, static_cast<std::int32_t>(end - pos)), sink,
+                                  nullptr, status);
         if (U_FAILURE(status)) throw std::bad_alloc();
         pos = end;
     }

@@ -9,8 +9,7 @@ inline int count = 0;
 }
 
 // `what` says what held; `n`, when given, names the case (a size, a seed).
-inline void expect(bool ok, const char* what, long n = -1,
-                   std::source_location at = std::source_location::current()) {
+inline void expect(bool ok, const char* what, long n = -1, std::source_location at = std::source_location::current()) {
     if (ok) return;
     ++expect_detail::count;
     if (n < 0)

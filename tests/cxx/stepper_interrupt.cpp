@@ -17,7 +17,9 @@ static bool same_bits(const V& a, const V& b) {
 }
 static void ask_from_now(int yes_at) { g_questions = 0, g_yes_at = yes_at; }
 template <class S>
-static S made(qel::QelResult<S> r) { return std::move(r).value(); }
+static S made(qel::QelResult<S> r) {
+    return std::move(r).value();
+}
 
 int main() {
     qel::interrupt_hook = [] { return ++g_questions >= g_yes_at; };

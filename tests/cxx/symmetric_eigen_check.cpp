@@ -141,7 +141,8 @@ int main() {
         EXPECT(range.ok() && range.value().size() == 2 && std::isnan(range.value()[0]) && std::isnan(range.value()[1]),
                4);
     }
-    for (auto [len, n] : {std::pair<std::size_t, std::size_t>{0, 0}, {0, 1}, {3, 2}, {5, 2}, {4, std::size_t(1) << 32}}) {
+    for (auto [len, n] :
+         {std::pair<std::size_t, std::size_t>{0, 0}, {0, 1}, {3, 2}, {5, 2}, {4, std::size_t(1) << 32}}) {
         std::vector<double> m(len, 1.0);
         auto full = symmetric_eigen(m, n);
         auto values = symmetric_eigenvalues(m, n);

@@ -59,8 +59,8 @@ ArrayFields* fields(PyObject* o) { return reinterpret_cast<ArrayFields*>(o); }
 PyTypeObject* ndarray_type() { return static_cast<PyTypeObject*>(api()[2]); }
 
 Obj new_array(int nd, const Py_ssize_t* dims, int type_num, void** data) {
-    using NewFn = PyObject* (*)(PyTypeObject*, int, const Py_ssize_t*, int, const Py_ssize_t*, void*, int, int,
-                                PyObject*);
+    using NewFn =
+        PyObject* (*)(PyTypeObject*, int, const Py_ssize_t*, int, const Py_ssize_t*, void*, int, int, PyObject*);
     void** t = api();
     auto fn = reinterpret_cast<NewFn>(t[93]);
     Obj a = Obj::check(fn(static_cast<PyTypeObject*>(t[2]), nd, dims, type_num, nullptr, nullptr, 0, 0, nullptr));

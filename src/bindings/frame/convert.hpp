@@ -196,11 +196,16 @@ struct LabelOf<std::unordered_map<K, V>> : LabelOf<DictArg<K, V>> {};
 
 template <class T>
 std::string label(bool plural) {
-    if constexpr (std::is_floating_point_v<T>) return "float";
-    else if constexpr (std::is_same_v<T, bool>) return "bool";
-    else if constexpr (std::is_integral_v<T>) return "int";
-    else if constexpr (std::is_same_v<T, std::string>) return "str";
-    else return detail::LabelOf<T>::text(plural);
+    if constexpr (std::is_floating_point_v<T>)
+        return "float";
+    else if constexpr (std::is_same_v<T, bool>)
+        return "bool";
+    else if constexpr (std::is_integral_v<T>)
+        return "int";
+    else if constexpr (std::is_same_v<T, std::string>)
+        return "str";
+    else
+        return detail::LabelOf<T>::text(plural);
 }
 
 }  // namespace qel::py

@@ -40,8 +40,8 @@ PyObject* panic_exception_type() {
     // BaseException so that `except Exception` does not swallow it.
     static PyObject* type = nullptr;
     if (!type)
-        type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException",
-                                         "An internal error of qel_kernel.", PyExc_BaseException, nullptr);
+        type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", "An internal error of qel_kernel.",
+                                         PyExc_BaseException, nullptr);
     return type;
 }
 
@@ -73,9 +73,9 @@ std::string_view short_path(std::string_view file) {
 void report_failure(std::string_view msg, const std::source_location& where) {
     PyObject *t, *v, *tb;
     PyErr_Fetch(&t, &v, &tb);
-    std::string line = text::cat("qel_kernel: internal error in ", thread_label(), " at ",
-                                 short_path(where.file_name()), ":", static_cast<std::uint64_t>(where.line()), ": ",
-                                 msg, "\n");
+    std::string line =
+        text::cat("qel_kernel: internal error in ", thread_label(), " at ", short_path(where.file_name()), ":",
+                  static_cast<std::uint64_t>(where.line()), ": ", msg, "\n");
     Obj s(PyUnicode_FromStringAndSize(line.data(), static_cast<Py_ssize_t>(line.size())));
     if (s) PySys_FormatStderr("%U", s.get());
     PyErr_Clear();
@@ -131,8 +131,8 @@ void map_current_exception(std::string_view call) {
         } catch (PyErrSet&) {
             if (!PyErr_Occurred()) raise_panic("an error was reported without an exception");
         } catch (AllocationFailure& e) {
-            std::string what = text::cat("could not allocate ", static_cast<std::uint64_t>(e.bytes()),
-                                         " bytes for ", e.item());
+            std::string what =
+                text::cat("could not allocate ", static_cast<std::uint64_t>(e.bytes()), " bytes for ", e.item());
             raise_memory_error(call.empty() ? what : text::cat("out of memory: ", call, " ", what));
         } catch (std::bad_alloc&) {
             raise_memory_error(call.empty() ? std::string("out of memory")

@@ -6,8 +6,7 @@ namespace qel::py {
 
 void raise_never_built(InstanceBase* inst) {
     std::string name = type_name(reinterpret_cast<PyObject*>(inst));
-    raise_type_error(
-        text::cat("this ", name, " object was never initialised: it was made without its constructor"));
+    raise_type_error(text::cat("this ", name, " object was never initialised: it was made without its constructor"));
 }
 
 ModuleState& Caller::state() const {

@@ -68,8 +68,8 @@ public:
     }
     template <class L>
     ClassBuilder& getter(const char* name, std::string_view doc, L) {
-        def_->getsets.push_back({def_->keep(name), &getter_trampoline<T, L>, nullptr,
-                                 def_->keep(std::string(doc)), nullptr});
+        def_->getsets.push_back(
+            {def_->keep(name), &getter_trampoline<T, L>, nullptr, def_->keep(std::string(doc)), nullptr});
         return *this;
     }
     template <class G, class S>
@@ -132,7 +132,7 @@ struct Registrar {
 std::vector<RegisterFn>& registrars();
 
 #define QEL_BINDINGS(group)                                                         \
-    static void qel_bindings_##group(::qel::py::Module& m);                          \
+    static void qel_bindings_##group(::qel::py::Module& m);                         \
     static const ::qel::py::Registrar qel_registrar_##group(&qel_bindings_##group); \
     static void qel_bindings_##group([[maybe_unused]] ::qel::py::Module& m)
 

@@ -23,12 +23,18 @@ namespace qel::py {
 
 template <class T>
 constexpr int numpy_type_of() {
-    if constexpr (std::is_same_v<T, double>) return numpy::Float64;
-    else if constexpr (std::is_same_v<T, std::int32_t>) return numpy::Int32;
-    else if constexpr (std::is_same_v<T, std::int64_t>) return numpy::Int64;
-    else if constexpr (std::is_same_v<T, std::uint64_t>) return numpy::UInt64;
-    else if constexpr (std::is_same_v<T, std::uint8_t>) return numpy::UInt8;
-    else static_assert(sizeof(T) == 0, "no NumPy array of this element type");
+    if constexpr (std::is_same_v<T, double>)
+        return numpy::Float64;
+    else if constexpr (std::is_same_v<T, std::int32_t>)
+        return numpy::Int32;
+    else if constexpr (std::is_same_v<T, std::int64_t>)
+        return numpy::Int64;
+    else if constexpr (std::is_same_v<T, std::uint64_t>)
+        return numpy::UInt64;
+    else if constexpr (std::is_same_v<T, std::uint8_t>)
+        return numpy::UInt8;
+    else
+        static_assert(sizeof(T) == 0, "no NumPy array of this element type");
 }
 
 // A new NumPy array of nd dimensions; throws AllocationFailure when its size
@@ -219,12 +225,13 @@ PyObject* to_py(T&& value, const C& caller = {}) {
         Obj t = Obj::check(PyTuple_New(n));
         bool ok = true;
         [&]<std::size_t... I>(std::index_sequence<I...>) {
-            ((ok = ok && [&] {
-                 PyObject* item = to_py(std::get<I>(std::move(value)), caller);
-                 if (!item) return false;
-                 PyTuple_SetItem(t.get(), I, item);
-                 return true;
-             }()),
+            ((ok = ok &&
+                   [&] {
+                       PyObject* item = to_py(std::get<I>(std::move(value)), caller);
+                       if (!item) return false;
+                       PyTuple_SetItem(t.get(), I, item);
+                       return true;
+                   }()),
              ...);
         }(std::make_index_sequence<n>{});
         if (!ok) return nullptr;

@@ -120,14 +120,13 @@ void fill_defaults(const Signature& sig, PyObject** out) {
         if (i > 0) list += (m == 2) ? " and " : (i + 1 == m ? ", and " : ", ");
         list += "'" + *missing[i] + "'";
     }
-    raise_type_error(text::cat(sig.display, " missing ", m, " required positional ",
-                               plural(m, "argument", "arguments"), ": ", list));
+    raise_type_error(text::cat(sig.display, " missing ", m, " required positional ", plural(m, "argument", "arguments"),
+                               ": ", list));
 }
 
 }  // namespace
 
-void match_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** out) {
+void match_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     std::size_t n = sig.names.size();
     if (static_cast<std::size_t>(nargs) > n) raise_too_many(sig, static_cast<std::size_t>(nargs));
     for (std::size_t j = 0; j < n; ++j) out[j] = j < static_cast<std::size_t>(nargs) ? args[j] : nullptr;

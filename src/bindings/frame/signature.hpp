@@ -37,8 +37,10 @@ constexpr bool for_each_param(std::string_view text_sig, F&& f) {
     for (std::size_t i = 0; i < body.size(); ++i) {
         char c = body[i];
         if (quote) {
-            if (c == '\\') ++i;
-            else if (c == quote) quote = 0;
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '(' || c == '[' || c == '{') {
@@ -73,18 +75,17 @@ struct TextSig {
 };
 
 struct Signature {
-    std::string display;              // "plv()" or "PyUPDEStepper.step()"
+    std::string display;  // "plv()" or "PyUPDEStepper.step()"
     std::vector<std::string> names;
-    std::vector<Obj> names_py;        // interned, for keyword matching
-    std::vector<Obj> defaults;        // empty Obj: required
-    std::size_t n_required = 0;       // leading parameters without default
+    std::vector<Obj> names_py;   // interned, for keyword matching
+    std::vector<Obj> defaults;   // empty Obj: required
+    std::size_t n_required = 0;  // leading parameters without default
 
     static Signature parse(std::string_view text_sig, std::string_view display);
 };
 
 // Matches the fast-call vector (or tuple and dict) against sig into out[0..n).
-void match_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** out);
+void match_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 void match_tuple_dict(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
 
 }  // namespace qel::py

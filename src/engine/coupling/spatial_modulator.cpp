@@ -12,8 +12,8 @@ bool finite_positive(double v) { return std::isfinite(v) && v > 0.0; }
 
 QelResult<std::vector<double>> spatial_modulate_flat(std::span<const double> knm, std::span<const double> positions,
                                                      std::uint64_t n, std::uint64_t dim, std::int32_t code,
-                                                     double k_base, double decay_exponent,
-                                                     double decay_length_scale, double epsilon) {
+                                                     double k_base, double decay_exponent, double decay_length_scale,
+                                                     double epsilon) {
     if (code < 0 || code > 3) return QelError::invalid_config(text::cat("unknown spatial decay form code ", code));
     if (n == 0 || dim == 0) return QelError::invalid_dimension("n and dim must be positive");
     auto nn = checked_mul(n, n);
@@ -29,8 +29,7 @@ QelResult<std::vector<double>> spatial_modulate_flat(std::span<const double> knm
         if (std::fabs(knm[i * n + i]) > 1e-12) return QelError::invalid_config("knm diagonal must be zero");
     if (!std::isfinite(k_base) || k_base < 0.0)
         return QelError::invalid_config("k_base must be finite and non-negative");
-    if (!finite_positive(decay_exponent))
-        return QelError::invalid_config("decay_exponent must be finite and positive");
+    if (!finite_positive(decay_exponent)) return QelError::invalid_config("decay_exponent must be finite and positive");
     if (!finite_positive(decay_length_scale))
         return QelError::invalid_config("decay_length_scale must be finite and positive");
     if (!finite_positive(epsilon)) return QelError::invalid_config("epsilon must be finite and positive");

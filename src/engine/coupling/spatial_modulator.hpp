@@ -39,8 +39,8 @@ bool fill_weighted(std::size_t n, std::span<const double> knm, std::span<double>
 // Euclidean form: knm n*n, positions n*dim point-major, code 0..3.
 QelResult<std::vector<double>> spatial_modulate_flat(std::span<const double> knm, std::span<const double> positions,
                                                      std::uint64_t n, std::uint64_t dim, std::int32_t code,
-                                                     double k_base, double decay_exponent,
-                                                     double decay_length_scale, double epsilon);
+                                                     double k_base, double decay_exponent, double decay_length_scale,
+                                                     double epsilon);
 
 // Axial form of the moving frame; writes K_eff into out (n*n).
 Status spatial_modulate_axial(std::span<const double> positions, std::span<const double> knm, std::span<double> out,

@@ -49,8 +49,7 @@ bool in_bounds(const std::array<std::span<const std::uint64_t>, K>& cols, const 
 }
 
 template <std::size_t K>
-std::uint64_t pack(const std::array<std::span<const std::uint64_t>, K>& cols, const Key<K>& bounds,
-                   std::size_t t) {
+std::uint64_t pack(const std::array<std::span<const std::uint64_t>, K>& cols, const Key<K>& bounds, std::size_t t) {
     std::uint64_t idx = cols[0][t];
     for (std::size_t k = 1; k < K; ++k) idx = idx * bounds[k] + cols[k][t];
     return idx;

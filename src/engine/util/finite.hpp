@@ -46,7 +46,9 @@ bool any_chunk(std::span<const double> v, Flags flags) {
 }  // namespace finite_detail
 
 // Every value is neither NaN nor infinite.
-inline bool all_finite(std::span<const double> v) { return !finite_detail::any_chunk(v, finite_detail::nonfinite_flags); }
+inline bool all_finite(std::span<const double> v) {
+    return !finite_detail::any_chunk(v, finite_detail::nonfinite_flags);
+}
 // As all_finite, on the calling thread only, for steppers that stay off the pool.
 inline bool all_finite_serial(std::span<const double> v) {
     return finite_detail::nonfinite_flags(v.data(), 0, v.size()) == 0;

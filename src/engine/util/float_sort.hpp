@@ -25,10 +25,12 @@ void stable_sort_by(std::span<T> items, Key key, bool descending = false) {
 }
 
 inline void stable_sort_ascending(std::span<double> v) {
-    stable_sort_by(v, [](double x) { return x; }, false);
+    stable_sort_by(
+        v, [](double x) { return x; }, false);
 }
 inline void stable_sort_descending(std::span<double> v) {
-    stable_sort_by(v, [](double x) { return x; }, true);
+    stable_sort_by(
+        v, [](double x) { return x; }, true);
 }
 
 // Ascending by key(item), NaN last, unstable and in place: no memory beyond

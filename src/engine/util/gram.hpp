@@ -22,13 +22,13 @@ inline constexpr std::size_t kRowBlock = 64;
 // columns, which start at 0.0 unless they resume. Each lane is one entry's
 // sum, so the lanes change no bit.
 template <class V, std::size_t RA, std::size_t NV>
-[[gnu::always_inline]] inline void tile(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t t0,
-                 std::size_t t1, bool resume, std::size_t a, std::size_t j, double* out, std::size_t os) {
+[[gnu::always_inline]] inline void tile(const double* z, std::size_t zs, const double* y, std::size_t ys,
+                                        std::size_t t0, std::size_t t1, bool resume, std::size_t a, std::size_t j,
+                                        double* out, std::size_t os) {
     constexpr std::size_t W = sizeof(V) / sizeof(double);
     V acc[RA][NV];
     for (std::size_t r = 0; r < RA; ++r)
-        for (std::size_t v = 0; v < NV; ++v)
-            acc[r][v] = resume ? lanes::load<V>(out + (a + r) * os + j + v * W) : V{};
+        for (std::size_t v = 0; v < NV; ++v) acc[r][v] = resume ? lanes::load<V>(out + (a + r) * os + j + v * W) : V{};
     for (std::size_t t = t0; t < t1; ++t) {
         const double* zt = z + t * zs + a;
         const double* yt = y + t * ys + j;
@@ -44,9 +44,9 @@ template <class V, std::size_t RA, std::size_t NV>
 }
 
 // A partial tile at the matrix edge: ra <= kTile rows, cj < 2 * kTile columns.
-inline void tile_edge(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t t0,
-                      std::size_t t1, bool resume, std::size_t a, std::size_t ra, std::size_t j, std::size_t cj,
-                      double* out, std::size_t os) {
+inline void tile_edge(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t t0, std::size_t t1,
+                      bool resume, std::size_t a, std::size_t ra, std::size_t j, std::size_t cj, double* out,
+                      std::size_t os) {
     double acc[kTile][2 * kTile] = {};
     for (std::size_t r = 0; r < ra; ++r)
         for (std::size_t c = 0; c < cj; ++c) acc[r][c] = resume ? out[(a + r) * os + j + c] : 0.0;
@@ -68,9 +68,9 @@ inline void tile_edge(const double* z, std::size_t zs, const double* y, std::siz
 // 8 columns, held as V vectors (lanes.hpp: v2 on the baseline target, v4 in
 // a caller compiled for a wider one, into which these always inline).
 template <class V = lanes::v2>
-[[gnu::always_inline]] inline void cross(const double* z, std::size_t zs, const double* y, std::size_t ys, std::size_t rows,
-                  std::size_t a0, std::size_t a1, std::size_t j0, std::size_t j1, double* out, std::size_t os,
-                  bool resume = false) {
+[[gnu::always_inline]] inline void cross(const double* z, std::size_t zs, const double* y, std::size_t ys,
+                                         std::size_t rows, std::size_t a0, std::size_t a1, std::size_t j0,
+                                         std::size_t j1, double* out, std::size_t os, bool resume = false) {
     using detail::kTile;
     constexpr std::size_t kCols = 2 * kTile;
     constexpr std::size_t NV = kCols / (sizeof(V) / sizeof(double));
@@ -101,8 +101,9 @@ template <class V = lanes::v2>
 // (out[a * os + j]): at least every entry with j >= a. A tile that straddles
 // the diagonal also fills a few entries below it, with the same sums.
 template <class V = lanes::v2>
-[[gnu::always_inline]] inline void gram_rows(const double* z, std::size_t zs, std::size_t rows, std::size_t n, std::size_t a0,
-                      std::size_t a1, double* out, std::size_t os, bool resume = false) {
+[[gnu::always_inline]] inline void gram_rows(const double* z, std::size_t zs, std::size_t rows, std::size_t n,
+                                             std::size_t a0, std::size_t a1, double* out, std::size_t os,
+                                             bool resume = false) {
     for (std::size_t a = a0; a < a1; a += detail::kTile) {
         const std::size_t ae = a1 - a < detail::kTile ? a1 : a + detail::kTile;
         cross<V>(z, zs, z, zs, rows, a, ae, a, n, out, os, resume);

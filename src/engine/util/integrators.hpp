@@ -53,8 +53,7 @@ enum class StageStates : std::uint8_t { Plain, Wrapped };
 // stages are still formed from the unwrapped y of the step's start.
 // After it, the last evaluation of f was at the fourth stage y + h k3.
 template <class F>
-void rk4_substep(F&& f, std::span<double> y, const Rk4Buffers& b, double h,
-                 StageStates states = StageStates::Plain) {
+void rk4_substep(F&& f, std::span<double> y, const Rk4Buffers& b, double h, StageStates states = StageStates::Plain) {
     const std::size_t n = y.size();
     const double half = 0.5 * h;
     const double sixth = h / 6.0;
@@ -84,16 +83,15 @@ namespace dp {
 inline constexpr double c2 = 0.2;
 inline constexpr double a31 = 3.0 / 40.0, a32 = 9.0 / 40.0;
 inline constexpr double a41 = 44.0 / 45.0, a42 = -56.0 / 15.0, a43 = 32.0 / 9.0;
-inline constexpr double a51 = 19372.0 / 6561.0, a52 = -25360.0 / 2187.0, a53 = 64448.0 / 6561.0,
-                        a54 = -212.0 / 729.0;
+inline constexpr double a51 = 19372.0 / 6561.0, a52 = -25360.0 / 2187.0, a53 = 64448.0 / 6561.0, a54 = -212.0 / 729.0;
 inline constexpr double a61 = 9017.0 / 3168.0, a62 = -355.0 / 33.0, a63 = 46732.0 / 5247.0, a64 = 49.0 / 176.0,
                         a65 = -5103.0 / 18656.0;
 // Fifth-order weights (b2 = b7 = 0).
 inline constexpr double b1 = 35.0 / 384.0, b3 = 500.0 / 1113.0, b4 = 125.0 / 192.0, b5 = -2187.0 / 6784.0,
                         b6 = 11.0 / 84.0;
 // Embedded fourth-order weights (bs2 = 0).
-inline constexpr double bs1 = 5179.0 / 57600.0, bs3 = 7571.0 / 16695.0, bs4 = 393.0 / 640.0,
-                        bs5 = -92097.0 / 339200.0, bs6 = 187.0 / 2100.0, bs7 = 1.0 / 40.0;
+inline constexpr double bs1 = 5179.0 / 57600.0, bs3 = 7571.0 / 16695.0, bs4 = 393.0 / 640.0, bs5 = -92097.0 / 339200.0,
+                        bs6 = 187.0 / 2100.0, bs7 = 1.0 / 40.0;
 // Error weights: fourth-order weight minus fifth-order weight, each rounded first.
 inline constexpr double e1 = bs1 - b1, e3 = bs3 - b3, e4 = bs4 - b4, e5 = bs5 - b5, e6 = bs6 - b6, e7 = bs7;
 }  // namespace dp
@@ -167,8 +165,7 @@ void dopri_stages(F&& f, std::span<const double> y, double h, const DopriBuffers
 // Mixed absolute/relative max norm of y5 - y4 after dopri_stages:
 // max_i |y5_i - y4_i| / (atol + rtol * max(|y_i|, |y5_i|)), from 0.0, with a
 // NaN operand of the inner max ignored and NaN ratios skipped.
-inline double dopri_max_error(std::span<const double> y, const DopriBuffers& b, double h, double atol,
-                              double rtol) {
+inline double dopri_max_error(std::span<const double> y, const DopriBuffers& b, double h, double atol, double rtol) {
     using namespace dp;
     double err = 0.0;
     for (std::size_t i = 0; i < y.size(); ++i) {

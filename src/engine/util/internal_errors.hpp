@@ -22,15 +22,13 @@ inline PlainError capacity_overflow(std::source_location loc = std::source_locat
 // A read at `index` of a sequence of `len` values.
 inline PlainError index_out_of_bounds(std::size_t len, std::size_t index,
                                       std::source_location loc = std::source_location::current()) {
-    return InternalError(text::cat("index out of bounds: the len is ", len, " but the index is ", index),
-                                      loc);
+    return InternalError(text::cat("index out of bounds: the len is ", len, " but the index is ", index), loc);
 }
 
 // A slice ending at `end` of a sequence of `len` values.
 inline PlainError range_end_out_of_range(std::size_t end, std::size_t len,
                                          std::source_location loc = std::source_location::current()) {
-    return InternalError(
-        text::cat("range end index ", end, " out of range for slice of length ", len), loc);
+    return InternalError(text::cat("range end index ", end, " out of range for slice of length ", len), loc);
 }
 
 // Returned when qel::interrupted() stopped a loop, as the loop's own error

@@ -70,8 +70,7 @@ bool probe_workers() {
         const int workers = tbb::info::default_concurrency() - 1;
         if (workers <= 0) return false;
         constexpr std::size_t kSlack = std::size_t{4} << 20;
-        const std::size_t stack =
-            tbb::global_control::active_value(tbb::global_control::thread_stack_size) + kSlack;
+        const std::size_t stack = tbb::global_control::active_value(tbb::global_control::thread_stack_size) + kSlack;
         Probe probe;
         const int started = probe.start(workers + 1, stack);
         if (started <= 1) return false;

@@ -75,11 +75,10 @@ public:
     // (integrators::dopri_adaptive_step). Cannot fail.
     // `scaling` is how the model forms the second Dormand-Prince stage.
     template <class F>
-    void advance(F&& f, std::span<double> y,
-                 integrators::StageScaling scaling = integrators::StageScaling::StepFirst) {
+    void advance(F&& f, std::span<double> y, integrators::StageScaling scaling = integrators::StageScaling::StepFirst) {
         if (config_.method == IntegrationMethod::RK45)
-            integrators::dopri_adaptive_step(f, y, last_dt_, config_.dt, config_.atol, config_.rtol,
-                                             dopri_buffers(), scaling);
+            integrators::dopri_adaptive_step(f, y, last_dt_, config_.dt, config_.atol, config_.rtol, dopri_buffers(),
+                                             scaling);
         else
             substeps(f, y);
     }
@@ -97,9 +96,7 @@ public:
     }
 
     integrators::Rk4Buffers rk4_buffers() const { return {k1_, k2_, k3_, k4_, stage_}; }
-    integrators::DopriBuffers dopri_buffers() const {
-        return {k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_};
-    }
+    integrators::DopriBuffers dopri_buffers() const { return {k1_, k2_, k3_, k4_, k5_, k6_, k7_, stage_, y5_}; }
 
 private:
     static constexpr std::size_t kBuffers = 10;

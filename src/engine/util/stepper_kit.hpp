@@ -73,12 +73,10 @@ using StepperResult = Result<T, StepperError>;
 // The module run functions report every stepper error as an internal error:
 // "stepper init failed: InvalidDimension(\"n must be > 0\")". Internal errors
 // pass unchanged.
-inline InternalError run_failure(const QelError& e,
-                                 std::source_location where = std::source_location::current()) {
+inline InternalError run_failure(const QelError& e, std::source_location where = std::source_location::current()) {
     return InternalError("stepper init failed: " + e.debug(), where);
 }
-inline InternalError run_failure(const StepperError& e,
-                                 std::source_location where = std::source_location::current()) {
+inline InternalError run_failure(const StepperError& e, std::source_location where = std::source_location::current()) {
     if (const QelError* q = std::get_if<QelError>(&e)) return run_failure(*q, where);
     return std::get<InternalError>(e);
 }
@@ -111,9 +109,7 @@ struct PerOscillator {
 };
 
 // The configuration of the steppers that take only dt from their caller.
-inline IntegrationConfig dt_config(double dt) {
-    return IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler};
-}
+inline IntegrationConfig dt_config(double dt) { return IntegrationConfig{dt, 1e-6, 1e-3, 1, IntegrationMethod::Euler}; }
 
 // What construct does with a buffer of 2^60 values or more: refuse it as
 // "capacity overflow" (internal), or ask the allocator for it, whose
@@ -194,8 +190,9 @@ inline std::optional<InternalError> need_square(const char* name, std::size_t n,
                                                 std::source_location where = std::source_location::current()) {
     auto nn = checked_mul(n, n);
     if (nn && given >= *nn) return std::nullopt;
-    return InternalError(
-        text::cat("index out of range: ", name, " needs at least ", text::product(n, n), " values, got ", given), where);
+    return InternalError(text::cat("index out of range: ", name, " needs at least ", text::product(n, n),
+                                   " values, got ", given),
+                         where);
 }
 
 // ---------------------------------------------------------------------------
@@ -271,7 +268,6 @@ inline Acc sum_interleaved8(std::size_t n, Term&& term) {
 
 enum class SumOrder : std::uint8_t { Plain, Blocks8, Interleaved8 };
 
-
 // The order chosen at compile time: row_sum<SumOrder::Plain, double>(n, term).
 template <SumOrder Order, class Acc, class Term>
 inline Acc row_sum(std::size_t n, Term&& term) {
@@ -309,8 +305,7 @@ inline double pairwise_row(const Pairwise& p, std::size_t i, bool zero_lag) {
     const double* cc = p.cos_c;
     const double* k = p.knm + i * p.n;
     const double si = sc[i], ci = cc[i];
-    if (zero_lag)
-        return row_sum<Order, double>(p.n, [&](std::size_t j) { return (sc[j] * ci - cc[j] * si) * k[j]; });
+    if (zero_lag) return row_sum<Order, double>(p.n, [&](std::size_t j) { return (sc[j] * ci - cc[j] * si) * k[j]; });
     const double* a = p.alpha + i * p.n;
     const double ti = p.theta[i];
     return row_sum<Order, double>(p.n, [&](std::size_t j) { return k[j] * std::sin((p.theta[j] - ti) - a[j]); });

@@ -19,6 +19,9 @@ import numpy as np  # noqa: E402
 import qel_kernel as qk  # noqa: E402
 from harness import best_time, compare, cores, fmt, header  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+from reference import bifurcation as bif_ref  # noqa: E402
+
 try:
     import numba
 except ImportError:  # the Numba rows are skipped
@@ -71,9 +74,8 @@ if numba is not None:
             s += math.sin(x)
         return math.hypot(c, s) / theta.size
 
-    @numba.njit(parallel=True, cache=True)
-    def nb_relax_rows(phases, omegas, knm, lag, n, k_scale, dt, n_transient, n_measure):
-        """Euler relaxation with each step's rows over prange."""
+    def _relax(phases, omegas, knm, lag, n, k_scale, dt, n_transient, n_measure):
+        """Euler relaxation; each step's rows over prange where compiled parallel."""
         k = knm * k_scale
         theta = phases.copy()
         d = np.empty(n)
@@ -87,19 +89,9 @@ if numba is not None:
                 total += _nb_order(theta)
         return total / n_measure
 
-    @numba.njit(cache=True)
-    def _nb_relax_serial(phases, omegas, k, lag, n, dt, n_transient, n_measure):
-        theta = phases.copy()
-        d = np.empty(n)
-        total = 0.0
-        for t in range(n_transient + n_measure):
-            for i in range(n):
-                d[i] = _nb_row(theta, omegas, k, lag, n, i)
-            for i in range(n):
-                theta[i] = theta[i] + d[i] * dt
-            if t >= n_transient:
-                total += _nb_order(theta)
-        return total / n_measure
+    # Not cached: both compilations come from one function, which a cache would not tell apart.
+    nb_relax_rows = numba.njit(parallel=True)(_relax)
+    _nb_relax_serial = numba.njit(_relax)
 
     @numba.njit(parallel=True, cache=True)
     def nb_basin(omegas, knm, lag, n, dt, n_transient, n_measure, n_samples, threshold, seed):
@@ -112,26 +104,13 @@ if numba is not None:
                 phases[s, i] = float(state >> np.uint64(33)) * 2.0**-31 * 2 * math.pi
         r = np.empty(n_samples)
         for s in numba.prange(n_samples):
-            r[s] = _nb_relax_serial(phases[s], omegas, knm, lag, n, dt, n_transient, n_measure)
+            r[s] = _nb_relax_serial(phases[s], omegas, knm, lag, n, 1.0, dt, n_transient, n_measure)
         return (r >= threshold).mean(), r
 
 
 def nb_bisection(phases, omegas, knm, lag, n, dt, n_transient, n_measure, tol):
     """The same bisection on [0, 20], each run a prange-row relaxation."""
-    def r_at(k):
-        return nb_relax_rows(phases, omegas, knm, lag, n, k, dt, n_transient, n_measure)
-    if r_at(20.0) < 0.1:
-        return math.nan
-    lo, hi = 0.0, 20.0
-    for _ in range(30):
-        mid = (hi + lo) * 0.5
-        if r_at(mid) < 0.1:
-            lo = mid
-        else:
-            hi = mid
-        if tol > hi - lo:
-            break
-    return (lo + hi) * 0.5
+    return bif_ref.bisection(lambda k: nb_relax_rows(phases, omegas, knm, lag, n, k, dt, n_transient, n_measure), tol)
 
 
 def numba_cases():

@@ -16,21 +16,12 @@ import numpy as np
 import scipy.linalg
 
 import qel_kernel as qk
-from harness import best_time, compare_peers, fmt, header
+from harness import best_time, compare_peers, fmt, header, laplacian
 
 try:
     from threadpoolctl import threadpool_info, threadpool_limits
 except ImportError:
     threadpool_info = threadpool_limits = None
-
-
-def laplacian(knm, n):
-    k = np.abs(knm.reshape(n, n))
-    w = (k + k.T) * 0.5
-    np.fill_diagonal(w, 0.0)
-    lap = -w
-    lap[np.diag_indices(n)] = w.sum(axis=1)
-    return lap
 
 
 def faster_of_thread_counts(fn):

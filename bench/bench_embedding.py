@@ -32,17 +32,14 @@ def np_delay(x, max_lag, nb):
     return next((k for k in range(1, lags - 1) if mi[k - 1] > mi[k] < mi[k + 1]), 1)
 
 
-def np_dimension(x, delay, max_dim, rtol=15.0, atol=2.0):
+def dimension_search(x, delay, max_dim, neighbours, rtol=15.0, atol=2.0):
+    """The false-nearest-neighbour test: the first dimension where under 1% of the rows' nearest neighbours are
+    false. neighbours(emb) gives every row i its nearest other row j at distance r."""
     sigma = x.std()
     for d in range(1, max_dim + 1):
         if x.size - d * delay < 2:
             return d
-        emb = np_embed(x, delay, d)
-        dist = cdist(emb, emb)
-        np.fill_diagonal(dist, np.inf)
-        j = dist.argmin(1)
-        r = dist[np.arange(j.size), j]
-        i = np.arange(j.size)
+        i, j, r = neighbours(np_embed(x, delay, d))
         ok = (r > 0) & np.isfinite(r) & (i + d * delay < x.size) & (j + d * delay < x.size)
         diff = x[i[ok] + d * delay] - x[j[ok] + d * delay]
         false = (np.abs(diff) / r[ok] > rtol) | (np.sqrt(diff * diff + r[ok] ** 2) / sigma > atol)
@@ -51,24 +48,27 @@ def np_dimension(x, delay, max_dim, rtol=15.0, atol=2.0):
     return max_dim
 
 
-def kdtree_dimension(x, delay, max_dim, rtol=15.0, atol=2.0):
-    """The same false-nearest-neighbour test with SciPy's k-d tree (two neighbours per row, all workers)."""
-    sigma = x.std()
-    for d in range(1, max_dim + 1):
-        if x.size - d * delay < 2:
-            return d
-        emb = np_embed(x, delay, d)
-        dist, idx = cKDTree(emb).query(emb, k=2, workers=-1)
-        i = np.arange(emb.shape[0])
-        first_is_self = idx[:, 0] == i
-        j = np.where(first_is_self, idx[:, 1], idx[:, 0])
-        r = np.where(first_is_self, dist[:, 1], dist[:, 0])
-        ok = (r > 0) & np.isfinite(r) & (i + d * delay < x.size) & (j + d * delay < x.size)
-        diff = x[i[ok] + d * delay] - x[j[ok] + d * delay]
-        false = (np.abs(diff) / r[ok] > rtol) | (np.sqrt(diff * diff + r[ok] ** 2) / sigma > atol)
-        if ok.sum() == 0 or false.mean() < 0.01:
-            return d
-    return max_dim
+def cdist_neighbours(emb):
+    dist = cdist(emb, emb)
+    np.fill_diagonal(dist, np.inf)
+    j = dist.argmin(1)
+    return np.arange(j.size), j, dist[np.arange(j.size), j]
+
+
+def kdtree_neighbours(emb):
+    """SciPy's k-d tree, two neighbours per row, all workers."""
+    dist, idx = cKDTree(emb).query(emb, k=2, workers=-1)
+    i = np.arange(emb.shape[0])
+    first_is_self = idx[:, 0] == i
+    return i, np.where(first_is_self, idx[:, 1], idx[:, 0]), np.where(first_is_self, dist[:, 1], dist[:, 0])
+
+
+def np_dimension(x, delay, max_dim):
+    return dimension_search(x, delay, max_dim, cdist_neighbours)
+
+
+def kdtree_dimension(x, delay, max_dim):
+    return dimension_search(x, delay, max_dim, kdtree_neighbours)
 
 
 PINNED = """

@@ -15,21 +15,12 @@ import numpy as np  # noqa: E402
 import scipy.linalg  # noqa: E402
 
 import qel_kernel as qk  # noqa: E402
-from harness import compare, header  # noqa: E402
+from harness import compare, header, laplacian  # noqa: E402
 
 try:
     from threadpoolctl import threadpool_limits
 except ImportError:
     threadpool_limits = None
-
-
-def laplacian(knm, n):
-    k = np.abs(knm.reshape(n, n))
-    w = (k + k.T) * 0.5
-    np.fill_diagonal(w, 0.0)
-    lap = -w
-    lap[np.diag_indices(n)] = w.sum(axis=1)
-    return lap
 
 
 def main():

@@ -34,6 +34,16 @@ def random_network(n, lags, seed=0):
     return phases, omegas, knm, alpha
 
 
+def laplacian(knm, n):
+    """The dense graph Laplacian the spectral measures use: |K| symmetrised, zero diagonal, row sums on it."""
+    k = np.abs(knm.reshape(n, n))
+    w = (k + k.T) * 0.5
+    np.fill_diagonal(w, 0.0)
+    lap = -w
+    lap[np.diag_indices(n)] = w.sum(axis=1)
+    return lap
+
+
 def cores():
     try:
         return len(os.sched_getaffinity(0))

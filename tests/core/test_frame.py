@@ -233,17 +233,6 @@ def test_results_are_new_arrays():
 def test_array_changed_by_a_later_conversion():
     # Python code run while converting a later argument may reshape, resize
     # or retype an array converted earlier: its layout is read only afterwards.
-    r = np.zeros(4)
-
-    class Reshape:
-        def __float__(self):
-            r.shape = (2, 2)
-            return 0.5
-
-    with pytest.raises(TypeError, match="changed during argument conversion") as info:
-        qk.detect_regimes_rust(r, Reshape())
-    assert info.value.__notes__ == ["while processing 'r'"]
-
     grown = np.zeros(4)
 
     class Grow:
@@ -255,28 +244,26 @@ def test_array_changed_by_a_later_conversion():
     out = qk.detect_regimes_rust(grown, Grow())
     assert out.shape == (50000,) and (out == 2).all()
 
-    retyped = np.zeros(4)
+    def reshape(a):
+        a.shape = (2, 2)
 
-    class Retype:
-        def __float__(self):
-            retyped.dtype = np.int32
-            return 0.5
+    def retype(a):
+        a.dtype = np.int32
 
-    with pytest.raises(TypeError, match="changed during argument conversion") as info:
-        qk.detect_regimes_rust(retyped, Retype())
-    assert info.value.__notes__ == ["while processing 'r'"]
+    # The last call copies its array element by element; that copy is checked again as well.
+    calls = [(reshape, qk.detect_regimes_rust, "r"), (retype, qk.detect_regimes_rust, "r"),
+             (reshape, qk.PyActiveInferenceAgent().control, "phases")]
+    for change, call, name in calls:
+        a = np.zeros(4)
 
-    # An array that is copied element by element is checked again as well.
-    copied = np.zeros(4)
+        class Change:
+            def __float__(self):
+                change(a)
+                return 0.5
 
-    class ReshapeCopied:
-        def __float__(self):
-            copied.shape = (2, 2)
-            return 0.5
-
-    with pytest.raises(TypeError, match="changed during argument conversion") as info:
-        qk.PyActiveInferenceAgent().control(copied, ReshapeCopied())
-    assert info.value.__notes__ == ["while processing 'phases'"]
+        with pytest.raises(TypeError, match="changed during argument conversion") as info:
+            call(a, Change())
+        assert info.value.__notes__ == [f"while processing '{name}'"]
 
 
 def test_float_sequence_from_arrays():

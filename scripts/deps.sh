@@ -25,9 +25,9 @@ qel_apt_install() {
 }
 
 qel_apt_install g++ libtbb-dev libeigen3-dev libicu-dev libopenblas-serial-dev
-# The formatter, one version, so that every machine formats alike.
+# The formatter the test command checks the C++ sources with: one version, so
+# that every machine formats alike.
 QEL_CLANG_FORMAT=clang-format-16
-qel_apt_install "$QEL_CLANG_FORMAT"
 
 if ! python3 -c 'import sys; sys.exit(sys.version_info < (3, 11))'; then
   echo "error: python3 is $(python3 -V 2>&1); qel_kernel needs Python 3.11 or newer" >&2

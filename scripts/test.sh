@@ -34,6 +34,7 @@ run_ctest() {
 }
 
 # The C++ sources must be as the pinned formatter writes them.
+qel_apt_install "$QEL_CLANG_FORMAT"
 echo "== formatting"
 find src tests/cxx -name '*.cpp' -o -name '*.hpp' | sort | xargs "$QEL_CLANG_FORMAT" --dry-run --Werror
 

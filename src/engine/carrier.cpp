@@ -4,7 +4,7 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::carrier {
 
@@ -52,11 +52,9 @@ Result<std::vector<double>, PlainError> carrier_decode(std::span<const double> z
                 k[r] = softplus(s);
             }
         };
-        constexpr std::size_t kChunk = 256;                      // rows per task
-        constexpr std::size_t kWaveWork = std::size_t{1} << 24;  // products between interrupt checks
-        const std::size_t wave = m >= kWaveWork / kChunk ? 1 : kWaveWork / (kChunk * m);
+        constexpr std::size_t kChunk = 256;                                         // rows per task
         const bool parallel = rows > kChunk && rows * m >= (std::size_t{1} << 16);  // checked above
-        if (!pool::for_chunks_interruptible(rows, kChunk, wave, parallel, block)) return interrupted_error();
+        if (!pool::for_chunks_interruptible(rows, kChunk, parallel, block)) return interrupted_error();
     }
     for (std::size_t i = 0; i < n; ++i) k[i * n + i] = 0.0;
     return k;

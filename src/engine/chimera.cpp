@@ -7,7 +7,7 @@
 #include "engine/order_params.hpp"
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "types/format.hpp"
 
 namespace qel::chimera {
@@ -15,13 +15,6 @@ namespace qel::chimera {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-
-// Rows per pool dispatch: about 2^22 sine-cosine pairs between two looks at
-// Ctrl-C, and never fewer than a few rows per worker.
-std::size_t wave_rows(std::size_t n) {
-    const std::size_t rows = (std::size_t{1} << 22) / n;
-    return rows < 64 ? 64 : rows;
-}
 
 // The first phase index that row i reads beyond the end of phases, in the
 // order of the loop (theta_j before theta_i); kNone when there is none.
@@ -52,7 +45,7 @@ Result<std::vector<double>, PlainError> local_order_parameter(std::span<const do
     std::vector<double> local(n, 0.0);
     // Rows that reached a missing phase; the lowest is reported after the loop.
     std::atomic<std::size_t> bad_row{kNone};
-    const bool complete = pool::for_chunks_interruptible(n, 1, wave_rows(n), true, [&](std::size_t b, std::size_t e) {
+    const bool complete = pool::for_chunks_interruptible(n, 1, true, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) {
             const double* row = knm.data() + i * n;
             if (i >= phases.size() || phases.size() < n) {

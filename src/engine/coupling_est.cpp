@@ -11,7 +11,8 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/lanes.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/unwrap.hpp"
 #include "engine/util/wrap.hpp"
 

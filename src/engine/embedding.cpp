@@ -14,7 +14,8 @@
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/mutual_information.hpp"
 #include "engine/util/phase_bins.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/sq_dist.hpp"
 #include "types/format.hpp"
@@ -31,13 +32,11 @@ namespace {
 // split cannot change a value).
 constexpr std::size_t kParallelValues = std::size_t{1} << 16;
 constexpr std::size_t kEmbedChunkRows = 8192;
-constexpr std::size_t kSamplesPerWave = std::size_t{1} << 23;
 constexpr std::size_t kInterleavedCells = std::size_t{1} << 14;
 
-// Neighbour search: rows per pool task, tasks per interruptible wave, and
+// Neighbour search: rows per pool task, and
 // candidate rows whose squared distances are formed together.
 constexpr std::size_t kRowsPerTask = 8;
-constexpr std::size_t kTasksPerWave = 256;
 constexpr std::size_t kBlock = 512;
 // The tree serves embeddings of at least kTreeRows rows and at most
 // kTreeDims coordinates (beyond, it prunes too little to pay).
@@ -406,9 +405,7 @@ Result<std::size_t, PlainError> optimal_delay(std::span<const double> signal, st
     const std::vector<std::uint64_t> codes = bin_codes(signal, n_bins);
     if (codes.empty()) return std::size_t{1};
     std::vector<double> mi(lags);
-    // Waves of about kSamplesPerWave samples between interrupt checks.
-    const std::size_t wave = std::max<std::size_t>(1, kSamplesPerWave / signal.size());
-    const bool done = pool::for_chunks_interruptible(lags, 1, wave, true, [&](std::size_t b, std::size_t e) {
+    const bool done = pool::for_chunks_interruptible(lags, 1, true, [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k) mi[k] = mutual_information(codes, k, n_bins);
     });
     if (!done) return interrupted_error();
@@ -457,7 +454,7 @@ Result<std::vector<std::pair<double, std::size_t>>, PlainError> nearest_neighbor
             if (!tree || !tree->nearest(i, sc, out[i])) scan_row(i, s.data());
     };
     const std::size_t rows_per_task = tree ? kTreeRowsPerTask : kRowsPerTask;
-    if (!pool::for_chunks_interruptible(n, rows_per_task, kTasksPerWave, true, search)) return interrupted_error();
+    if (!pool::for_chunks_interruptible(n, rows_per_task, true, search)) return interrupted_error();
     return out;
 }
 

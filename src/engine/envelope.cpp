@@ -7,7 +7,7 @@
 #include "engine/util/finite.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::envelope {
 
@@ -42,7 +42,7 @@ bool windows(std::span<double> out, std::size_t w) {
         std::copy_n(out.begin() + static_cast<std::ptrdiff_t>(b - w), std::min(keep, n - b),
                     below.begin() + static_cast<std::ptrdiff_t>((k - 1) * keep));
     }
-    return pool::for_chunks_interruptible(count, kBlock, 64, true, [&](std::size_t cb, std::size_t ce) {
+    return pool::for_chunks_interruptible(count, kBlock, true, [&](std::size_t cb, std::size_t ce) {
         const std::size_t k = cb / kBlock;
         run(first + cb, first + ce, k == 0 ? nullptr : below.data() + (k - 1) * keep);
     });

@@ -5,7 +5,7 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/float_sort.hpp"
 #include "engine/util/internal_errors.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::freq_id {
 
@@ -58,9 +58,8 @@ bool channel_frequency(std::span<const double> samples, double fs, double& freq)
     const std::size_t half = n / 2;
     std::vector<double> acf(half);
     constexpr std::size_t kLags = 64;  // lags per task
-    const std::size_t wave = n >= (std::size_t{1} << 22) / kLags ? 1 : (std::size_t{1} << 22) / (kLags * n);
     const bool parallel = half > kLags && n >= (std::size_t{1} << 16) / half;
-    if (!pool::for_chunks_interruptible(half, kLags, wave, parallel, [&](std::size_t l0, std::size_t l1) {
+    if (!pool::for_chunks_interruptible(half, kLags, parallel, [&](std::size_t l0, std::size_t l1) {
             lag_sums(x.data(), n, l0, l1, acf.data() + l0);
         }))
         return false;

@@ -8,17 +8,15 @@
 #include "engine/util/float_sort.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/shannon.hpp"
 
 namespace qel::npe {
 
 namespace {
 
-// Rows per pool task, tasks per dispatch between two looks at Ctrl-C, and
-// merge steps between two looks.
+// Rows per pool task, and merge steps between two looks at Ctrl-C.
 constexpr std::size_t kRows = 8;
-constexpr std::size_t kWave = 64;
 constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 
 // 16 bytes: all N(N-1)/2 pairs are held at once.
@@ -32,7 +30,7 @@ static_assert(sizeof(Edge) == 16);
 // changes no value.
 template <class F>
 bool for_rows(std::size_t n, F&& row) {
-    return pool::for_chunks_interruptible(n, kRows, kWave, n > kRows, [&](std::size_t b, std::size_t e) {
+    return pool::for_chunks_interruptible(n, kRows, n > kRows, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) row(i);
     });
 }

@@ -5,14 +5,13 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 
 namespace qel::opt_entropy {
 
 namespace {
 
 constexpr std::size_t kBlockWork = std::size_t{1} << 16;
-constexpr std::size_t kBlocksPerWave = 64;
 
 // Scratch of one window: values, and the sorting permutation with its helpers.
 struct Scratch {
@@ -74,18 +73,16 @@ std::uint64_t window_code(const double* x, std::size_t delay, std::size_t dim, c
 
 // Windows are coded in blocks of about kBlockWork comparisons on the pool,
 // each block with its own scratch writing only its own codes; Ctrl-C is
-// looked at between waves of kBlocksPerWave blocks.
+// looked at between blocks.
 template <std::size_t D>
 bool fill_codes(std::span<const double> series, std::size_t dim, std::size_t delay, const std::uint64_t* f,
                 std::vector<std::int64_t>& out) {
     const std::size_t per_block = dim >= 1024 ? 1 : kBlockWork / (dim * dim) + 1;
-    return pool::for_chunks_interruptible(out.size(), per_block, kBlocksPerWave, true,
-                                          [&](std::size_t b, std::size_t e) {
-                                              Scratch sc(dim);
-                                              for (std::size_t t = b; t < e; ++t)
-                                                  out[t] = static_cast<std::int64_t>(
-                                                      window_code<D>(series.data() + t, delay, dim, f, sc));
-                                          });
+    return pool::for_chunks_interruptible(out.size(), per_block, true, [&](std::size_t b, std::size_t e) {
+        Scratch sc(dim);
+        for (std::size_t t = b; t < e; ++t)
+            out[t] = static_cast<std::int64_t>(window_code<D>(series.data() + t, delay, dim, f, sc));
+    });
 }
 
 }  // namespace

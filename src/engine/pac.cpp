@@ -7,7 +7,7 @@
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
 #include "engine/util/phase_bins.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/saturate.hpp"
 #include "engine/util/wrap.hpp"
 
@@ -114,11 +114,8 @@ Result<std::vector<double>, PlainError> pac_matrix(std::span<const double> phase
                     n_slots, n_bins, [&](std::size_t b) { return sums[b * n + j]; }, counts.data());
         }
     };
-    // A row costs n*t additions: waves of about 2^22 of them between checks.
-    constexpr std::size_t kWaveWork = kCheckEvery << 6;
-    const std::size_t wave = *nt >= kWaveWork ? 1 : kWaveWork / *nt;
     const bool parallel = n > 1 && *nt >= kCheckEvery / n;
-    if (!pool::for_chunks_interruptible(n, 1, wave, parallel, rows)) return interrupted_error();
+    if (!pool::for_chunks_interruptible(n, 1, parallel, rows)) return interrupted_error();
     return out;
 }
 

@@ -6,7 +6,8 @@
 
 #include "engine/util/checked.hpp"
 #include "engine/util/internal_errors.hpp"
-#include "engine/util/pool_waves.hpp"
+#include "engine/util/pool.hpp"
+#include "engine/util/pool_stop.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
 
@@ -14,9 +15,8 @@ namespace qel::poincare {
 
 namespace {
 
-// Pairs per pool task, and tasks per dispatch between two looks at Ctrl-C.
+// Pairs per pool task.
 constexpr std::size_t kChunk = std::size_t{1} << 14;
-constexpr std::size_t kWave = 256;
 constexpr std::size_t kCheckEvery = std::size_t{1} << 20;
 constexpr double kGuard = 1e-15;
 
@@ -31,7 +31,7 @@ template <class Scan>
 Result<std::vector<std::vector<Crossings::Pair>>, PlainError> find_pairs(std::size_t n_pairs, Scan scan) {
     std::vector<std::vector<Crossings::Pair>> parts((n_pairs + kChunk - 1) / kChunk);
     const bool ok =
-        pool::for_chunks_interruptible(n_pairs, kChunk, kWave, n_pairs > kChunk,
+        pool::for_chunks_interruptible(n_pairs, kChunk, n_pairs > kChunk,
                                        [&](std::size_t b, std::size_t e) { scan(b, e, parts[b / kChunk]); });
     if (!ok) return interrupted_error();
     return parts;
@@ -199,7 +199,7 @@ Result<Crossings, PlainError> phase_poincare(std::span<const double> phases, std
     // Unwrapping is a running sum: its steps are computed on the pool, the
     // sum itself in sample order.
     std::vector<double> u(T);
-    const bool ok = pool::for_chunks_interruptible(T, kChunk, kWave, T > kChunk, [&](std::size_t b, std::size_t e) {
+    const bool ok = pool::for_chunks_interruptible(T, kChunk, T > kChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t k = b; k < e; ++k)
             u[k] = k == 0 ? p[oscillator_idx] : short_arc(p[k * N + oscillator_idx] - p[(k - 1) * N + oscillator_idx]);
     });

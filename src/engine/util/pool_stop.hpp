@@ -94,6 +94,13 @@ template <class F>
     return detail::run_stoppable(n_chunks, parallel && n_chunks > 1, body, &run);
 }
 
+// for_chunks_stoppable for bodies that do not look at the Stop themselves:
+// Ctrl-C is then seen between chunks.
+template <class F>
+[[nodiscard]] bool for_chunks_interruptible(std::size_t n, std::size_t chunk, bool parallel, F&& f) {
+    return for_chunks_stoppable(n, chunk, parallel, [&](std::size_t b, std::size_t e, const Stop&) { f(b, e); });
+}
+
 // f(i, stop) for every i in [0, n), one work item each.
 template <class F>
 [[nodiscard]] bool for_each_index_stoppable(std::size_t n, F&& f) {

@@ -117,7 +117,7 @@ void solve_node(const Series& s, std::size_t i, std::span<double> row, const poo
         // Entries of r, one oscillator each; every sum continues in ascending k.
         pool::for_each_index(n, [&](std::size_t a) {
             const double* theta_a = s.phases + a * s.t + k0;
-            double* sa = &by_osc[a * blk];
+            double* sa = by_osc.data() + a * blk;
             double acc = r[a];
             for (std::size_t k = 0; k < kb; ++k) {
                 sa[k] = std::sin(theta_a[k] - theta_i[k0 + k]);

@@ -173,18 +173,21 @@ Result<std::vector<double>, PlainError> psd_pinv_apply(std::span<const double> m
     const std::vector<double>& lambda = eig.value().eigenvalues;
     const std::vector<double>& v = eig.value().eigenvectors;  // m x kept, row-major
     const std::size_t kept = lambda.size();
+    // Nothing above the cut-off (a zero matrix): the pseudo-inverse is zero,
+    // and V has no element to point at.
+    if (kept == 0) return std::vector<double>(m, 0.0);
     const std::size_t nb = b.size() < m ? b.size() : m;
     // V^T b row by row of V, so that memory is read in order; each sum still
     // runs over increasing i.
     std::vector<double> coef(kept, 0.0);
     for (std::size_t i = 0; i < nb; ++i) {
-        const double* row = &v[i * kept];
+        const double* row = v.data() + i * kept;
         for (std::size_t k = 0; k < kept; ++k) coef[k] += b[i] * row[k];
     }
     for (std::size_t k = 0; k < kept; ++k) coef[k] /= lambda[k];
     std::vector<double> x(m);
     for (std::size_t i = 0; i < m; ++i) {
-        const double* row = &v[i * kept];
+        const double* row = v.data() + i * kept;
         double s = 0.0;
         for (std::size_t k = 0; k < kept; ++k) s += coef[k] * row[k];
         x[i] = s;

@@ -70,8 +70,8 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
         run_chunks(parallel, rows, 1, [&](std::size_t b, std::size_t e) {
             for (std::size_t r = b; r < e; ++r) {
                 const double step = static_cast<double>(k0 + r) * kTwoPi;
-                double* s = &sin_t[r * n];
-                double* c = &cos_t[r * n];
+                double* s = sin_t.data() + r * n;
+                double* c = cos_t.data() + r * n;
                 double re = 0.0, im = 0.0;
                 for (std::size_t j = 0; j < n; ++j) {
                     ::sincos((static_cast<double>(j) * step) / nf, &s[j], &c[j]);
@@ -102,8 +102,8 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
         run_chunks(parallel, n, kSampleChunk, [&](std::size_t b, std::size_t e) {
             for (std::size_t r = 0; r < rows; ++r) {
                 const double p = hr[r], q = hi[r];
-                const double* c = &cos_t[r * n];
-                const double* s = &sin_t[r * n];
+                const double* c = cos_t.data() + r * n;
+                const double* s = sin_t.data() + r * n;
                 for (std::size_t t = b; t < e; ++t) {
                     zr[t] += p * c[t] - q * s[t];
                     zi[t] += q * c[t] + p * s[t];

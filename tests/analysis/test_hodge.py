@@ -119,3 +119,15 @@ def test_degenerate_inputs():
         run([], [], 2**40, [])
     with pytest.raises(ValueError, match="^The given array is not contiguous or is misaligned.(\n|$)"):
         qk.hodge_decomposition_rust(np.ones(4), np.zeros(2), 2, bad, 1, np.zeros(4, dtype=np.int64)[::2], 0)
+
+
+def test_nothing_to_invert():
+    """Flows that all vanish give three zero parts, even where no eigenpair survives the cut-off."""
+    self_loop = np.array([0, 0], dtype=np.int64)
+    parts = [qk.hodge_decomposition_rust(np.ones(9), np.zeros(3), 3, self_loop, 1, np.zeros(0, dtype=np.int64), 0)]
+    knm, phases = network(40, 9)  # self-loops only: a zero Laplacian, a nonzero triangle matrix
+    parts.append(run(knm, phases, 40, [(i % 40, i % 40) for i in range(60)], [(i, i, i) for i in range(0, 40, 3)]))
+    parts.append(run(knm, phases, 40, []))
+    parts.append(run([2.0], [1.0], 1, [(0, 0)]))  # one oscillator: the solver's 1 x 1 route
+    sizes = [[(p.size, p.any()) for p in ps] for ps in parts]
+    assert sizes == [[(9, False)] * 3] + [[(1600, False)] * 3] * 2 + [[(1, False)] * 3]

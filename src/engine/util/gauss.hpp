@@ -29,9 +29,9 @@ inline void forward_eliminate(std::span<double> g, std::span<double> r, std::siz
             for (std::size_t j = 0; j < n; ++j) std::swap(g[p * n + j], g[c * n + j]);
             std::swap(r[p], r[c]);
         }
-        const double* gc = &g[c * n];
+        const double* gc = g.data() + c * n;
         for (std::size_t q = c + 1; q < n; ++q) {
-            double* gq = &g[q * n];
+            double* gq = g.data() + q * n;
             const double f = gq[c] / gc[c];
             for (std::size_t j = c; j < n; ++j) gq[j] = gq[j] - gc[j] * f;
             r[q] = r[q] - f * r[c];

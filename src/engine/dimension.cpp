@@ -24,6 +24,9 @@ using u128 = unsigned __int128;
 constexpr std::uint64_t kChunkSeedStep = 0x9E3779B97F4A7C15ULL;
 // Points per pool task (at least) of the exhaustive path.
 constexpr std::size_t kPointsPerTask = 16;
+// Distances of one row counted together: a task's scratch stays this size
+// whatever T is.
+constexpr std::size_t kRowBlock = 2048;
 // Sampled distances counted together, and pairs per chunk between interrupt checks.
 constexpr std::size_t kSampleBlock = 256;
 constexpr std::size_t kDrawsPerWave = std::size_t{1} << 20;
@@ -134,12 +137,14 @@ Result<std::vector<double>, PlainError> all_pairs(const double* x, std::size_t t
     std::vector<std::uint64_t> counts(*n_counts, 0);
     auto rows = [&](std::size_t b, std::size_t e, const pool::Stop& stop) {
         std::uint64_t* h = counts.data() + (b / per_task) * n_slots;
-        std::vector<double> s(t - b - 1);
+        std::vector<double> s(std::min(kRowBlock, t - b - 1));
         for (std::size_t i = b; i < e; ++i) {
             if (stop()) return;
-            const std::size_t len = t - i - 1;
-            sq_distances(cols.data(), t, d, i, i + 1, len, s.data());
-            counters.add(h, s.data(), len);
+            for (std::size_t j0 = i + 1; j0 < t; j0 += kRowBlock) {
+                const std::size_t len = std::min(kRowBlock, t - j0);
+                sq_distances(cols.data(), t, d, i, j0, len, s.data());
+                counters.add(h, s.data(), len);
+            }
         }
     };
     if (!pool::for_chunks_stoppable(t, per_task, true, rows)) return interrupted_error();

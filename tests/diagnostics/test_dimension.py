@@ -34,6 +34,14 @@ def test_all_pairs_against_pdist(t, d):
     assert corr(traj, t, d, eps).tolist() == ref.correlation_exhaustive(traj, t, d, eps)
 
 
+def test_rows_that_span_several_blocks():
+    # Rows of 4132 distances down to one: whole blocks of 2048, remainders of every length, the same counts.
+    t, d = 4133, 2
+    traj = np.random.default_rng(12).normal(size=t * d)
+    eps = [0.0, 0.01, 0.3, 1.0, 2.5, math.inf, math.nan]
+    assert corr(traj, t, d, eps, t * t).tolist() == ref.correlation_exhaustive(traj, t, d, eps)
+
+
 @pytest.mark.parametrize("n_eps", [5, 65, 300])
 def test_radii_in_any_order_with_nan_and_repeats(n_eps):
     rng = np.random.default_rng(n_eps)

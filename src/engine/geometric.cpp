@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
@@ -28,7 +29,7 @@ Result<std::vector<double>, InternalError> torus_run(std::span<const double> pha
     std::vector<double> c_next(n), s_next(n), phi(zero_lag ? 0 : n);
     const double* om = omegas.data();
     for (std::uint64_t step = 0; step < n_steps; ++step) {
-        if (step != 0 && interrupted()) return InternalError("interrupted");
+        if (step != 0 && interrupted()) return interrupted_error<InternalError>();
         if (!zero_lag)
             for (std::size_t j = 0; j < n; ++j) phi[j] = std::atan2(s[j], c[j]);
         // The state's components stand for the caches, its angles for the phases.

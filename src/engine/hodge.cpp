@@ -173,12 +173,10 @@ Result<std::vector<double>, PlainError> psd_pinv_apply(std::span<const double> m
     const std::vector<double>& lambda = eig.value().eigenvalues;
     const std::vector<double>& v = eig.value().eigenvectors;  // m x kept, row-major
     const std::size_t kept = lambda.size();
-    // Nothing above the cut-off (a zero matrix): the pseudo-inverse is zero,
-    // and V has no element to point at.
-    if (kept == 0) return std::vector<double>(m, 0.0);
     const std::size_t nb = b.size() < m ? b.size() : m;
     // V^T b row by row of V, so that memory is read in order; each sum still
-    // runs over increasing i.
+    // runs over increasing i. Rows are addressed from data(), which an empty
+    // V (nothing above the cut-off: x is then zero) also has.
     std::vector<double> coef(kept, 0.0);
     for (std::size_t i = 0; i < nb; ++i) {
         const double* row = v.data() + i * kept;

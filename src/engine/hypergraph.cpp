@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 #include "types/format.hpp"
@@ -32,22 +33,12 @@ void HypergraphStepper::compute_derivative(std::span<const double> phases, std::
     const kit::Pairwise pw{n, th, sn, cs, knm.data(), alpha.data()};
     auto finish = [&](std::size_t i, double v) { d[i] = drive.on ? v + drive.term(sn[i], cs[i]) : v; };
     pool::for_chunks(n, kit::kRowChunk, [&](std::size_t b, std::size_t e) {
-        std::size_t i = b;
-        if (pairwise && zero_lag)
-            // Eight rows side by side, one per lane, each in its own order.
-            for (; i + 8 <= e; i += 8) {
-                const auto rows = kit::ZeroLagRows8::at(n, i, sn, cs, sn, cs, pw.knm);
-                const kit::Lanes8 sums = kit::sum_blocks8<kit::Lanes8>(n, rows);
-                for (std::size_t r = 0; r < 8; ++r) finish(i + r, sums[r] + om[i + r]);
-            }
-        for (; i < e; ++i) {
-            if (!pairwise)
-                finish(i, om[i] + 0.0);
-            else if (zero_lag)
-                finish(i, kit::pairwise_row<kit::SumOrder::Blocks8>(pw, i, true) + om[i]);
-            else
-                finish(i, kit::pairwise_row(pw, i, false) + om[i]);
+        if (pairwise && zero_lag) {
+            kit::zero_lag_rows<kit::SumOrder::Blocks8>(pw, b, e,
+                                                       [&](std::size_t i, double p) { finish(i, p + om[i]); });
+            return;
         }
+        for (std::size_t i = b; i < e; ++i) finish(i, pairwise ? kit::pairwise_row(pw, i, false) + om[i] : om[i] + 0.0);
     });
     // Serial, in order: hyperedges and repeated entries add into the same rows.
     for (const Hyperedge& edge : edges) {
@@ -160,7 +151,7 @@ Result<std::vector<double>, InternalError> hypergraph_run(std::span<const double
     auto r = stepper.value().run(out, omegas, edges, knm, alpha, zeta, psi, n_steps);
     if (!r) {
         if (auto* e = std::get_if<InternalError>(&r.error())) return std::move(*e);
-        return InternalError("interrupted");
+        return interrupted_error<InternalError>();
     }
     return out;
 }

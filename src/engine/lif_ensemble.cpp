@@ -90,8 +90,7 @@ QelResult<std::vector<double>> LIFEnsemble::step(std::span<const double> current
     const std::uint64_t per_pass = std::max<std::uint64_t>(1, kPassWork / n);
     bool first = true;
     for (std::uint64_t done = 0; done < n_substeps;) {
-        // Any error value will do: the module reports the pending interrupt instead.
-        if (!first && interrupted()) return QelError::invalid_config("interrupted");
+        if (!first && interrupted()) return interrupted_error<QelError>();
         const std::uint64_t count = std::min(per_pass, n_substeps - done);
         pool::for_chunks(n, kChunk, [&](std::size_t b, std::size_t e) {
             if (first) {

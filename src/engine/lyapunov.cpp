@@ -8,11 +8,11 @@
 #include <cmath>
 #include <optional>
 
-#include "engine/upde.hpp"
 #include "engine/util/checked.hpp"
 #include "engine/util/finite.hpp"
 #include "engine/util/float_sort.hpp"
 #include "engine/util/integrators.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/lanes.hpp"
 #include "engine/util/pool.hpp"
@@ -121,19 +121,13 @@ __attribute__((target_clones("avx2", "default"))) void jq_rows(const JqKernel& k
     k.rows<lanes::v4, 4, 8>(b, e);
 }
 
-}  // namespace
-
+// Without lags: fills sin_buf, cos_buf with the sines and cosines of the
+// phases and writes the phase velocities into out.
 void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
-                 std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
-                 bool alpha_all_zero, std::span<double> out, double zeta, double psi, const Drive& drive) {
-    if (!alpha_all_zero) {
-        // With lags the arithmetic is the dense stepper's, sum for sum (without
-        // a drive it adds no 0.0 term: only the sign of an exact zero differs).
-        upde::compute_derivative(n, phases, sin_buf, cos_buf, omegas, knm, alpha, false, out, zeta, psi);
-        return;
-    }
+                 std::span<const double> omegas, std::span<const double> knm, std::span<double> out,
+                 const Drive& drive) {
     for (std::size_t j = 0; j < n; ++j) ::sincos(phases[j], &sin_buf[j], &cos_buf[j]);
-    const kit::Pairwise pw{n, phases.data(), sin_buf.data(), cos_buf.data(), knm.data(), alpha.data()};
+    const kit::Pairwise pw{n, phases.data(), sin_buf.data(), cos_buf.data(), knm.data(), nullptr};
     over_rows(n, kRhsChunk, [&](std::size_t b, std::size_t e) {
         for (std::size_t i = b; i < e; ++i) {
             const double f = drive.on ? drive.term(sin_buf[i], cos_buf[i]) : 0.0;
@@ -142,9 +136,10 @@ void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double
     });
 }
 
-void compute_jq(std::size_t n, std::span<const double> phases, std::span<const double> sin_buf,
-                std::span<const double> cos_buf, std::span<const double> knm, std::span<const double> alpha,
-                bool alpha_all_zero, std::span<const double> q, const Drive& drive, std::span<double> out,
+// Without lags: out = J q, row-major n x n, with sin_buf and cos_buf as
+// compute_rhs left them for the same phases. weights is n*n + n scratch.
+void compute_jq(std::size_t n, std::span<const double> sin_buf, std::span<const double> cos_buf,
+                std::span<const double> knm, std::span<const double> q, const Drive& drive, std::span<double> out,
                 std::span<double> weights) {
     double* dsum = weights.data() + n * n;
     const JqKernel kernel{n, q.data(), weights.data(), dsum, out.data()};
@@ -153,13 +148,7 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
             const double* k = knm.data() + i * n;
             double* w = weights.data() + i * n;
             const double si = sin_buf[i], ci = cos_buf[i];
-            if (alpha_all_zero) {
-                for (std::size_t j = 0; j < n; ++j) w[j] = k[j] * (cos_buf[j] * ci + sin_buf[j] * si);
-            } else {
-                const double* a = alpha.data() + i * n;
-                for (std::size_t j = 0; j < n; ++j)
-                    w[j] = j == i ? 0.0 : k[j] * std::cos((phases[j] - phases[i]) - a[j]);
-            }
+            for (std::size_t j = 0; j < n; ++j) w[j] = k[j] * (cos_buf[j] * ci + sin_buf[j] * si);
             double diag = 0.0;
             for (std::size_t j = 0; j < n; ++j)
                 if (j != i) diag = diag + w[j];
@@ -170,11 +159,10 @@ void compute_jq(std::size_t n, std::span<const double> phases, std::span<const d
     });
 }
 
-namespace {
-
-// One stage with lags: compute_rhs then compute_jq for the same phases, bit
-// for bit, with one sincos per pair where they would take a sine and a cosine
-// of the same angle (glibc's sincos gives the bits of sin and cos).
+// One stage with lags: the dense stepper's phase velocities, sum for sum
+// (without a drive it adds no 0.0 term: only the sign of an exact zero
+// differs), and J q, with one sincos per pair for the sine of the one and the
+// cosine of the other (glibc's sincos gives the bits of sin and cos).
 void lagged_stage(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
                   std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
                   std::span<double> out, std::span<const double> q, const Drive& drive, std::span<double> jq_out,
@@ -337,16 +325,14 @@ Result<std::vector<double>, PlainError> lyapunov_spectrum(std::span<const double
                          out.subspan(n), weights);
             return;
         }
-        compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, alpha, alpha_all_zero, out.first(n), zeta, psi,
-                    drive);
-        compute_jq(n, s.first(n), sin_buf, cos_buf, knm, alpha, alpha_all_zero, s.subspan(n), drive, out.subspan(n),
-                   weights);
+        compute_rhs(n, s.first(n), sin_buf, cos_buf, omegas, knm, out.first(n), drive);
+        compute_jq(n, sin_buf, cos_buf, knm, s.subspan(n), drive, out.subspan(n), weights);
     };
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
     std::uint64_t n_qr = 0;
     double t = 0.0;
     for (std::uint64_t s = 1; s <= n_steps; ++s) {
-        if (interrupted()) return PlainError::value_error("interrupted");
+        if (interrupted()) return interrupted_error();
         integrators::rk4_substep(f, y, buffers, dt);
         wrap_phases(theta);
         if (s % qr_interval == 0) {

@@ -18,22 +18,6 @@ namespace qel::lyapunov {
 // cos(psi), off when zeta == 0; a NaN zeta drives).
 using Drive = kit::Drive;
 
-// Fills sin_buf, cos_buf with the sines and cosines of phases, then writes
-// the phase velocities into out. alpha_all_zero selects the form without a
-// sine per pair. Lengths: n for phases, omegas, buffers and out, n*n for knm
-// and alpha. With lags the drive enters as zeta and psi, in the dense
-// stepper's form.
-void compute_rhs(std::size_t n, std::span<const double> phases, std::span<double> sin_buf, std::span<double> cos_buf,
-                 std::span<const double> omegas, std::span<const double> knm, std::span<const double> alpha,
-                 bool alpha_all_zero, std::span<double> out, double zeta, double psi, const Drive& drive);
-
-// out = J(phases) q, row-major n x n, with sin_buf and cos_buf as compute_rhs
-// left them for the same phases. weights is n*n + n scratch.
-void compute_jq(std::size_t n, std::span<const double> phases, std::span<const double> sin_buf,
-                std::span<const double> cos_buf, std::span<const double> knm, std::span<const double> alpha,
-                bool alpha_all_zero, std::span<const double> q, const Drive& drive, std::span<double> out,
-                std::span<double> weights);
-
 // Orthonormalises the columns of the row-major n x n matrix q in place
 // (each column projected twice against the ones before it), returning the
 // column norms found on the way. A column of norm <= 1e-300 is left unscaled.

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/util/checked.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "types/error.hpp"
 
 namespace qel::market {
@@ -49,7 +50,7 @@ auto market_plv(std::span<const double> phases, std::size_t t, std::size_t n, st
     // No buffer of that many values can exist: the allocation failure it would be.
     if (!len) throw std::bad_alloc();
     auto out = alloc(*len);
-    if (!detail::plv_into(phases.data(), t, n, window, out.span())) return InternalError("interrupted");
+    if (!detail::plv_into(phases.data(), t, n, window, out.span())) return interrupted_error();
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/pool.hpp"
 #include "engine/util/unwrap.hpp"
@@ -110,7 +111,7 @@ Result<AnalyticPhases, PlainError> extract_phases(std::span<const double> x, dou
                 }
             }
         });
-        if (interrupted()) return PlainError{"interrupted"};
+        if (interrupted()) return interrupted_error();
     }
     out.dominant_frequency = (fs * static_cast<double>(best_k)) / nf;
 

@@ -372,7 +372,7 @@ Result<RqaMeasures, PlainError> rqa(std::span<const std::uint8_t> matrix, std::u
     auto diagonals = [&](std::size_t b, std::size_t e, Tally& y) { diagonal_band(cells, t, b, e, skip, y); };
     auto columns = [&](std::size_t b, std::size_t e, Tally& y) { column_band(cells, t, b, e, skip, y); };
     if (!scan_bands(t, 2 * t - 1, diagonals, hd, n_rec_d) || !scan_bands(t, t, columns, hv, n_rec))
-        return PlainError::value_error("interrupted");
+        return interrupted_error();
 
     m.rr = ratio(n_rec, t * t - (exclude_main_diagonal ? t : 0));
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/util/integrators.hpp"
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/stable_select.hpp"
 
@@ -26,7 +27,7 @@ Result<OaState, PlainError> oa_run(double z_re, double z_im, double omega_0, dou
     std::array<double, 2> z{z_re, z_im}, k1{}, k2{}, k3{}, k4{}, stage{};
     const integrators::Rk4Buffers buffers{k1, k2, k3, k4, stage};
     for (std::uint64_t step = 0; step < n_steps; ++step) {
-        if (step % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return InternalError("interrupted");
+        if (step % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return interrupted_error();
         integrators::rk4_substep(rhs, z, buffers, dt);
     }
     const double x = z[0], y = z[1];

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/stepper_kit.hpp"
 #include "engine/util/wrap.hpp"
 
@@ -98,7 +99,7 @@ Result<std::vector<double>, std::variant<PlainError, InternalError>> simplicial_
     if (!stepper) return Err(kit::run_failure(stepper.error()));
     std::vector<double> out(phases.begin(), phases.end());
     auto r = stepper.value().run(out, omegas, knm, alpha, zeta, psi, sigma2, n_steps);
-    if (!r) return Err(InternalError("interrupted"));
+    if (!r) return Err(interrupted_error<InternalError>());
     return out;
 }
 

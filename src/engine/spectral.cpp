@@ -331,7 +331,6 @@ Result<EigenDecomposition, PlainError> symmetric_eigen_above(std::span<const dou
     if (auto ok = check_square(matrix, n); !ok) return std::move(ok).error();
     const auto cutoff = [relative](double largest) { return 0.0 < largest ? relative * largest : 0.0; };
     EigenDecomposition out;
-    if (n == 0) return out;  // no largest eigenvalue to place the cut-off by
     if (n > 1 && n <= kLapackMaxN && all_finite_serial(matrix)) {
         std::vector<double> values, vectors;
         if (lapack_eigen_above(matrix, n, cutoff, values, vectors) == 0) {

@@ -17,17 +17,12 @@ void compute_coupling_deriv(std::size_t n, std::span<const double> theta, std::s
     for (std::size_t i = 0; i < n; ++i) ::sincos(theta[i], &sin_cache[i], &cos_cache[i]);
     const kit::Drive drive = kit::Drive::of(zeta, psi);
     const kit::Pairwise p{n, theta.data(), sin_cache.data(), cos_cache.data(), knm.data(), alpha.data()};
-    std::size_t i = 0;
-    if (alpha_zero) {
-        for (; i + 8 <= n; i += 8) {
-            const auto rows = kit::ZeroLagRows8::at(n, i, p.sin_c, p.cos_c, p.sin_c, p.cos_c, p.knm);
-            const kit::Lanes8 sums = kit::sum_plain<kit::Lanes8>(n, rows);
-            for (std::size_t r = 0; r < 8; ++r) out[i + r] = sums[r];
-        }
-    }
-    for (; i < n; ++i) out[i] = kit::pairwise_row(p, i, alpha_zero);
+    if (alpha_zero)
+        kit::zero_lag_rows<kit::SumOrder::Plain>(p, 0, n, [&](std::size_t i, double sum) { out[i] = sum; });
+    else
+        for (std::size_t i = 0; i < n; ++i) out[i] = kit::pairwise_row(p, i, false);
     if (drive.on)
-        for (i = 0; i < n; ++i) out[i] = drive.term(sin_cache[i], cos_cache[i]) + out[i];
+        for (std::size_t i = 0; i < n; ++i) out[i] = drive.term(sin_cache[i], cos_cache[i]) + out[i];
 }
 
 kit::StepperResult<SplittingStepper> SplittingStepper::create(std::size_t n, const IntegrationConfig& config) {

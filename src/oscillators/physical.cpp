@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/util/internal_errors.hpp"
 #include "engine/util/interrupt.hpp"
 #include "engine/util/select.hpp"
 #include "engine/util/unwrap.hpp"
@@ -27,7 +28,7 @@ Result<PhysicalPhase, PlainError> extract_from_analytic(std::span<const double> 
     std::vector<double> phase(n), freq(n);
     double sum = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
-        if (k % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return PlainError{"interrupted"};
+        if (k % kInterruptEvery == kInterruptEvery - 1 && interrupted()) return interrupted_error();
         const double x = real[k], y = imag[k];
         phase[k] = std::atan2(y, x);
         const double mod = std::sqrt(y * y + x * x);

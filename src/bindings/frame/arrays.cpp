@@ -178,16 +178,15 @@ namespace {
 // the parameter and the copy that the call accepts (a column of a 2-D array is
 // the usual way to get here).
 [[noreturn]] void refuse_layout(const char* msg, std::string_view name, bool strided) {
-    std::string note = strided ? text::cat("while processing '", name, "': np.ascontiguousarray(", name,
-                                           ") makes a copy that this function accepts")
-                               : text::cat("while processing '", name, "': the array is misaligned; ", name,
-                                           ".copy() makes an aligned copy that this function accepts");
-    Obj s = Obj::check(PyUnicode_FromString(msg));
-    Obj e = Obj::check(PyObject_CallFunctionObjArgs(PyExc_ValueError, s.get(), nullptr));
-    Obj n = Obj::check(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
-    Obj r = Obj::check(PyObject_CallMethod(e.get(), "add_note", "O", n.get()));
-    PyErr_SetObject(PyExc_ValueError, e.get());
-    throw PyErrSet{};
+    try {
+        raise_value_error(msg);
+    } catch (PyErrSet&) {
+        add_param_note(name,
+                       strided ? text::cat(": np.ascontiguousarray(", name, ") makes a copy that this function accepts")
+                               : text::cat(": the array is misaligned; ", name,
+                                           ".copy() makes an aligned copy that this function accepts"));
+        throw;
+    }
 }
 
 }  // namespace

@@ -104,14 +104,14 @@ void raise_qel(const QelError& e) {
     raise_value_error(e.python_text());
 }
 
-void add_param_note(std::string_view name) {
+void add_param_note(std::string_view name, std::string_view detail) {
     PyObject *t, *v, *tb;
     PyErr_Fetch(&t, &v, &tb);
     if (!t) return;
     PyErr_NormalizeException(&t, &v, &tb);
     if (tb && v) PyException_SetTraceback(v, tb);
     if (v) {
-        std::string note = text::cat("while processing '", name, "'");
+        std::string note = text::cat("while processing '", name, "'", detail);
         PyObject* s = PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size()));
         PyObject* r = s ? PyObject_CallMethod(v, "add_note", "O", s) : nullptr;
         Py_XDECREF(s);

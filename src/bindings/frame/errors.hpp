@@ -34,8 +34,8 @@ PyObject* panic_exception_type();
 // exception already pending (see raise_error).
 PyObject* qel_err(const QelError& e);
 [[noreturn]] void raise_qel(const QelError& e);
-// Adds "while processing '<name>'" to the pending exception.
-void add_param_note(std::string_view name);
+// Adds "while processing '<name>'", followed by `detail`, to the pending exception.
+void add_param_note(std::string_view name, std::string_view detail = {});
 // Sets the Python exception for the C++ exception being handled; for catch
 // (...). `call` names the call in a MemoryError that knows nothing better.
 void map_current_exception(std::string_view call = {});

@@ -9,7 +9,7 @@ class MmixLcg {
 public:
     explicit MmixLcg(std::uint64_t seed) : state_(seed) {}
     std::uint64_t next() {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        state_ = state_ * kMul + kAdd;
         return state_;
     }
     // (state >> 33) * 2^-31, in [0, 1).
@@ -23,7 +23,7 @@ public:
     // O(log k): the state k next() calls would leave.
     void advance(std::uint64_t k) {
         std::uint64_t mul = 1, add = 0;
-        std::uint64_t step_mul = 6364136223846793005ULL, step_add = 1442695040888963407ULL;
+        std::uint64_t step_mul = kMul, step_add = kAdd;
         for (; k != 0; k >>= 1) {
             if (k & 1) {
                 mul *= step_mul;
@@ -36,6 +36,7 @@ public:
     }
 
 private:
+    static constexpr std::uint64_t kMul = 6364136223846793005ULL, kAdd = 1442695040888963407ULL;
     std::uint64_t state_;
 };
 

@@ -26,7 +26,8 @@
 //                sum_blocks8, sum_interleaved8, or row_sum<SumOrder, Acc>;
 //                Acc may be a vector type whose lanes are several sums or
 //                several rows, each lane in the same order) and
-//                pairwise_row() built on them, rows_on_pool() (the pool loop
+//                pairwise_row() built on them, zero_lag_rows() (eight
+//                zero-lag rows side by side), rows_on_pool() (the pool loop
 //                over rows, fixed chunks).
 //   Stepping     the core's advance(f, y, StageScaling) (Euler or RK4
 //                substeps, or the adaptive step with the model's grouping of
@@ -356,6 +357,20 @@ struct ZeroLagRows8 {
         return t;
     }
 };
+
+// The zero-lag pairwise terms P_i of the rows [b, e), each summed in the
+// order Order: eight rows at a time side by side, the rest one by one;
+// done(i, P_i) for every row, in ascending order.
+template <SumOrder Order, class Done>
+inline void zero_lag_rows(const Pairwise& p, std::size_t b, std::size_t e, Done&& done) {
+    std::size_t i = b;
+    for (; i + 8 <= e; i += 8) {
+        const auto rows = ZeroLagRows8::at(p.n, i, p.sin_c, p.cos_c, p.sin_c, p.cos_c, p.knm);
+        const Lanes8 sums = row_sum<Order, Lanes8>(p.n, rows);
+        for (std::size_t r = 0; r < 8; ++r) done(i + r, sums[r]);
+    }
+    for (; i < e; ++i) done(i, pairwise_row<Order>(p, i, true));
+}
 
 // Rows of a derivative: row(i) for i in [0, n), each row by one worker, on
 // the pool in fixed chunks (a network of one chunk stays on the calling
